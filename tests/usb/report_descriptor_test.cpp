@@ -1,0 +1,168 @@
+#include "usb/report_descriptor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qk750 {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Standard boot keyboard: modifiers, reserved byte, six key codes in; five LEDs out.
+const Bytes kBootKeyboard = {
+    0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00, 0x25, 0x01,
+    0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0x95, 0x01, 0x75, 0x08, 0x81, 0x01, 0x95, 0x05, 0x75, 0x01,
+    0x05, 0x08, 0x19, 0x01, 0x29, 0x05, 0x91, 0x02, 0x95, 0x01, 0x75, 0x03, 0x91, 0x01, 0x95, 0x06,
+    0x75, 0x08, 0x15, 0x00, 0x25, 0x65, 0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00, 0xC0};
+
+// Three-button mouse: 3 button bits + 5 padding bits, X and Y, in a nested physical
+// collection.
+const Bytes kMouse = {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19,
+                      0x01, 0x29, 0x03, 0x15, 0x00, 0x25, 0x01, 0x95, 0x03, 0x75, 0x01, 0x81, 0x02,
+                      0x95, 0x01, 0x75, 0x05, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15,
+                      0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0};
+
+// Vendor-defined interface without report IDs: 8 input bytes, 6 feature bytes.
+const Bytes kVendorFeature6 = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00,
+                               0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08, 0x09, 0x01,
+                               0x81, 0x02, 0x95, 0x06, 0x09, 0x02, 0xB1, 0x02, 0xC0};
+
+// Composite device with report IDs over three top-level collections: keyboard input
+// (ID 1, declared in two items), consumer control (ID 2), two vendor feature reports
+// (ID 3: 32 bytes, ID 4: 63 bytes).
+const Bytes kSeveralIds = {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x85, 0x01, 0x75, 0x08, 0x95,
+                           0x01, 0x81, 0x02, 0x95, 0x07, 0x81, 0x00, 0xC0,  //
+                           0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x02, 0x75, 0x10, 0x95,
+                           0x01, 0x81, 0x00,
+                           0xC0,  //
+                           0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x03, 0x75, 0x08,
+                           0x95, 0x20, 0xB1, 0x02, 0x85, 0x04, 0x95, 0x3F, 0xB1, 0x02, 0xC0};
+
+// The vendor device with a long item (3 data bytes) between its items.
+const Bytes kWithLongItem = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0xFE, 0x03, 0x10,
+                             0xB1, 0x02, 0xC0, 0x75, 0x08, 0x95, 0x06, 0xB1, 0x02, 0xC0};
+
+// Push saves count 4; the input uses 16, the feature after Pop uses 4 again.
+const Bytes kPushPop = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08, 0x95,
+                        0x04, 0xA4, 0x95, 0x10, 0x81, 0x02, 0xB4, 0xB1, 0x02, 0xC0};
+
+// A 4-byte usage carries its page (consumer control) in the high word; 12 input bits
+// round up to 2 bytes.
+const Bytes kExtendedUsage = {0x0B, 0x01, 0x00, 0x0C, 0x00, 0xA1, 0x01,
+                              0x75, 0x0C, 0x95, 0x01, 0x81, 0x02, 0xC0};
+
+struct WellFormedCase {
+    std::string name;
+    Bytes descriptor;
+    HidCaps expected;
+    bool usesReportIds;
+};
+
+// {Usage, UsagePage, Input, Output, Feature}
+const WellFormedCase kWellFormed[] = {
+    {"BootKeyboard", kBootKeyboard, {0x06, 0x01, 9, 2, 0}, false},
+    {"Mouse", kMouse, {0x02, 0x01, 4, 0, 0}, false},
+    {"VendorFeature6", kVendorFeature6, {0x01, 0xFF00, 9, 0, 7}, false},
+    {"SeveralReportIds", kSeveralIds, {0x06, 0x01, 9, 0, 64}, true},
+    {"LongItemSkipped", kWithLongItem, {0x01, 0xFF00, 0, 0, 7}, false},
+    {"PushPop", kPushPop, {0x01, 0xFF00, 17, 0, 5}, false},
+    {"ExtendedUsage", kExtendedUsage, {0x01, 0x0C, 3, 0, 0}, false},
+    {"Empty", {}, {0, 0, 0, 0, 0}, false},
+};
+
+class WellFormedDescriptor : public ::testing::TestWithParam<WellFormedCase> {};
+
+TEST_P(WellFormedDescriptor, GivesWindowsStyleCaps) {
+    const WellFormedCase& c = GetParam();
+    const ReportDescriptorSummary s =
+        parseReportDescriptor(c.descriptor.data(), c.descriptor.size());
+    EXPECT_TRUE(s.valid);
+    EXPECT_EQ(s.usesReportIds, c.usesReportIds);
+    EXPECT_EQ(s.caps.UsagePage, c.expected.UsagePage);
+    EXPECT_EQ(s.caps.Usage, c.expected.Usage);
+    EXPECT_EQ(s.caps.InputReportByteLength, c.expected.InputReportByteLength);
+    EXPECT_EQ(s.caps.OutputReportByteLength, c.expected.OutputReportByteLength);
+    EXPECT_EQ(s.caps.FeatureReportByteLength, c.expected.FeatureReportByteLength);
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptors, WellFormedDescriptor, ::testing::ValuesIn(kWellFormed),
+                         [](const auto& info) { return info.param.name; });
+
+struct MalformedCase {
+    std::string name;
+    Bytes descriptor;
+};
+
+const MalformedCase kMalformed[] = {
+    {"TruncatedTwoByteItem", {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x26, 0xFF}},
+    {"TruncatedFourByteItem", {0x05, 0x01, 0x17, 0x00, 0x00}},
+    {"TruncatedLongItemHeader", {0x05, 0x01, 0xFE, 0x05}},
+    {"TruncatedLongItemData", {0x05, 0x01, 0xFE, 0x05, 0x10, 0xAA, 0xBB}},
+    {"PopWithoutPush", {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0xB4, 0xC0}},
+    {"EndCollectionWithoutCollection", {0x05, 0x01, 0xC0}},
+    {"UnclosedCollection",
+     {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02}},
+    {"ReportSizeTooLarge", {0xA1, 0x01, 0x76, 0x00, 0x10, 0x95, 0x01, 0x81, 0x02, 0xC0}},
+    {"ReportCountHuge", {0xA1, 0x01, 0x75, 0x08, 0x97, 0xFF, 0xFF, 0xFF, 0xFF, 0xB1, 0x02, 0xC0}},
+    {"ReportIdZero", {0xA1, 0x01, 0x85, 0x00, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0}},
+    {"ReportIdAbove255", {0xA1, 0x01, 0x86, 0x00, 0x01, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0}},
+};
+
+class MalformedDescriptor : public ::testing::TestWithParam<MalformedCase> {};
+
+TEST_P(MalformedDescriptor, IsRejected) {
+    const Bytes& d = GetParam().descriptor;
+    // An exactly sized heap copy, so a sanitizer build catches any read past the end.
+    auto copy = std::make_unique<std::uint8_t[]>(d.size());
+    std::copy(d.begin(), d.end(), copy.get());
+    EXPECT_FALSE(parseReportDescriptor(copy.get(), d.size()).valid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptors, MalformedDescriptor, ::testing::ValuesIn(kMalformed),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(ReportDescriptor, EveryStrictPrefixIsRejectedWithinBounds) {
+    // Each sample has one top-level collection, closed by its last item, so every cut made after
+    // the first collection opened is malformed: either an item is cut short or a collection stays
+    // open. (In these samples no data byte before that item is 0xA1.)
+    for (const Bytes* full :
+         {&kBootKeyboard, &kMouse, &kVendorFeature6, &kWithLongItem, &kPushPop}) {
+        const ReportDescriptorSummary whole = parseReportDescriptor(full->data(), full->size());
+        const auto opened = std::find(full->begin(), full->end(), 0xA1) - full->begin() + 2;
+        for (auto n = static_cast<std::size_t>(opened); n < full->size(); ++n) {
+            auto copy = std::make_unique<std::uint8_t[]>(n);
+            std::copy(full->begin(), full->begin() + static_cast<std::ptrdiff_t>(n), copy.get());
+            const ReportDescriptorSummary cut = parseReportDescriptor(copy.get(), n);
+            EXPECT_FALSE(cut.valid) << "prefix " << n;
+            EXPECT_LE(cut.caps.InputReportByteLength, whole.caps.InputReportByteLength);
+            EXPECT_LE(cut.caps.FeatureReportByteLength, whole.caps.FeatureReportByteLength);
+        }
+    }
+}
+
+TEST(ReportDescriptor, ReportsBeyondSixteenBitLengthsAreRejectedAndClamped) {
+    // Each Input item adds 256 x 12288 bits (393216 bytes) to report 0.
+    const Bytes item = {0x81, 0x02};
+    Bytes d = {0xA1, 0x01, 0x76, 0x00, 0x01, 0x96, 0x00, 0x30};
+    for (int i = 0; i < 4; ++i) {
+        d.insert(d.end(), item.begin(), item.end());
+    }
+    d.push_back(0xC0);
+    const ReportDescriptorSummary s = parseReportDescriptor(d.data(), d.size());
+    EXPECT_FALSE(s.valid);
+    EXPECT_EQ(s.caps.InputReportByteLength, 0xFFFF);
+}
+
+TEST(ReportDescriptor, NullDataIsEmpty) {
+    const ReportDescriptorSummary s = parseReportDescriptor(nullptr, 16);
+    EXPECT_TRUE(s.valid);
+    EXPECT_EQ(s.caps.FeatureReportByteLength, 0);
+}
+
+}  // namespace
+}  // namespace qk750
