@@ -1,0 +1,194 @@
+#include "setup/file_io.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "setup/file_names.h"
+
+namespace qk750 {
+
+namespace {
+
+std::string errnoText(int code) {
+    return std::generic_category().message(code);
+}
+
+// Distinct temporary names for concurrent saves of the same file, in one process or
+// several.
+std::atomic<unsigned> g_tempCounter{0};
+
+std::string temporaryName(const std::string& path, unsigned long processId) {
+    return path + "." + std::to_string(processId) + "-" + std::to_string(g_tempCounter++) + ".tmp";
+}
+
+}  // namespace
+
+FileReadResult readFile(const std::string& path, std::size_t maxBytes) {
+    FileReadResult result;
+    errno = 0;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        const int code = errno;
+        if (code == ENOENT || code == ENOTDIR) {
+            result.status = ReadStatus::Missing;
+        } else {
+            result.status = ReadStatus::Failed;
+            result.error = errnoText(code);
+        }
+        return result;
+    }
+    char buffer[16384];
+    while (result.data.size() < maxBytes) {
+        const std::size_t want = std::min(sizeof buffer, maxBytes - result.data.size());
+        errno = 0;
+        const std::size_t got = std::fread(buffer, 1, want, file);
+        result.data.append(buffer, got);
+        if (got < want) {
+            if (std::ferror(file)) {
+                result.status = ReadStatus::Failed;
+                result.error = errnoText(errno != 0 ? errno : EIO);
+            }
+            break;
+        }
+    }
+    std::fclose(file);
+    return result;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+std::string windowsErrorText(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string message;
+    if (length != 0 && text != nullptr) {
+        message.assign(text, length);
+        while (!message.empty() && (message.back() == '\r' || message.back() == '\n')) {
+            message.pop_back();
+        }
+    } else {
+        message = "System error " + std::to_string(code);
+    }
+    if (text != nullptr) {
+        LocalFree(text);
+    }
+    return message;
+}
+
+}  // namespace
+
+std::string writeFileAtomically(const std::string& path, std::string_view data) {
+    std::string temp;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = temporaryName(path, GetCurrentProcessId());
+        handle = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+            return windowsErrorText(GetLastError());
+        }
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        return windowsErrorText(ERROR_FILE_EXISTS);
+    }
+    DWORD failure = ERROR_SUCCESS;
+    while (!data.empty() && failure == ERROR_SUCCESS) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle, data.data(), chunk, &written, nullptr)) {
+            failure = GetLastError();
+        } else {
+            data.remove_prefix(written);
+        }
+    }
+    if (failure == ERROR_SUCCESS && !FlushFileBuffers(handle)) {
+        failure = GetLastError();
+    }
+    if (!CloseHandle(handle) && failure == ERROR_SUCCESS) {
+        failure = GetLastError();
+    }
+    if (failure == ERROR_SUCCESS &&
+        !MoveFileExA(temp.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        failure = GetLastError();
+    }
+    if (failure != ERROR_SUCCESS) {
+        DeleteFileA(temp.c_str());
+        return windowsErrorText(failure);
+    }
+    return {};
+}
+
+#else
+
+std::string writeFileAtomically(const std::string& path, std::string_view data) {
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = temporaryName(path, static_cast<unsigned long>(getpid()));
+        // 0666 lets the umask decide, as for any newly created file.
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            return errnoText(errno);
+        }
+    }
+    if (fd < 0) {
+        return errnoText(EEXIST);
+    }
+    int failure = 0;
+    // A replaced file keeps its permissions.
+    struct stat old {};
+    if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        (void)fchmod(fd, old.st_mode & 07777);
+    }
+    while (!data.empty() && failure == 0) {
+        const ssize_t written = write(fd, data.data(), data.size());
+        if (written < 0) {
+            if (errno != EINTR) {
+                failure = errno;
+            }
+        } else {
+            data.remove_prefix(static_cast<std::size_t>(written));
+        }
+    }
+    if (failure == 0 && fsync(fd) != 0) {
+        failure = errno;
+    }
+    if (close(fd) != 0 && failure == 0) {
+        failure = errno;
+    }
+    if (failure == 0 && std::rename(temp.c_str(), path.c_str()) != 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        unlink(temp.c_str());
+        return errnoText(failure);
+    }
+    // Make the rename itself durable; the save has succeeded whatever this gives.
+    const std::string folder = DirectoryOf(path);
+    const int dirFd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        (void)fsync(dirFd);
+        close(dirFd);
+    }
+    return {};
+}
+
+#endif
+
+}  // namespace qk750

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <string_view>
+
+namespace qk750 {
+
+// Whole-file reads and replacing writes for the setup files. Paths are 8-bit strings
+// in the system's own encoding.
+
+enum class ReadStatus { Ok, Missing, Failed };
+
+struct FileReadResult {
+    ReadStatus status = ReadStatus::Ok;
+    std::string data;   // the bytes read; on Failed, those read before the failure
+    std::string error;  // the system's text when status is Failed
+};
+
+// Reads at most maxBytes bytes from the start of the file in one pass. Missing means no
+// file exists at the path; a file that exists but cannot be opened or read is Failed.
+FileReadResult readFile(const std::string& path,
+                        std::size_t maxBytes = std::numeric_limits<std::size_t>::max());
+
+// Replaces the file at path by data so that readers see either the old content or the
+// new, never a mixture: the data goes to a temporary file in the same folder, is flushed
+// to the disk and then renamed over the target. Returns "" on success, otherwise the
+// system's text for the failure; the target is then untouched and the temporary file
+// removed.
+std::string writeFileAtomically(const std::string& path, std::string_view data);
+
+}  // namespace qk750

@@ -1,0 +1,121 @@
+#include "setup/setup_file.h"
+
+#include <cstdint>
+#include <string_view>
+
+#include "setup/file_io.h"
+#include "setup/file_names.h"
+#include "setup/ini_document.h"
+#include "setup/text_utils.h"
+
+namespace qk750 {
+
+namespace {
+
+constexpr std::string_view kVersionSection = "Version";
+constexpr std::string_view kSetupSection = "Setup";
+constexpr std::string_view kKeysSection = "Keys";
+constexpr std::string_view kMcrSection = "Mcr";
+
+constexpr std::int32_t kDefaultMcrSetupMode = 1;
+constexpr std::int32_t kDefaultMcrDelay = 5;
+
+std::string keyName(int key) {
+    return "Key" + std::to_string(key);
+}
+std::string func2Name(int key) {
+    return "Key" + std::to_string(key) + "_2";
+}
+
+const char* boolText(bool value) {
+    return value ? "1" : "0";
+}
+
+std::int32_t readInteger(const IniDocument& ini, std::string_view section, std::string_view key,
+                         std::int32_t fallback) {
+    const std::optional<std::string> text = ini.value(section, key);
+    if (!text) {
+        return fallback;
+    }
+    return parseDecimal(*text).value_or(fallback);
+}
+
+bool readBool(const IniDocument& ini, std::string_view section, std::string_view key) {
+    return readInteger(ini, section, key, 0) != 0;
+}
+
+std::string readString(const IniDocument& ini, std::string_view section, std::string_view key) {
+    return ini.value(section, key).value_or(std::string());
+}
+
+}  // namespace
+
+SaveResult SaveSetupIni(const SetupRecord& setup, const std::string& path) {
+    const FileReadResult existing = readFile(path);
+    if (existing.status == ReadStatus::Failed) {
+        return {false, existing.error};
+    }
+    IniDocument ini = IniDocument::parse(existing.data);
+
+    ini.setValue(kVersionSection, "FileVer", "1.00");
+    ini.setValue(kSetupSection, "LockedSetup", boolText(setup.Mcr.LockedSetup));
+    for (int key = 1; key <= kKeyCount; ++key) {
+        ini.setValue(kKeysSection, keyName(key), setup.KeyStrings[key]);
+        ini.setValue(kKeysSection, func2Name(key), setup.Func2Strings[key]);
+    }
+    const SetupRecType& mcr = setup.Mcr;
+    ini.setValue(kMcrSection, "BuiltIn_Setup", boolText(mcr.BuiltIn_Setup));
+    ini.setValue(kMcrSection, "McrSetupMode", std::to_string(mcr.McrSetupMode));
+    ini.setValue(kMcrSection, "McrDelay", std::to_string(mcr.McrDelay));
+    ini.setValue(kMcrSection, "TransmitChecksum", boolText(mcr.TransmitChecksum));
+    ini.setValue(kMcrSection, "BF_Checksum", boolText(mcr.BF_Checksum));
+    ini.setValue(kMcrSection, "PreambleString", mcr.PreambleString);
+    ini.setValue(kMcrSection, "PostambleString", mcr.PostambleString);
+
+    std::string error = writeFileAtomically(path, ini.serialize());
+    if (!error.empty()) {
+        return {false, std::move(error)};
+    }
+    return {};
+}
+
+void LoadSetupIni(SetupRecord& setup, const std::string& path) {
+    ClearSetup(setup);
+    IniDocument ini;
+    ini.load(path);  // a missing or unreadable file reads as empty: every field its default
+
+    setup.Mcr.LockedSetup = readBool(ini, kSetupSection, "LockedSetup");
+    for (int key = 1; key <= kKeyCount; ++key) {
+        setup.KeyStrings[key] = readString(ini, kKeysSection, keyName(key));
+        setup.Func2Strings[key] = readString(ini, kKeysSection, func2Name(key));
+    }
+    SetupRecType& mcr = setup.Mcr;
+    mcr.BuiltIn_Setup = readBool(ini, kMcrSection, "BuiltIn_Setup");
+    mcr.McrSetupMode = readInteger(ini, kMcrSection, "McrSetupMode", kDefaultMcrSetupMode);
+    mcr.McrDelay = readInteger(ini, kMcrSection, "McrDelay", kDefaultMcrDelay);
+    mcr.TransmitChecksum = readBool(ini, kMcrSection, "TransmitChecksum");
+    mcr.BF_Checksum = readBool(ini, kMcrSection, "BF_Checksum");
+    mcr.PreambleString = readString(ini, kMcrSection, "PreambleString");
+    mcr.PostambleString = readString(ini, kMcrSection, "PostambleString");
+}
+
+LoadResult LoadSetupFile(ProgramState& state) {
+    LoadResult result;
+    if (HasExtension(state.SetupFileName, ".KBD")) {
+        result.kbdImport = true;
+        result.kbdStatus = ImportKbdFile(state.Setup, state.SetupFileName);
+        if (result.kbdStatus == KbdImportStatus::Ok) {
+            state.SetupFileName = WithIniExtension(state.SetupFileName);
+            result.save = SaveSetupIni(state.Setup, state.SetupFileName);
+        }
+    } else if (HasExtension(state.SetupFileName, ".DAT")) {
+        state.DatImportPath = state.SetupFileName;
+        ImportDatFile(state.Setup, state.DatImportPath);
+        state.SetupFileName = WithIniExtension(state.SetupFileName);
+    } else {
+        LoadSetupIni(state.Setup, state.SetupFileName);
+    }
+    return result;
+}
+
+}  // namespace qk750
