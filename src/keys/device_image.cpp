@@ -21,8 +21,8 @@ void checkEntry(int entry, int layer) {
     }
 }
 
-// Applies the two Func2 tests to `s`, read before either assignment; SHIFT wins because
-// it is tested last.
+// Applies the two Func2 tests to `s`. Both are decided before either assignment, since `s`
+// may be one of the strings assigned; SHIFT wins because it is assigned last.
 void normalizeFrom(const std::string& s, std::string& key, std::string& func2) {
     const bool toggle = s.find("FUNC2_TOGGLE") != std::string::npos;
     const bool shift = s.find("FUNC2_SHIFT") != std::string::npos;
@@ -55,9 +55,8 @@ void NormalizeFunc2Keys(SetupRecord& setup) {
     for (int k = 1; k <= kKeyCount; ++k) {
         std::string& key = setup.KeyStrings[k];
         std::string& func2 = setup.Func2Strings[k];
-        // Copies: the assignments would otherwise change the text under test.
-        normalizeFrom(std::string(key), key, func2);
-        normalizeFrom(std::string(func2), key, func2);
+        normalizeFrom(key, key, func2);
+        normalizeFrom(func2, key, func2);
     }
 }
 
