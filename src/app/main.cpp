@@ -1,6 +1,10 @@
-#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
 
-int main() {
-    std::fputs("qk750setup: not built yet\n", stderr);
-    return 2;
+#include "app/cli.h"
+
+int main(int argc, char* argv[]) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    return qk750::runCli(arguments, std::cout, std::cerr);
 }

@@ -1,0 +1,224 @@
+#include "app/cli.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <string_view>
+#include <system_error>
+
+#include "app/command_line.h"
+#include "app/image_errors.h"
+#include "app/initial_load.h"
+#include "keys/device_image.h"
+
+#ifndef QK750_VERSION
+#define QK750_VERSION "unknown"
+#endif
+
+namespace qk750 {
+
+namespace {
+
+constexpr std::string_view kProgramName = "qk750setup";
+
+std::string systemErrorText(int error) {
+    return std::generic_category().message(error);
+}
+
+// Writes the whole image, or reports why not; a partly written file is removed so that
+// nobody mistakes it for an image.
+bool writeImageFile(const std::string& path, const DeviceImage& image, std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = systemErrorText(errno);
+        return false;
+    }
+    errno = 0;
+    const bool written = std::fwrite(image.data(), 1, image.size(), file) == image.size();
+    int writeError = errno;
+    errno = 0;
+    const bool closed = std::fclose(file) == 0;
+    if (writeError == 0) {
+        writeError = errno;
+    }
+    if (written && closed) {
+        return true;
+    }
+    error = systemErrorText(writeError != 0 ? writeError : EIO);
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec)) {
+        std::filesystem::remove(path, ec);
+    }
+    return false;
+}
+
+}  // namespace
+
+CliParseResult parseCliOptions(const std::vector<std::string>& arguments) {
+    CliParseResult result;
+    CliOptions& options = result.options;
+    for (const std::string& argument : arguments) {
+        if (!argument.starts_with("--")) {
+            options.parameters.push_back(argument);
+            continue;
+        }
+        const std::size_t equals = argument.find('=');
+        const std::string name = argument.substr(0, equals);
+        const bool hasValue = equals != std::string::npos;
+        const std::string value = hasValue ? argument.substr(equals + 1) : std::string();
+
+        if (name == "--image") {
+            if (value.empty()) {
+                result.error = "--image needs a file name: --image=FILE";
+                return result;
+            }
+            options.image = true;
+            options.imageFile = value;
+        } else if (name == "--simulate") {
+            if (hasValue && value.empty()) {
+                result.error = "--simulate= needs a file name: --simulate=MEMORY_FILE";
+                return result;
+            }
+            options.simulate = true;
+            options.simulateFile = value;
+        } else if (hasValue) {
+            result.error = "unknown option: " + argument;
+            return result;
+        } else if (name == "--help") {
+            options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
+        } else if (name == "--trace") {
+            options.trace = true;
+        } else if (name == "--list-devices") {
+            options.listDevices = true;
+        } else {
+            result.error = "unknown option: " + argument;
+            return result;
+        }
+    }
+    return result;
+}
+
+std::string usageText() {
+    return "Usage: qk750setup [OPTION]... [/B] [/I=DATFILE] [SETUP]\n"
+           "Edits QK750 keyboard setups and programs the keyboard over USB.\n"
+           "\n"
+           "  SETUP                     setup file: an .INI file, or a legacy .KBD or .DAT\n"
+           "                            file (default: QK750.INI beside the program)\n"
+           "  /B                        batch mode: program the keyboard from SETUP without\n"
+           "                            any dialog, write the outcome to QK750.ERR beside\n"
+           "                            SETUP and exit with 1 when programming did not complete\n"
+           "  /I=DATFILE                import the key strings of a .DAT key file after\n"
+           "                            loading SETUP\n"
+           "\n"
+           "  --image=FILE              build the keyboard's 2048-byte memory image of SETUP\n"
+           "                            into FILE and print the setup size; no device needed\n"
+           "  --simulate[=MEMORY_FILE]  use the simulated keyboard instead of USB devices;\n"
+           "                            its memory starts from MEMORY_FILE and is written back\n"
+           "  --list-devices            list the HID devices of this computer\n"
+           "  --trace                   print the diagnostic trace on standard error\n"
+           "  --help                    show this help and exit\n"
+           "  --version                 show the version and exit\n";
+}
+
+std::string versionText() {
+    return std::string(kProgramName) + " " + QK750_VERSION + "\n";
+}
+
+int runImage(ProgramState& state, const std::string& imageFile, std::ostream& out,
+             std::ostream& err) {
+    std::error_code ec;
+    // Loading a missing INI file would quietly give an empty setup: refuse it here.
+    if (!std::filesystem::exists(state.SetupFileName, ec)) {
+        err << kProgramName << ": setup file not found: " << state.SetupFileName << "\n";
+        return 1;
+    }
+    if (std::filesystem::is_directory(state.SetupFileName, ec)) {
+        err << kProgramName << ": not a setup file: " << state.SetupFileName << " is a directory\n";
+        return 1;
+    }
+
+    const std::string loadedName = state.SetupFileName;
+    const LoadResult load = InitialLoad(state);
+    if (load.kbdImport) {
+        switch (load.kbdStatus) {
+            case KbdImportStatus::Ok:
+                if (!load.save.ok) {
+                    // The image is still built; only the INI twin is missing.
+                    err << kProgramName << ": cannot save " << state.SetupFileName << ": "
+                        << load.save.error << "\n";
+                }
+                break;
+            case KbdImportStatus::InvalidSize:
+                err << kInvalidKbdFileSizeText << "\n";
+                return 1;
+            case KbdImportStatus::Missing:
+                err << kProgramName << ": setup file not found: " << loadedName << "\n";
+                return 1;
+            case KbdImportStatus::ReadError:
+                err << kProgramName << ": cannot read " << loadedName << "\n";
+                return 1;
+        }
+    }
+    const bool datNamed = state.DatImportPath.find_first_not_of(" \t") != std::string::npos;
+    if (datNamed && !std::ifstream(state.DatImportPath).is_open()) {
+        // The import then leaves every key empty, as it always has; say why.
+        err << kProgramName << ": warning: cannot open DAT file " << state.DatImportPath
+            << ": every key string is empty\n";
+    }
+
+    DeviceImage image{};
+    const ImageResult built = BuildDeviceImage(state.Setup, image);
+    if (!built.ok()) {
+        err << describeImageFailure(built, state.SetupFileName).message << "\n";
+        return 1;
+    }
+
+    std::string error;
+    if (!writeImageFile(imageFile, image, error)) {
+        err << kProgramName << ": cannot write " << imageFile << ": " << error << "\n";
+        return 1;
+    }
+    out << "KBD Setup Size=" << built.setupSize << "\n";
+    return 0;
+}
+
+int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    const CliParseResult parsed = parseCliOptions(arguments);
+    if (!parsed.ok()) {
+        err << kProgramName << ": " << parsed.error << "\n" << usageText();
+        return 2;
+    }
+    const CliOptions& options = parsed.options;
+    if (options.help) {
+        out << usageText();
+        return 0;
+    }
+    if (options.version) {
+        out << versionText();
+        return 0;
+    }
+
+    ProgramState state;
+    state.SetupFileName = defaultSetupFileName();
+    ParseCommandLine(state, options.parameters);
+
+    if (options.image) {
+        if (state.BatchMode) {
+            err << kProgramName << ": --image and /B cannot be combined\n" << usageText();
+            return 2;
+        }
+        return runImage(state, options.imageFile, out, err);
+    }
+
+    // Actions still to come are dispatched here, before the fallback below:
+    // --list-devices, and batch mode (state.BatchMode) and the windows.
+
+    err << usageText();
+    return 2;
+}
+
+}  // namespace qk750

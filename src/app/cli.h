@@ -1,0 +1,45 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "setup/program_state.h"
+
+namespace qk750 {
+
+// The program's own options, all beginning with "--"; every other parameter is left for
+// ParseCommandLine ("/B", "/I=FILE", a setup file).
+struct CliOptions {
+    bool help = false;
+    bool version = false;
+    bool trace = false;
+    bool listDevices = false;
+    bool simulate = false;
+    std::string simulateFile;  // empty: the virtual keyboard's memory is not kept
+    bool image = false;
+    std::string imageFile;
+    std::vector<std::string> parameters;
+};
+
+struct CliParseResult {
+    CliOptions options;
+    std::string error;  // empty when the arguments were understood
+    bool ok() const { return error.empty(); }
+};
+
+// arguments: the process arguments without the program name.
+CliParseResult parseCliOptions(const std::vector<std::string>& arguments);
+
+std::string usageText();
+std::string versionText();
+
+// Runs the program for the given arguments and returns the exit code.
+int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+
+// --image=FILE: loads the setup as the initial load does, builds the device image and
+// writes its 2048 bytes to imageFile. No device, no window.
+int runImage(ProgramState& state, const std::string& imageFile, std::ostream& out,
+             std::ostream& err);
+
+}  // namespace qk750
