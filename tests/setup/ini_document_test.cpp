@@ -1,0 +1,142 @@
+#include "setup/ini_document.h"
+
+#include <gtest/gtest.h>
+
+#include "setup/temp_dir.h"
+
+namespace qk750 {
+namespace {
+
+constexpr std::string_view kSample =
+    "; written by hand\r\n"
+    "[Version]\r\n"
+    "FileVer=1.00\r\n"
+    "\r\n"
+    "[Keys]\r\n"
+    "Key1=abc\r\n"
+    "  Key2 = a=b \r\n"
+    "; Key3=commented out\r\n"
+    "stray line\r\n"
+    "Key4=\r\n"
+    "\r\n"
+    "[ Custom ]\r\n"
+    "Other=x\r\n";
+
+struct LookupCase {
+    const char* section;
+    const char* key;
+    std::optional<std::string> expected;
+};
+
+class IniLookupTest : public testing::TestWithParam<LookupCase> {};
+
+TEST_P(IniLookupTest, FindsValuesOfCrLfAndLfFiles) {
+    const LookupCase& c = GetParam();
+    std::string lfOnly;
+    for (char ch : kSample) {
+        if (ch != '\r') {
+            lfOnly += ch;
+        }
+    }
+    for (const std::string& text : {std::string(kSample), lfOnly}) {
+        const IniDocument ini = IniDocument::parse(text);
+        EXPECT_EQ(ini.value(c.section, c.key), c.expected) << c.section << "/" << c.key;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lookups, IniLookupTest,
+    testing::Values(LookupCase{"Keys", "Key1", "abc"}, LookupCase{"keys", "KEY1", "abc"},
+                    // Everything after the first "=" is the value, blanks included.
+                    LookupCase{"Keys", "Key2", " a=b "}, LookupCase{"Keys", "Key4", ""},
+                    LookupCase{"Keys", "Key3", std::nullopt},
+                    LookupCase{"Keys", "FileVer", std::nullopt}, LookupCase{"CUSTOM", "other", "x"},
+                    LookupCase{"Missing", "Key1", std::nullopt}));
+
+TEST(IniDocumentTest, UnchangedDocumentSerializesAsRead) {
+    EXPECT_EQ(IniDocument::parse(kSample).serialize(), kSample);
+}
+
+TEST(IniDocumentTest, LfOnlyLinesAreWrittenWithCrLf) {
+    EXPECT_EQ(IniDocument::parse("[A]\nk=v\nlast").serialize(), "[A]\r\nk=v\r\nlast\r\n");
+}
+
+TEST(IniDocumentTest, LinesBeforeAnySectionBelongToNone) {
+    const IniDocument ini = IniDocument::parse("Key1=top\r\n[Keys]\r\n");
+    EXPECT_EQ(ini.value("", "Key1"), std::nullopt);
+    EXPECT_EQ(ini.value("Keys", "Key1"), std::nullopt);
+}
+
+TEST(IniDocumentTest, FirstOfRepeatedSectionsAndKeysWins) {
+    IniDocument ini = IniDocument::parse("[A]\r\nk=1\r\nk=2\r\n[B]\r\n[a]\r\nk=3\r\n");
+    EXPECT_EQ(ini.value("A", "k"), "1");
+    ini.setValue("a", "K", "9");
+    EXPECT_EQ(ini.serialize(), "[A]\r\nk=9\r\nk=2\r\n[B]\r\n[a]\r\nk=3\r\n");
+}
+
+TEST(IniDocumentTest, SetValueKeepsEverythingElseInPlace) {
+    IniDocument ini = IniDocument::parse(kSample);
+    ini.setValue("KEYS", "key2", "new");   // in place, with the key as written
+    ini.setValue("Keys", "Key5", "five");  // after the section's last line, before blank lines
+    ini.setValue("Version", "Extra", "e");
+    ini.setValue("Mcr", "McrDelay", "5");  // a new section at the end
+    ini.setValue("Mcr", "BF_Checksum", "0");
+    EXPECT_EQ(ini.serialize(),
+              "; written by hand\r\n"
+              "[Version]\r\n"
+              "FileVer=1.00\r\n"
+              "Extra=e\r\n"
+              "\r\n"
+              "[Keys]\r\n"
+              "Key1=abc\r\n"
+              "  Key2 =new\r\n"
+              "; Key3=commented out\r\n"
+              "stray line\r\n"
+              "Key4=\r\n"
+              "Key5=five\r\n"
+              "\r\n"
+              "[ Custom ]\r\n"
+              "Other=x\r\n"
+              "[Mcr]\r\n"
+              "McrDelay=5\r\n"
+              "BF_Checksum=0\r\n");
+}
+
+TEST(IniDocumentTest, LineBreaksInsideValuesAreDroppedOnWrite) {
+    IniDocument ini;
+    ini.setValue("Keys", "Key1", "a\r\nb\rc\nd");
+    ini.setValue("Keys", "Key2", "after");
+    const std::string text = ini.serialize();
+    EXPECT_EQ(text, "[Keys]\r\nKey1=abcd\r\nKey2=after\r\n");
+    EXPECT_EQ(IniDocument::parse(text).value("Keys", "Key2"), "after");
+}
+
+TEST(IniDocumentTest, EveryByteOfAValueSurvivesARoundTrip) {
+    std::string bytes;
+    for (int b = 1; b < 256; ++b) {
+        if (b != '\r' && b != '\n') {
+            bytes += static_cast<char>(b);
+        }
+    }
+    bytes = " " + bytes + " ";
+    IniDocument ini;
+    ini.setValue("Keys", "Key1", bytes);
+    EXPECT_EQ(IniDocument::parse(ini.serialize()).value("Keys", "Key1"), bytes);
+}
+
+TEST(IniDocumentTest, LoadReadsFilesAndRefusesWhatIsNotOne) {
+    test::TempDir dir;
+    IniDocument ini;
+    EXPECT_TRUE(ini.load(dir.write("a.ini", "[S]\nk=v\n")));
+    EXPECT_EQ(ini.value("s", "K"), "v");
+
+    EXPECT_FALSE(ini.load(dir.path("missing.ini")));
+    EXPECT_TRUE(ini.isEmpty());
+
+    ini = IniDocument::parse("[S]\nk=v\n");
+    EXPECT_FALSE(ini.load(dir.path("")));  // the folder itself
+    EXPECT_TRUE(ini.isEmpty());
+}
+
+}  // namespace
+}  // namespace qk750

@@ -1,0 +1,251 @@
+#include "setup/legacy_import.h"
+
+#include <gtest/gtest.h>
+
+#include "setup/kbd_file.h"
+#include "setup/temp_dir.h"
+
+namespace qk750 {
+namespace {
+
+using test::kMark;
+
+struct NameCase {
+    std::string token;
+    std::string value;
+    bool literal;
+};
+
+class NormalizeLegacyNameTest : public testing::TestWithParam<NameCase> {};
+
+TEST_P(NormalizeLegacyNameTest, MapsOldNames) {
+    const LegacyName name = NormalizeLegacyName(GetParam().token);
+    EXPECT_EQ(name.value, GetParam().value);
+    EXPECT_EQ(name.literal, GetParam().literal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, NormalizeLegacyNameTest,
+    testing::Values(NameCase{"", "", true}, NameCase{"a", "a", true}, NameCase{"Tab", "Tab", false},
+                    NameCase{"Pad 7", "7", true}, NameCase{"Pad Enter", "Enter", false},
+                    NameCase{"Pad *", "Pad *", false}, NameCase{"Pad -", "Pad -", false},
+                    NameCase{"Pad", "Pad", false}, NameCase{"Pad BkSp", "Back", false},
+                    NameCase{"\x11\xC4\xD9", "Enter", false}, NameCase{"\x11\xCD", "Back", false},
+                    NameCase{"BkSp", "Back", false}, NameCase{"xBkSp", "xBack", false},
+                    NameCase{"AlBkSp", "AlBack", false}, NameCase{"CtlBkSpXY", "CtlBack", false},
+                    // "Sh" + "BkSp" becomes a shifted Back by the later "Sh" rule.
+                    NameCase{"ShBkSp", "ShiftBack", false}, NameCase{"RShft", "RShift", false},
+                    NameCase{"LShft", "LShift", false}, NameCase{"Shft", "Shift", false},
+                    NameCase{"ShA", "ShiftA", false}, NameCase{"Spc", "Space", false},
+                    NameCase{"Func1", "FUNC2_SHIFT", false}, NameCase{"Func2", "", true},
+                    NameCase{"Func1Tgl", "FUNC2_TOGGLE", false}, NameCase{"\x18", "Up", false},
+                    NameCase{"\x19", "Down", false}, NameCase{"\x11\xC4", "Left", false},
+                    NameCase{"\xC4\x10", "Right", false}, NameCase{"^C", "CtrlC", false},
+                    NameCase{"^", "Ctrl", false}, NameCase{"^Spc", "CtrlSpc", false}));
+
+struct TokensCase {
+    std::string tokens;
+    std::string keyString;
+};
+
+class TokensToKeyStringTest : public testing::TestWithParam<TokensCase> {};
+
+TEST_P(TokensToKeyStringTest, BuildsKeyStrings) {
+    EXPECT_EQ(TokensToKeyString(GetParam().tokens), GetParam().keyString);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tokens, TokensToKeyStringTest,
+    testing::Values(TokensCase{kMark + "A" + kMark + "BkSp" + kMark, "A<Back>"},
+                    TokensCase{kMark + "A" + kMark + "Enter", "A<Enter>"},
+                    TokensCase{kMark + kMark + "x" + kMark + kMark, "x"}, TokensCase{"", ""},
+                    TokensCase{kMark, ""},
+                    // The first byte is a delimiter whatever it is.
+                    TokensCase{"AB", "B"}, TokensCase{"XEnter" + kMark + "c", "<Enter>c"},
+                    TokensCase{"Func1Tgl", "<FUNC2_TOGGLE>"}, TokensCase{"Func1", "<FUNC2_SHIFT>"},
+                    TokensCase{"Func2", ""}, TokensCase{kMark + "Func2" + kMark + "a", "a"},
+                    TokensCase{"Func1Tglx", "<unc1Tglx>"}));
+
+struct DatTextCase {
+    std::string text;
+    std::string keyString;
+};
+
+class DatTextTest : public testing::TestWithParam<DatTextCase> {};
+
+TEST_P(DatTextTest, ConvertsToKeyString) {
+    EXPECT_EQ(TokensToKeyString(DatTextToTokens(GetParam().text)), GetParam().keyString);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DatTexts, DatTextTest,
+    testing::Values(DatTextCase{"AB[Enter]", "AB<Enter>"}, DatTextCase{"[Shft]a", "<Shift>a"},
+                    DatTextCase{"[^C]", "<CtrlC>"}, DatTextCase{"^", "<Ctrl>"},
+                    DatTextCase{"[Pad 7]", "7"}, DatTextCase{"[Pad -]", "<Pad ->"},
+                    DatTextCase{"[Pad Enter]", "<Enter>"}, DatTextCase{"[Func1]", "<FUNC2_SHIFT>"},
+                    DatTextCase{"[Func2]", ""}, DatTextCase{"[RShft][LShft]", "<RShift><LShift>"},
+                    DatTextCase{"x[Spc]y", "x<Space>y"}, DatTextCase{"a b", "a b"},
+                    DatTextCase{"a\tb\x01", "ab"}, DatTextCase{"\x18", "<Up>"},
+                    DatTextCase{"a\x19", "a<Down>"},
+                    // An arrow does not close its token: it joins the next character.
+                    DatTextCase{"\x18x", "<Upx>"}, DatTextCase{"[]", ""}));
+
+TEST(DatTextToTokensTest, MarksEveryTokenBoundary) {
+    EXPECT_EQ(DatTextToTokens(""), kMark);
+    EXPECT_EQ(DatTextToTokens("ab"), kMark + "a" + kMark + "b" + kMark);
+    EXPECT_EQ(DatTextToTokens("[Enter]"), kMark + "Enter" + kMark);
+    EXPECT_EQ(DatTextToTokens("a[Tab]"), kMark + "a" + kMark + kMark + "Tab" + kMark);
+    EXPECT_EQ(DatTextToTokens("\x18\x19"), kMark + "UpDown");
+}
+
+class KbdImportTest : public testing::Test {
+protected:
+    SetupRecord filledSetup() const {
+        SetupRecord setup;
+        setup.KeyStrings[3] = "old";
+        setup.Mcr.LockedSetup = true;
+        setup.Mcr.McrSetupMode = 4;
+        setup.Mcr.McrDelay = 9;
+        return setup;
+    }
+
+    test::TempDir m_dir;
+};
+
+TEST_F(KbdImportTest, ReadsKeysAndMcrStrings) {
+    test::KbdFile kbd;
+    kbd.setString(1, 1, kMark + "A" + kMark + "BkSp" + kMark)
+        .setString(1, 2, kMark + "Func1Tgl")
+        .setString(13, 1, "Func1Tgl")
+        .setString(84, 1, kMark + "z")
+        .setString(84, 2, kMark + "Spc" + kMark)
+        .setString(85, 1, kMark + "unused")
+        .setString(90, 1, kMark + "^B")
+        .setString(90, 2, kMark + "unused")
+        .setString(91, 1, kMark + "\x11\xC4\xD9");
+    SetupRecord setup = filledSetup();
+    ASSERT_EQ(ImportKbdFile(setup, m_dir.write("shop.kbd", kbd.bytes())), KbdImportStatus::Ok);
+
+    SetupRecord expected;
+    expected.Mcr.McrDelay = 9;  // the only field that survives the clear
+    expected.KeyStrings[1] = "A<Back>";
+    expected.Func2Strings[1] = "<FUNC2_TOGGLE>";
+    expected.KeyStrings[13] = "<FUNC2_TOGGLE>";
+    expected.KeyStrings[84] = "z";
+    expected.Func2Strings[84] = "<Space>";
+    expected.Mcr.PreambleString = "<CtrlB>";
+    expected.Mcr.PostambleString = "<Enter>";
+    EXPECT_EQ(setup, expected);
+}
+
+TEST_F(KbdImportTest, StringsStopAtTheirLengthAndTheRecordEnd) {
+    test::KbdFile kbd;
+    // First string: 200 bytes from offset 11 end at offset 210; "n" at 211 is not read.
+    kbd.setRaw(1, 10, "\xC8" + kMark + "k" + std::string(197, '\xF9') + "m" + "n");
+    // Second string: a length of 200 is cut at the record end (offset 212), so the next
+    // record's "C" bytes are not read.
+    kbd.setRaw(2, 71, "\xC8" + kMark + "A" + std::string(138, '\xF9') + "B");
+    kbd.setRaw(3, 0, std::string(10, 'C'));
+    // A short length reads only the bytes it counts.
+    kbd.setRaw(4, 10, "\x02" + kMark + "ab");
+
+    SetupRecord setup;
+    ASSERT_EQ(ImportKbdFile(setup, m_dir.write("k.KBD", kbd.bytes())), KbdImportStatus::Ok);
+    EXPECT_EQ(setup.KeyStrings[1], "km");
+    EXPECT_EQ(setup.Func2Strings[2], "AB");
+    EXPECT_EQ(setup.KeyStrings[4], "a");
+}
+
+TEST_F(KbdImportTest, RefusesFilesOfAnyOtherSize) {
+    for (const std::size_t size :
+         {std::size_t{0}, kKbdFileSize - 1, kKbdFileSize + 1, kKbdFileSize * 2}) {
+        test::KbdFile kbd;
+        kbd.setString(1, 1, kMark + "A");
+        std::string bytes = kbd.bytes();
+        bytes.resize(size, 'x');
+        SetupRecord setup = filledSetup();
+        EXPECT_EQ(ImportKbdFile(setup, m_dir.write("bad.kbd", bytes)), KbdImportStatus::InvalidSize)
+            << size;
+        SetupRecord cleared;
+        cleared.Mcr.McrDelay = 9;
+        EXPECT_EQ(setup, cleared) << size;
+    }
+}
+
+TEST_F(KbdImportTest, MissingFileAndFolderFail) {
+    SetupRecord setup = filledSetup();
+    EXPECT_EQ(ImportKbdFile(setup, m_dir.path("none.kbd")), KbdImportStatus::Missing);
+    EXPECT_TRUE(setup.KeyStrings[3].empty());
+    EXPECT_FALSE(setup.Mcr.LockedSetup);
+
+    EXPECT_EQ(ImportKbdFile(setup, m_dir.path("")), KbdImportStatus::ReadError);
+}
+
+class DatImportTest : public testing::Test {
+protected:
+    SetupRecord import(std::string_view content) {
+        SetupRecord setup;
+        setup.KeyStrings[50] = "before";
+        setup.Func2Strings[50] = "before";
+        setup.Mcr.PreambleString = "pre";
+        setup.Mcr.McrSetupMode = 3;
+        setup.Mcr.LockedSetup = true;
+        ImportDatFile(setup, m_dir.write("keys.dat", content));
+        EXPECT_EQ(setup.Mcr.PreambleString, "pre");
+        EXPECT_EQ(setup.Mcr.McrSetupMode, 3);
+        EXPECT_TRUE(setup.Mcr.LockedSetup);
+        return setup;
+    }
+
+    test::TempDir m_dir;
+};
+
+TEST_F(DatImportTest, AssignsLinesToKeysAndLayers) {
+    const SetupRecord setup = import(
+        "2,1,1,xy\r\n"
+        "7,12,2,[Spc]\n"
+        "\n"
+        "   \r\n"
+        "1,1,1,a,b\n"
+        " 1 , 2 ,1, lead and trail \n"
+        "1,3,1\n"
+        "1,4,1,first\n"
+        "1,4,1,second\n"
+        "1,,5,1,empty item\n"
+        "1,6,2,[Func1]");
+    EXPECT_EQ(setup.KeyStrings[13], "xy");
+    EXPECT_EQ(setup.Func2Strings[84], "<Space>");
+    EXPECT_EQ(setup.KeyStrings[1], "a,b");
+    EXPECT_EQ(setup.KeyStrings[2], " lead and trail ");
+    EXPECT_EQ(setup.KeyStrings[3], "1");
+    EXPECT_EQ(setup.KeyStrings[4], "second");
+    // Empty items do not count as fields, but the key text still starts after the
+    // third comma.
+    EXPECT_EQ(setup.KeyStrings[5], "1,empty item");
+    EXPECT_EQ(setup.Func2Strings[6], "<FUNC2_SHIFT>");
+    EXPECT_TRUE(setup.KeyStrings[50].empty());
+    EXPECT_TRUE(setup.Func2Strings[50].empty());
+}
+
+TEST_F(DatImportTest, RejectedLineEndsTheImport) {
+    for (const char* bad : {"8,1,1,x", "0,1,1,x", "1,13,1,x", "1,0,1,x", "1,1,3,x", "1,1,0,x",
+                            "a,1,1,x", "1,1,1,", "1,1", "garbage"}) {
+        const SetupRecord setup = import(std::string("1,1,1,kept\n") + bad + "\n1,2,1,lost\n");
+        EXPECT_EQ(setup.KeyStrings[1], "kept") << bad;
+        EXPECT_TRUE(setup.KeyStrings[2].empty()) << bad;
+    }
+}
+
+TEST_F(DatImportTest, UnreadableFileLeavesKeysEmptyAndBlankPathDoesNothing) {
+    SetupRecord setup;
+    setup.KeyStrings[1] = "a";
+    ImportDatFile(setup, m_dir.path("none.dat"));
+    EXPECT_TRUE(setup.KeyStrings[1].empty());
+
+    setup.KeyStrings[1] = "a";
+    ImportDatFile(setup, "  ");
+    EXPECT_EQ(setup.KeyStrings[1], "a");
+}
+
+}  // namespace
+}  // namespace qk750
