@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <stdexcept>
-#include <string_view>
+#include <string>
 
 namespace qk750 {
 

@@ -1,5 +1,7 @@
 #include "keys/key_table.h"
 
+#include <iterator>
+
 namespace qk750 {
 
 namespace {
