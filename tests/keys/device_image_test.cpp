@@ -52,17 +52,6 @@ TEST(DeviceImage, EmptySetupGivesTheClearedLayout) {
     }
 }
 
-TEST(DeviceImage, ClearImageResetsEveryEntryToFF00) {
-    DeviceImage image{};
-    ClearImage(image);
-    for (int layer = 1; layer <= 2; ++layer) {
-        for (int k = 1; k <= 86; ++k) {
-            EXPECT_EQ(entryWord(image, k, layer), 0xFF00);
-        }
-    }
-    EXPECT_EQ(image[5], 0x05);
-}
-
 TEST(DeviceImage, HeaderCarriesTheMcrSettings) {
     const struct {
         bool builtIn;
