@@ -1,0 +1,212 @@
+#include "usb/device_list.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ostream>
+
+namespace qk750 {
+
+namespace {
+
+constexpr int kNumBuffers = 128;
+
+std::string hex4(std::uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%.4X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
+    return text;
+}
+
+bool namesKeyboard(const std::string& name) {
+    return name.find("QK750") != std::string::npos;
+}
+
+}  // namespace
+
+TraceSink MakeHistorySink(bool tracing, TraceSink out) {
+    if (!tracing || !out) {
+        return [](const std::string&) {};
+    }
+    return out;
+}
+
+std::string DeviceName(THidDevice& device) {
+    const std::u16string product = device.ProductName();
+    if (product.empty()) {
+        return "Device VID=" + hex4(device.Attributes().VendorID) +
+               " PID=" + hex4(device.Attributes().ProductID);
+    }
+    // 8-bit text: Latin-1 passes through, anything beyond it has no 8-bit form.
+    std::string name;
+    name.reserve(product.size());
+    for (char16_t c : product) {
+        name.push_back(c < 0x100 ? static_cast<char>(c) : '?');
+    }
+    return name;
+}
+
+bool IsAccessDeniedError(std::uint32_t error) {
+#ifdef _WIN32
+    return error == 5;  // ERROR_ACCESS_DENIED
+#else
+    return error == EACCES || error == EPERM;
+#endif
+}
+
+void DevListBox::add(std::string text, THidDevice* object) {
+    m_items.push_back({std::move(text), object});
+}
+
+void DevListBox::clear() {
+    m_items.clear();
+    m_itemIndex = -1;
+}
+
+void DevListBox::SetItemIndex(int index) {
+    m_itemIndex = index >= 0 && index < count() ? index : -1;
+}
+
+DeviceList::DeviceList(THidDeviceController& controller, TraceSink addToHistory,
+                       Callbacks callbacks)
+    : m_controller(controller),
+      m_addToHistory(std::move(addToHistory)),
+      m_callbacks(std::move(callbacks)),
+      m_showRead([](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {}) {
+    // Bound as a form binds them: the posted start-up pass does the first rebuild.
+    m_controller.BeginLoading();
+    m_controller.SetOnDeviceChange([this](THidDeviceController&) { HidCtlDeviceChange(); });
+    m_controller.SetOnArrival([this](THidDevice& device) { HidCtrlArrival(device); });
+    m_controller.SetOnRemoval([this](THidDevice& device) { HidCtlRemoval(device); });
+    m_controller.SetOnDeviceDataError(
+        [this](THidDevice& device, std::uint32_t error) { HidCtlDeviceDataError(device, error); });
+    m_controller.EndLoading();
+}
+
+DeviceList::~DeviceList() {
+    m_controller.BeginLoading();
+    m_controller.SetOnDeviceChange({});
+    m_controller.SetOnArrival({});
+    m_controller.SetOnRemoval({});
+    m_controller.SetOnDeviceDataError({});
+    m_controller.EndLoading();
+    releaseAll();
+}
+
+void DeviceList::AddToHistory(const std::string& line) const {
+    if (m_addToHistory) {
+        m_addToHistory(line);
+    }
+}
+
+void DeviceList::releaseAll() {
+    m_currentDevice = nullptr;
+    std::vector<THidDevice*> claimed;
+    for (int i = 0; i < m_box.count(); ++i) {
+        claimed.push_back(m_box.item(i).object);
+    }
+    m_box.clear();
+    for (THidDevice* device : claimed) {
+        if (device != nullptr) {
+            device->release();
+        }
+    }
+}
+
+void DeviceList::HidCtlDeviceChange() {
+    releaseAll();
+    THidDevice* device = nullptr;
+    while (m_controller.ClaimDevice(device)) {
+        m_box.add(DeviceName(*device), device);
+        device->SetNumInputBuffers(kNumBuffers);
+        device->SetNumOverlappedBuffers(kNumBuffers);
+    }
+}
+
+void DeviceList::select(int index) {
+    m_box.SetItemIndex(index);
+    DevListBoxClick();
+}
+
+void DeviceList::DevListBoxClick() {
+    if (m_currentDevice != nullptr) {
+        m_currentDevice->SetOnData({});
+    }
+    m_currentDevice = nullptr;
+    const int index = m_box.ItemIndex();
+    if (m_box.count() > 0 && index >= 0) {
+        THidDevice* device = m_box.item(index).object;
+        device->SetOnData(m_showRead);
+        m_currentDevice = device;
+        AddToHistory("Selection of " + DeviceName(*device));
+    }
+}
+
+void DeviceList::HidCtrlArrival(THidDevice& device) {
+    const std::string name = DeviceName(device);
+    if (namesKeyboard(name) && m_callbacks.keyboardArrived) {
+        m_callbacks.keyboardArrived(device, name);
+    }
+    AddToHistory("Arrival of " + name);
+}
+
+void DeviceList::HidCtlRemoval(THidDevice& device) {
+    const std::string name = DeviceName(device);
+    if (namesKeyboard(name) && m_callbacks.keyboardRemoved) {
+        m_callbacks.keyboardRemoved(device, name);
+    }
+    AddToHistory("Removal of " + name);
+}
+
+void DeviceList::HidCtlDeviceDataError(THidDevice& device, std::uint32_t error) {
+    AddToHistory("READ ERROR: " + device.ErrorText(error) + " (" + hex(error) + ")");
+}
+
+bool LooksLikeKeyboard(THidDevice& device) {
+    return device.Caps().FeatureReportByteLength == 7 && namesKeyboard(DeviceName(device));
+}
+
+void ListDevices(HidPlatform& platform, bool trace, std::ostream& out, std::ostream& err) {
+    QueueDispatcher dispatcher;
+    THidDeviceController controller(platform, dispatcher);
+    std::vector<SkippedInterface> skipped;
+    {
+        DeviceList list(controller, MakeHistorySink(trace, [&err](const std::string& line) {
+                            err << line << '\n';
+                        }));
+        dispatcher.processPending();  // the start-up pass
+        skipped = controller.SkippedInterfaces();
+
+        if (!platform.available()) {
+            out << "HID support is not available on this system.\n";
+        } else if (list.count() == 0 && skipped.empty()) {
+            out << "No HID devices found.\n";
+        }
+        for (int i = 0; i < list.count(); ++i) {
+            THidDevice& device = *list.device(i);
+            const HidCaps caps = device.Caps();
+            out << i << ": " << list.name(i) << "  VID=" << hex4(device.Attributes().VendorID)
+                << " PID=" << hex4(device.Attributes().ProductID)
+                << " feature=" << caps.FeatureReportByteLength
+                << " input=" << caps.InputReportByteLength;
+            if (LooksLikeKeyboard(device)) {
+                out << " [keyboard]";
+            }
+            out << '\n';
+        }
+    }
+    for (const SkippedInterface& entry : skipped) {
+        out << "-: " << entry.info.path << "  " << entry.reason << ": "
+            << platform.errorText(entry.osError);
+        if (IsAccessDeniedError(entry.osError)) {
+            out << " - no permission to open it, see 'Access to the keyboard' in the README";
+        }
+        out << '\n';
+    }
+}
+
+}  // namespace qk750
