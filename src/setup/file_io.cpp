@@ -28,8 +28,11 @@ std::string errnoText(int code) {
 // several.
 std::atomic<unsigned> g_tempCounter{0};
 
+// In the target's folder, so that the final rename stays on one file system, and of a
+// short fixed length, so that a target name near the length limit can still be saved.
 std::string temporaryName(const std::string& path, unsigned long processId) {
-    return path + "." + std::to_string(processId) + "-" + std::to_string(g_tempCounter++) + ".tmp";
+    return path.substr(0, fileNameStart(path)) + ".qk750-" + std::to_string(processId) + "-" +
+           std::to_string(g_tempCounter++) + ".tmp";
 }
 
 }  // namespace

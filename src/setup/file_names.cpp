@@ -14,8 +14,9 @@ bool isSeparator(char c) {
 #endif
 }
 
-// Index of the first character of the last path component.
-std::size_t lastComponentStart(std::string_view path) {
+}  // namespace
+
+std::size_t fileNameStart(std::string_view path) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < path.size(); ++i) {
         if (isSeparator(path[i])) {
@@ -31,8 +32,10 @@ std::size_t lastComponentStart(std::string_view path) {
     return start;
 }
 
+namespace {
+
 std::size_t extensionStart(std::string_view path) {
-    const std::size_t start = lastComponentStart(path);
+    const std::size_t start = fileNameStart(path);
     const std::size_t dot = path.rfind('.');
     return (dot == std::string_view::npos || dot < start) ? path.size() : dot;
 }
@@ -57,7 +60,7 @@ std::string WithIniExtension(std::string_view path) {
 }
 
 std::string DirectoryOf(std::string_view path) {
-    std::size_t end = lastComponentStart(path);
+    std::size_t end = fileNameStart(path);
     if (end == 0) {
         return {};
     }

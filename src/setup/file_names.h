@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -7,6 +8,10 @@ namespace qk750 {
 
 // File-name rules of the setup files. A path's last component is what follows its last
 // separator: "/" everywhere, also "\" and a drive's ":" on Windows.
+
+// Index of the first character of the last path component (path.size() when the path
+// ends with a separator).
+std::size_t fileNameStart(std::string_view path);
 
 // From the last "." of the last path component on ("" if none): "op.d/shop" has no
 // extension, ".INI" alone is the extension ".INI".

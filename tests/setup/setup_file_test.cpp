@@ -1,0 +1,396 @@
+#include "setup/setup_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <system_error>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
+#include "setup/kbd_file.h"
+#include "setup/temp_dir.h"
+
+namespace qk750 {
+namespace {
+
+// Every field set, with the bytes an INI line could stumble over.
+SetupRecord fullSetup() {
+    SetupRecord setup;
+    for (int key = 1; key <= kKeyCount; ++key) {
+        setup.KeyStrings[key] = "k" + std::to_string(key) + "<Enter>";
+        setup.Func2Strings[key] = "<CtrlC>f" + std::to_string(key);
+    }
+    setup.KeyStrings[2] = " a=b ";
+    setup.KeyStrings[3] = "[Keys]";
+    setup.KeyStrings[4] = ";not a comment";
+    setup.KeyStrings[5] = "\xE9\xF9\x01\x7F";
+    setup.Func2Strings[6].clear();
+    setup.Mcr.BuiltIn_Setup = true;
+    setup.Mcr.TransmitChecksum = true;
+    setup.Mcr.BF_Checksum = true;
+    setup.Mcr.LockedSetup = true;
+    setup.Mcr.McrSetupMode = 11;
+    setup.Mcr.PreambleString = " %B ";
+    setup.Mcr.PostambleString = "?<Enter>";
+    setup.Mcr.McrDelay = -20;
+    return setup;
+}
+
+class SetupFileTest : public testing::Test {
+protected:
+    test::TempDir m_dir;
+};
+
+TEST_F(SetupFileTest, SaveAndLoadReproduceEveryField) {
+    SetupRecord flagsOff = fullSetup();
+    flagsOff.Mcr.BuiltIn_Setup = false;
+    flagsOff.Mcr.TransmitChecksum = false;
+    flagsOff.Mcr.BF_Checksum = false;
+    flagsOff.Mcr.LockedSetup = false;
+    flagsOff.Mcr.McrSetupMode = 0;
+    flagsOff.Mcr.McrDelay = 0;
+    for (const SetupRecord& saved : {fullSetup(), flagsOff}) {
+        const std::string path = m_dir.path("shop.INI");
+        ASSERT_TRUE(SaveSetupIni(saved, path).ok);
+        SetupRecord loaded;
+        loaded.KeyStrings[7] = "stale";
+        LoadSetupIni(loaded, path);
+        EXPECT_EQ(loaded, saved);
+    }
+    EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
+}
+
+TEST_F(SetupFileTest, NewFileHasTheKnownLayout) {
+    SetupRecord setup;
+    setup.Mcr.McrDelay = 5;
+    setup.KeyStrings[84] = "x";
+    const std::string path = m_dir.path("new.INI");
+    ASSERT_TRUE(SaveSetupIni(setup, path).ok);
+
+    std::string expected = "[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=0\r\n[Keys]\r\n";
+    for (int key = 1; key <= kKeyCount; ++key) {
+        const std::string n = std::to_string(key);
+        expected += "Key" + n + "=" + (key == 84 ? "x" : "") + "\r\nKey" + n + "_2=\r\n";
+    }
+    expected +=
+        "[Mcr]\r\nBuiltIn_Setup=0\r\nMcrSetupMode=0\r\nMcrDelay=5\r\nTransmitChecksum=0\r\n"
+        "BF_Checksum=0\r\nPreambleString=\r\nPostambleString=\r\n";
+    EXPECT_EQ(test::TempDir::read(path), expected);
+}
+
+TEST_F(SetupFileTest, SaveKeepsWhatItDoesNotOwn) {
+    const std::string path = m_dir.write("shop.ini",
+                                         "; shop 12\n"
+                                         "[mcr]\n"
+                                         "mcrdelay=7\n"
+                                         "Vendor=keep me\n"
+                                         "[Printer]\n"
+                                         "Port=COM2\n"
+                                         "[KEYS]\n"
+                                         "KEY5=old\n"
+                                         "Comment line without equals\n");
+    SetupRecord setup;
+    setup.KeyStrings[5] = "new";
+    setup.Mcr.McrDelay = 9;
+    ASSERT_TRUE(SaveSetupIni(setup, path).ok);
+
+    const std::string text = test::TempDir::read(path);
+    // Sections keep their order and their foreign lines; known keys keep their spelling;
+    // new keys follow a section's last line and new sections come last.
+    EXPECT_TRUE(
+        text.starts_with("; shop 12\r\n"
+                         "[mcr]\r\n"
+                         "mcrdelay=9\r\n"
+                         "Vendor=keep me\r\n"
+                         "BuiltIn_Setup=0\r\n"
+                         "McrSetupMode=0\r\n"
+                         "TransmitChecksum=0\r\n"
+                         "BF_Checksum=0\r\n"
+                         "PreambleString=\r\n"
+                         "PostambleString=\r\n"
+                         "[Printer]\r\n"
+                         "Port=COM2\r\n"
+                         "[KEYS]\r\n"
+                         "KEY5=new\r\n"
+                         "Comment line without equals\r\n"
+                         "Key1=\r\n"
+                         "Key1_2=\r\n"))
+        << text;
+    EXPECT_TRUE(
+        text.ends_with("Key84_2=\r\n[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=0\r\n"))
+        << text;
+    EXPECT_EQ(text.find("Key5="), std::string::npos);
+
+    SetupRecord loaded;
+    LoadSetupIni(loaded, path);
+    EXPECT_EQ(loaded, setup);
+}
+
+TEST_F(SetupFileTest, LineBreaksInImportedValuesDoNotSplitLines) {
+    SetupRecord setup;
+    setup.KeyStrings[1] = "a\r\nMcrDelay=1\rb";
+    setup.Mcr.McrDelay = 5;
+    const std::string path = m_dir.path("s.INI");
+    ASSERT_TRUE(SaveSetupIni(setup, path).ok);
+    SetupRecord loaded;
+    LoadSetupIni(loaded, path);
+    EXPECT_EQ(loaded.KeyStrings[1], "aMcrDelay=1b");
+    EXPECT_EQ(loaded.Func2Strings[1], "");
+    EXPECT_EQ(loaded.Mcr.McrDelay, 5);
+}
+
+struct ReadCase {
+    const char* name;
+    std::string text;
+    SetupRecType expected;  // key strings: Key5 in the text below
+};
+
+SetupRecType defaults() {
+    SetupRecType mcr;
+    mcr.McrSetupMode = 1;
+    mcr.McrDelay = 5;
+    return mcr;
+}
+
+SetupRecType with(auto change) {
+    SetupRecType mcr = defaults();
+    change(mcr);
+    return mcr;
+}
+
+class LoadSetupIniTest : public testing::TestWithParam<ReadCase> {
+protected:
+    test::TempDir m_dir;
+};
+
+TEST_P(LoadSetupIniTest, ReadsValuesWithDefaults) {
+    const std::string path = m_dir.write("in.ini", GetParam().text);
+    SetupRecord setup = fullSetup();
+    LoadSetupIni(setup, path);
+    SetupRecord expected;
+    expected.KeyStrings[5] = "abc";
+    expected.Mcr = GetParam().expected;
+    EXPECT_EQ(setup, expected);
+    // Reading never writes.
+    EXPECT_EQ(test::TempDir::read(path), GetParam().text);
+    EXPECT_EQ(m_dir.entries(), std::set<std::string>{"in.ini"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, LoadSetupIniTest,
+    testing::Values(
+        ReadCase{"OnlyKeys", "[Keys]\r\nKey5=abc\r\n", defaults()},
+        ReadCase{"LowerCaseLfOnly", "[keys]\nKEY5=abc\n", defaults()},
+        ReadCase{"Flags",
+                 "[Keys]\nKey5=abc\n[Setup]\nLockedSetup=2\n[Mcr]\nBuiltIn_Setup=-1\n"
+                 "TransmitChecksum= 1 \nBF_Checksum=0\n",
+                 with([](SetupRecType& m) {
+                     m.LockedSetup = m.BuiltIn_Setup = m.TransmitChecksum = true;
+                 })},
+        ReadCase{"FlagsNotIntegers",
+                 "[Keys]\nKey5=abc\n[Setup]\nLockedSetup=true\n[Mcr]\nBuiltIn_Setup=1x\n"
+                 "TransmitChecksum=\nBF_Checksum=0x1\n",
+                 defaults()},
+        ReadCase{"Integers", "[Keys]\nKey5=abc\n[Mcr]\nMcrSetupMode=+11\nMcrDelay=\t-12 \n",
+                 with([](SetupRecType& m) {
+                     m.McrSetupMode = 11;
+                     m.McrDelay = -12;
+                 })},
+        ReadCase{"IntegersNotParsing",
+                 "[Keys]\nKey5=abc\n[Mcr]\nMcrSetupMode=3 4\nMcrDelay=2147483648\n", defaults()},
+        ReadCase{"IntegersEmptyOrSignOnly", "[Keys]\nKey5=abc\n[Mcr]\nMcrSetupMode=\nMcrDelay=-\n",
+                 defaults()},
+        ReadCase{"IntegerLimits",
+                 "[Keys]\nKey5=abc\n[Mcr]\nMcrSetupMode=-2147483648\nMcrDelay=2147483647\n",
+                 with([](SetupRecType& m) {
+                     m.McrSetupMode = INT32_MIN;
+                     m.McrDelay = INT32_MAX;
+                 })},
+        ReadCase{"StringsKeptExactly",
+                 "[Keys]\nKey5=abc\n[Mcr]\nPreambleString= <Tab> \nPostambleString==\n",
+                 with([](SetupRecType& m) {
+                     m.PreambleString = " <Tab> ";
+                     m.PostambleString = "=";
+                 })}),
+    [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
+
+TEST_F(SetupFileTest, MissingFileGivesDefaultsWithoutCreatingIt) {
+    SetupRecord setup = fullSetup();
+    LoadSetupIni(setup, m_dir.path("none.ini"));
+    SetupRecord expected;
+    expected.Mcr = defaults();
+    EXPECT_EQ(setup, expected);
+    EXPECT_TRUE(m_dir.entries().empty());
+}
+
+TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {
+    const SaveResult noFolder = SaveSetupIni(fullSetup(), m_dir.path("no/such/folder.INI"));
+    EXPECT_FALSE(noFolder.ok);
+    EXPECT_EQ(noFolder.error, std::generic_category().message(ENOENT));
+    EXPECT_TRUE(m_dir.entries().empty());
+
+    // The target is a folder that holds a file: it must come through unchanged.
+    std::filesystem::create_directory(m_dir.path("shop.INI"));
+    m_dir.write("shop.INI/inside", "data");
+    const SaveResult onFolder = SaveSetupIni(fullSetup(), m_dir.path("shop.INI"));
+    EXPECT_FALSE(onFolder.ok);
+    EXPECT_FALSE(onFolder.error.empty());
+    EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
+    EXPECT_EQ(test::TempDir::read(m_dir.path("shop.INI/inside")), "data");
+}
+
+#ifndef _WIN32
+// A write that fails half-way (here: the file size limit, which holds even for root)
+// must leave the old file whole and no temporary file behind.
+TEST_F(SetupFileTest, WriteFailureKeepsTheOldFile) {
+    const std::string old = "[Keys]\r\nKey1=old\r\n";
+    const std::string path = m_dir.write("shop.INI", old);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previousAction {};
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previousAction), 0);
+    rlimit previousLimit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
+    rlimit small = previousLimit;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    const SaveResult result = SaveSetupIni(fullSetup(), path);
+
+    setrlimit(RLIMIT_FSIZE, &previousLimit);
+    sigaction(SIGXFSZ, &previousAction, nullptr);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, std::generic_category().message(EFBIG));
+    EXPECT_EQ(test::TempDir::read(path), old);
+    EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
+}
+
+TEST_F(SetupFileTest, NameNearTheLengthLimitSaves) {
+    const std::string name = std::string(251, 'n') + ".INI";
+    const SaveResult result = SaveSetupIni(fullSetup(), m_dir.path(name));
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(m_dir.entries(), std::set<std::string>{name});
+}
+
+TEST_F(SetupFileTest, ReplacedFileKeepsItsPermissions) {
+    namespace fs = std::filesystem;
+    const std::string path = m_dir.write("shop.INI", "[Keys]\r\nKey1=old\r\n");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_TRUE(SaveSetupIni(fullSetup(), path).ok);
+    EXPECT_EQ(fs::status(path).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
+}
+#endif
+
+struct LoadFileCase {
+    const char* name;
+    const char* fileName;   // created in the test folder
+    const char* content;    // nullptr: a valid KBD file
+    const char* finalName;  // SetupFileName afterwards
+    const char* datPath;    // DatImportPath afterwards ("" when untouched)
+    bool kbdImport;
+    KbdImportStatus kbdStatus;
+    const char* key1;             // KeyStrings[1] afterwards
+    std::set<std::string> files;  // the folder afterwards
+};
+
+class LoadSetupFileTest : public testing::TestWithParam<LoadFileCase> {
+protected:
+    test::TempDir m_dir;
+};
+
+TEST_P(LoadSetupFileTest, ChoosesTheReaderByExtension) {
+    const LoadFileCase& c = GetParam();
+    if (c.content != nullptr) {
+        m_dir.write(c.fileName, c.content);
+    } else {
+        test::KbdFile kbd;
+        kbd.setString(1, 1, test::kMark + "K" + test::kMark + "Spc");
+        kbd.setString(90, 1, test::kMark + "%");
+        m_dir.write(c.fileName, kbd.bytes());
+    }
+    ProgramState state;
+    state.SetupFileName = m_dir.path(c.fileName);
+    state.Setup.Mcr.McrSetupMode = 7;
+    state.Setup.Mcr.McrDelay = 3;
+    const LoadResult result = LoadSetupFile(state);
+
+    EXPECT_EQ(state.SetupFileName, m_dir.path(c.finalName));
+    EXPECT_EQ(state.DatImportPath, *c.datPath ? m_dir.path(c.datPath) : "");
+    EXPECT_EQ(result.kbdImport, c.kbdImport);
+    EXPECT_EQ(result.kbdStatus, c.kbdStatus);
+    EXPECT_TRUE(result.save.ok);
+    EXPECT_EQ(state.Setup.KeyStrings[1], c.key1);
+    EXPECT_EQ(m_dir.entries(), c.files);
+
+    if (c.kbdImport && c.kbdStatus == KbdImportStatus::Ok) {
+        EXPECT_EQ(state.Setup.Mcr.PreambleString, "%");
+        SetupRecord saved;
+        LoadSetupIni(saved, state.SetupFileName);
+        EXPECT_EQ(saved, state.Setup);
+    }
+    if (std::string_view(c.name).starts_with("Dat")) {
+        // The MCR part stays as it was.
+        EXPECT_EQ(state.Setup.Mcr.McrSetupMode, 7);
+    }
+}
+
+using S = std::set<std::string>;
+INSTANTIATE_TEST_SUITE_P(
+    Files, LoadSetupFileTest,
+    testing::Values(LoadFileCase{"KbdUpper", "SHOP.KBD", nullptr, "SHOP.INI", "", true,
+                                 KbdImportStatus::Ok, "K<Space>", S{"SHOP.KBD", "SHOP.INI"}},
+                    LoadFileCase{"KbdLower", "shop.kbd", nullptr, "shop.INI", "", true,
+                                 KbdImportStatus::Ok, "K<Space>", S{"shop.kbd", "shop.INI"}},
+                    LoadFileCase{"KbdBadSize", "bad.Kbd", "short", "bad.Kbd", "", true,
+                                 KbdImportStatus::InvalidSize, "", S{"bad.Kbd"}},
+                    LoadFileCase{"DatUpper", "KEYS.DAT", "1,1,1,[Tab]\r\n", "KEYS.INI", "KEYS.DAT",
+                                 false, KbdImportStatus::Ok, "<Tab>", S{"KEYS.DAT"}},
+                    LoadFileCase{"DatLower", "keys.dat", "1,1,1,q\n", "keys.INI", "keys.dat", false,
+                                 KbdImportStatus::Ok, "q", S{"keys.dat"}},
+                    LoadFileCase{"IniLower", "shop.ini", "[Keys]\nKey1=i\n", "shop.ini", "", false,
+                                 KbdImportStatus::Ok, "i", S{"shop.ini"}},
+                    LoadFileCase{"NoExtension", "shop", "[Keys]\nKey1=n\n", "shop", "", false,
+                                 KbdImportStatus::Ok, "n", S{"shop"}}),
+    [](const testing::TestParamInfo<LoadFileCase>& info) { return info.param.name; });
+
+TEST_F(SetupFileTest, MissingKbdKeepsTheName) {
+    ProgramState state;
+    state.SetupFileName = m_dir.path("gone.KBD");
+    state.Setup.KeyStrings[1] = "x";
+    const LoadResult result = LoadSetupFile(state);
+    EXPECT_EQ(result.kbdStatus, KbdImportStatus::Missing);
+    EXPECT_EQ(state.SetupFileName, m_dir.path("gone.KBD"));
+    EXPECT_TRUE(state.Setup.KeyStrings[1].empty());
+    EXPECT_TRUE(m_dir.entries().empty());
+}
+
+TEST_F(SetupFileTest, DatFileReplacesAnEarlierImportPath) {
+    ProgramState state;
+    state.DatImportPath = m_dir.write("other.dat", "1,1,1,other\n");
+    state.SetupFileName = m_dir.write("keys.DAT", "1,1,1,mine\n");
+    LoadSetupFile(state);
+    EXPECT_EQ(state.DatImportPath, m_dir.path("keys.DAT"));
+    EXPECT_EQ(state.Setup.KeyStrings[1], "mine");
+}
+
+TEST_F(SetupFileTest, FailedSaveOfKbdTwinIsReported) {
+    m_dir.write("shop.KBD", test::KbdFile().bytes());
+    std::filesystem::create_directory(m_dir.path("shop.INI"));
+    m_dir.write("shop.INI/inside", "");
+    ProgramState state;
+    state.SetupFileName = m_dir.path("shop.KBD");
+    const LoadResult result = LoadSetupFile(state);
+    EXPECT_EQ(result.kbdStatus, KbdImportStatus::Ok);
+    EXPECT_FALSE(result.save.ok);
+    EXPECT_FALSE(result.save.error.empty());
+    EXPECT_EQ(state.SetupFileName, m_dir.path("shop.INI"));
+}
+
+}  // namespace
+}  // namespace qk750
