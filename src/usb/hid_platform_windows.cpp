@@ -1,0 +1,541 @@
+#include "usb/hid_platform_windows.h"
+
+// clang-format off
+#include <windows.h>
+#include <dbt.h>
+#include <setupapi.h>
+// clang-format on
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "usb/hid_platform_system.h"
+
+namespace qk750 {
+
+namespace {
+
+// The few HID.dll types we use, declared here so the build needs no HID headers.
+struct HiddAttributes {
+    ULONG Size;
+    USHORT VendorID;
+    USHORT ProductID;
+    USHORT VersionNumber;
+};
+static_assert(sizeof(HiddAttributes) == 12);
+
+struct HidpCaps {
+    USHORT Usage;
+    USHORT UsagePage;
+    USHORT InputReportByteLength;
+    USHORT OutputReportByteLength;
+    USHORT FeatureReportByteLength;
+    USHORT Reserved[17];
+    USHORT NumberLinkCollectionNodes;
+    USHORT NumberInputButtonCaps;
+    USHORT NumberInputValueCaps;
+    USHORT NumberInputDataIndices;
+    USHORT NumberOutputButtonCaps;
+    USHORT NumberOutputValueCaps;
+    USHORT NumberOutputDataIndices;
+    USHORT NumberFeatureButtonCaps;
+    USHORT NumberFeatureValueCaps;
+    USHORT NumberFeatureDataIndices;
+};
+static_assert(sizeof(HidpCaps) == 64);
+
+using PreparsedData = void*;
+constexpr LONG HidpStatusSuccess = 0x00110000;
+
+// The standard HID interface class, for when HID.dll cannot tell it.
+constexpr GUID StandardHidGuid = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+// The product string buffer: 254 wide characters and room for the terminator.
+constexpr ULONG ProductStringBytes = 508;
+
+using HidD_GetHidGuidFn = void(WINAPI*)(GUID*);
+using HidD_GetAttributesFn = BOOLEAN(WINAPI*)(HANDLE, HiddAttributes*);
+using HidD_GetPreparsedDataFn = BOOLEAN(WINAPI*)(HANDLE, PreparsedData*);
+using HidD_FreePreparsedDataFn = BOOLEAN(WINAPI*)(PreparsedData);
+using HidP_GetCapsFn = LONG(WINAPI*)(PreparsedData, HidpCaps*);
+using HidD_BufferFn = BOOLEAN(WINAPI*)(HANDLE, PVOID, ULONG);
+using HidD_SetNumInputBuffersFn = BOOLEAN(WINAPI*)(HANDLE, ULONG);
+using HidD_GetNumInputBuffersFn = BOOLEAN(WINAPI*)(HANDLE, PULONG);
+
+using SetupDiGetClassDevsAFn = HDEVINFO(WINAPI*)(const GUID*, PCSTR, HWND, DWORD);
+using SetupDiEnumDeviceInterfacesFn = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD,
+                                                    PSP_DEVICE_INTERFACE_DATA);
+using SetupDiGetDeviceInterfaceDetailAFn = BOOL(WINAPI*)(HDEVINFO, PSP_DEVICE_INTERFACE_DATA,
+                                                         PSP_DEVICE_INTERFACE_DETAIL_DATA_A, DWORD,
+                                                         PDWORD, PSP_DEVINFO_DATA);
+using SetupDiGetDeviceRegistryPropertyAFn = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD,
+                                                          PBYTE, DWORD, PDWORD);
+using SetupDiDestroyDeviceInfoListFn = BOOL(WINAPI*)(HDEVINFO);
+
+// Looks a function up by name; GetProcAddress's generic type goes through void(*)(),
+// the one function pointer type a cast may pass through without a warning.
+template <typename F>
+bool resolve(HMODULE module, const char* name, F& function) {
+    const FARPROC address = ::GetProcAddress(module, name);
+    function = reinterpret_cast<F>(reinterpret_cast<void (*)()>(address));
+    return function != nullptr;
+}
+
+// Both libraries, loaded once per process while any platform object needs them.
+struct Libraries {
+    HMODULE setupApi = nullptr;
+    HMODULE hid = nullptr;
+
+    SetupDiGetClassDevsAFn getClassDevs = nullptr;
+    SetupDiEnumDeviceInterfacesFn enumDeviceInterfaces = nullptr;
+    SetupDiGetDeviceInterfaceDetailAFn getDeviceInterfaceDetail = nullptr;
+    SetupDiGetDeviceRegistryPropertyAFn getDeviceRegistryProperty = nullptr;
+    SetupDiDestroyDeviceInfoListFn destroyDeviceInfoList = nullptr;
+
+    HidD_GetHidGuidFn getHidGuid = nullptr;
+    HidD_GetAttributesFn getAttributes = nullptr;
+    HidD_GetPreparsedDataFn getPreparsedData = nullptr;
+    HidD_FreePreparsedDataFn freePreparsedData = nullptr;
+    HidP_GetCapsFn getCaps = nullptr;
+    HidD_BufferFn getProductString = nullptr;
+    HidD_BufferFn getFeature = nullptr;
+    HidD_BufferFn setFeature = nullptr;
+    HidD_SetNumInputBuffersFn setNumInputBuffers = nullptr;
+    HidD_GetNumInputBuffersFn getNumInputBuffers = nullptr;
+
+    GUID hidGuid = StandardHidGuid;
+
+    Libraries() {
+        setupApi = ::LoadLibraryA("SetupApi.dll");
+        if (setupApi &&
+            !(resolve(setupApi, "SetupDiGetClassDevsA", getClassDevs) &&
+              resolve(setupApi, "SetupDiEnumDeviceInterfaces", enumDeviceInterfaces) &&
+              resolve(setupApi, "SetupDiGetDeviceInterfaceDetailA", getDeviceInterfaceDetail) &&
+              resolve(setupApi, "SetupDiGetDeviceRegistryPropertyA", getDeviceRegistryProperty) &&
+              resolve(setupApi, "SetupDiDestroyDeviceInfoList", destroyDeviceInfoList))) {
+            ::FreeLibrary(setupApi);
+            setupApi = nullptr;
+        }
+        if (!setupApi) {
+            return;  // without enumeration HID.dll is of no use
+        }
+        hid = ::LoadLibraryA("HID.dll");
+        if (hid && !(resolve(hid, "HidD_GetHidGuid", getHidGuid) &&
+                     resolve(hid, "HidD_GetAttributes", getAttributes) &&
+                     resolve(hid, "HidD_GetPreparsedData", getPreparsedData) &&
+                     resolve(hid, "HidD_FreePreparsedData", freePreparsedData) &&
+                     resolve(hid, "HidP_GetCaps", getCaps) &&
+                     resolve(hid, "HidD_GetProductString", getProductString) &&
+                     resolve(hid, "HidD_GetFeature", getFeature) &&
+                     resolve(hid, "HidD_SetFeature", setFeature) &&
+                     resolve(hid, "HidD_SetNumInputBuffers", setNumInputBuffers) &&
+                     resolve(hid, "HidD_GetNumInputBuffers", getNumInputBuffers))) {
+            ::FreeLibrary(hid);
+            hid = nullptr;
+        }
+        if (hid) {
+            getHidGuid(&hidGuid);
+        }
+    }
+
+    ~Libraries() {
+        if (hid) {
+            ::FreeLibrary(hid);
+        }
+        if (setupApi) {
+            ::FreeLibrary(setupApi);
+        }
+    }
+
+    Libraries(const Libraries&) = delete;
+    Libraries& operator=(const Libraries&) = delete;
+
+    bool available() const { return hid != nullptr; }
+
+    // The process-wide instance; freed, and the libraries unloaded, with its last user.
+    static std::shared_ptr<Libraries> acquire() {
+        static std::mutex mutex;
+        static std::weak_ptr<Libraries> shared;
+        std::lock_guard lock(mutex);
+        std::shared_ptr<Libraries> libraries = shared.lock();
+        if (!libraries) {
+            libraries = std::make_shared<Libraries>();
+            shared = libraries;
+        }
+        return libraries;
+    }
+};
+
+class WindowsHidHandle : public HidHandle {
+public:
+    WindowsHidHandle(std::shared_ptr<Libraries> libraries, HANDLE handle, bool overlapped)
+        : m_lib(std::move(libraries)),
+          m_handle(handle),
+          m_overlapped(overlapped),
+          // Auto-reset: a cancel made before the wait begins still ends that wait.
+          m_cancelEvent(::CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+          m_readEvent(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+    ~WindowsHidHandle() override {
+        if (m_pending) {
+            // The read still targets m_readBuffer: wait until it lets go of it.
+            ::CancelIoEx(m_handle, &m_readOverlapped);
+            DWORD ignored = 0;
+            ::GetOverlappedResult(m_handle, &m_readOverlapped, &ignored, TRUE);
+        }
+        if (m_preparsed) {
+            m_lib->freePreparsedData(m_preparsed);
+        }
+        ::CloseHandle(m_handle);
+        if (m_cancelEvent) {
+            ::CloseHandle(m_cancelEvent);
+        }
+        if (m_readEvent) {
+            ::CloseHandle(m_readEvent);
+        }
+    }
+
+    WindowsHidHandle(const WindowsHidHandle&) = delete;
+    WindowsHidHandle& operator=(const WindowsHidHandle&) = delete;
+
+    bool valid() const { return m_cancelEvent && m_readEvent; }
+
+    bool getAttributes(HidAttributes& attributes) override {
+        HiddAttributes raw{};
+        raw.Size = sizeof raw;
+        if (!m_lib->getAttributes(m_handle, &raw)) {
+            return failWithLastError();
+        }
+        attributes.VendorID = raw.VendorID;
+        attributes.ProductID = raw.ProductID;
+        attributes.VersionNumber = raw.VersionNumber;
+        return true;
+    }
+
+    bool getCaps(HidCaps& caps) override {
+        if (!m_preparsed && !m_lib->getPreparsedData(m_handle, &m_preparsed)) {
+            m_preparsed = nullptr;
+            return failWithLastError();
+        }
+        HidpCaps raw{};
+        if (m_lib->getCaps(m_preparsed, &raw) != HidpStatusSuccess) {
+            m_lastError = ERROR_INVALID_DATA;
+            return false;
+        }
+        caps.Usage = raw.Usage;
+        caps.UsagePage = raw.UsagePage;
+        caps.InputReportByteLength = raw.InputReportByteLength;
+        caps.OutputReportByteLength = raw.OutputReportByteLength;
+        caps.FeatureReportByteLength = raw.FeatureReportByteLength;
+        return true;
+    }
+
+    bool getProductString(std::u16string& product) override {
+        wchar_t text[ProductStringBytes / sizeof(wchar_t) + 1] = {};
+        if (!m_lib->getProductString(m_handle, text, ProductStringBytes)) {
+            return failWithLastError();
+        }
+        product.clear();
+        for (std::size_t i = 0; i < ProductStringBytes / sizeof(wchar_t) && text[i] != 0; ++i) {
+            product.push_back(static_cast<char16_t>(text[i]));
+        }
+        return true;
+    }
+
+    bool getFeature(std::uint8_t* buffer, std::size_t length) override {
+        if (!buffer || length == 0 || length > MAXDWORD) {
+            m_lastError = ERROR_INVALID_PARAMETER;
+            return false;
+        }
+        if (!m_lib->getFeature(m_handle, buffer, static_cast<ULONG>(length))) {
+            return failWithLastError();
+        }
+        return true;
+    }
+
+    bool setFeature(const std::uint8_t* buffer, std::size_t length) override {
+        if (!buffer || length == 0 || length > MAXDWORD) {
+            m_lastError = ERROR_INVALID_PARAMETER;
+            return false;
+        }
+        // HID.dll only reads the buffer; its prototype is not const.
+        if (!m_lib->setFeature(m_handle, const_cast<std::uint8_t*>(buffer),
+                               static_cast<ULONG>(length))) {
+            return failWithLastError();
+        }
+        return true;
+    }
+
+    bool setNumInputBuffers(std::uint32_t count) override {
+        if (!m_lib->setNumInputBuffers(m_handle, count)) {
+            return failWithLastError();
+        }
+        return true;
+    }
+
+    bool getNumInputBuffers(std::uint32_t& count) override {
+        ULONG value = 0;
+        if (!m_lib->getNumInputBuffers(m_handle, &value)) {
+            return failWithLastError();
+        }
+        count = value;
+        return true;
+    }
+
+    // One overlapped read at a time, into a buffer of our own: a read that outlives its
+    // call (timeout) stays pending and is picked up by the next call, so no report is
+    // lost and the caller's buffer is never written after we returned.
+    HidReadResult readInput(std::uint8_t* buffer, std::size_t length, int timeoutMs) override {
+        if (!m_overlapped) {
+            m_lastError = ERROR_INVALID_FUNCTION;  // a synchronous handle cannot time out
+            return {HidReadStatus::Error, 0};
+        }
+        if (!buffer || length == 0 || length > MAXDWORD) {
+            m_lastError = ERROR_INVALID_PARAMETER;
+            return {HidReadStatus::Error, 0};
+        }
+        if (!m_pending) {
+            m_readBuffer.assign(length, 0);
+            m_readOverlapped = OVERLAPPED{};
+            m_readOverlapped.hEvent = m_readEvent;
+            ::ResetEvent(m_readEvent);
+            if (!::ReadFile(m_handle, m_readBuffer.data(), static_cast<DWORD>(length), nullptr,
+                            &m_readOverlapped) &&
+                ::GetLastError() != ERROR_IO_PENDING) {
+                failWithLastError();
+                return {HidReadStatus::Error, 0};
+            }
+            m_pending = true;  // also when it completed at once: the event is set
+        }
+
+        const HANDLE events[2] = {m_readEvent, m_cancelEvent};
+        const DWORD wait = ::WaitForMultipleObjects(
+            2, events, FALSE, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        if (wait == WAIT_TIMEOUT) {
+            return {HidReadStatus::Timeout, 0};
+        }
+        if (wait == WAIT_OBJECT_0 + 1) {
+            // CancelIo only reaches I/O of the calling thread, which is this one.
+            ::CancelIo(m_handle);
+        } else if (wait != WAIT_OBJECT_0) {
+            failWithLastError();
+            return {HidReadStatus::Error, 0};
+        }
+        DWORD bytes = 0;
+        const BOOL done = ::GetOverlappedResult(m_handle, &m_readOverlapped, &bytes, TRUE);
+        m_pending = false;
+        if (!done) {
+            const DWORD error = ::GetLastError();
+            if (wait == WAIT_OBJECT_0 + 1 && error == ERROR_OPERATION_ABORTED) {
+                return {HidReadStatus::Timeout, 0};
+            }
+            m_lastError = error;
+            return {HidReadStatus::Error, 0};
+        }
+        const std::size_t n = std::min<std::size_t>(bytes, std::min(length, m_readBuffer.size()));
+        std::copy(m_readBuffer.begin(), m_readBuffer.begin() + static_cast<std::ptrdiff_t>(n),
+                  buffer);
+        if (n == 0) {
+            return {HidReadStatus::Timeout, 0};
+        }
+        return {HidReadStatus::Data, n};
+    }
+
+    void cancelRead() override { ::SetEvent(m_cancelEvent); }
+
+    std::uint32_t lastError() const override { return m_lastError; }
+
+private:
+    bool failWithLastError() {
+        m_lastError = ::GetLastError();
+        return false;
+    }
+
+    std::shared_ptr<Libraries> m_lib;
+    HANDLE m_handle;
+    bool m_overlapped;
+    HANDLE m_cancelEvent;
+    HANDLE m_readEvent;
+    OVERLAPPED m_readOverlapped{};
+    std::vector<std::uint8_t> m_readBuffer;
+    bool m_pending = false;
+    PreparsedData m_preparsed = nullptr;
+    std::uint32_t m_lastError = 0;
+};
+
+constexpr const char* NotifyWindowClass = "QK750HidDeviceNotify";
+
+}  // namespace
+
+struct HidPlatformWindows::Private {
+    std::shared_ptr<Libraries> lib = Libraries::acquire();
+    HWND window = nullptr;
+    ChangeListener listener;
+    bool inChange = false;
+
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_NCCREATE) {
+            const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+            ::SetWindowLongPtrA(window, GWLP_USERDATA,
+                                reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        }
+        auto* self = reinterpret_cast<Private*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+        // Only "the set of device nodes changed" matters; single arrivals and removals
+        // are always followed by it.
+        if (self && message == WM_DEVICECHANGE && wParam == DBT_DEVNODES_CHANGED &&
+            !self->inChange && self->listener) {
+            self->inChange = true;
+            self->listener();
+            self->inChange = false;
+        }
+        return ::DefWindowProcA(window, message, wParam, lParam);
+    }
+
+    // A hidden top-level window, never shown: DBT_DEVNODES_CHANGED is broadcast to
+    // top-level windows only, so a message-only window would never hear of it.
+    void createWindow() {
+        const HINSTANCE instance = ::GetModuleHandleA(nullptr);
+        WNDCLASSEXA windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = &Private::windowProc;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = NotifyWindowClass;
+        if (!::RegisterClassExA(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+            return;
+        }
+        window = ::CreateWindowExA(WS_EX_TOOLWINDOW, NotifyWindowClass, "", WS_POPUP, 0, 0, 0, 0,
+                                   nullptr, nullptr, instance, this);
+    }
+};
+
+HidPlatformWindows::HidPlatformWindows() : m_d(std::make_unique<Private>()) {
+    if (m_d->lib->available()) {
+        m_d->createWindow();
+    }
+}
+
+HidPlatformWindows::~HidPlatformWindows() {
+    if (m_d->window) {
+        ::DestroyWindow(m_d->window);
+    }
+}
+
+bool HidPlatformWindows::available() const {
+    return m_d->lib->available();
+}
+
+std::vector<HidInterfaceInfo> HidPlatformWindows::enumerate() {
+    std::vector<HidInterfaceInfo> found;
+    const Libraries& lib = *m_d->lib;
+    if (!lib.available()) {
+        return found;
+    }
+    const HDEVINFO set =
+        lib.getClassDevs(&lib.hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        return found;
+    }
+    for (DWORD index = 0;; ++index) {
+        // The size fields are the structures' sizes for the target: 28 and 28 on 32-bit,
+        // 32 and 32 on 64-bit; SetupApi rejects any other value.
+        SP_DEVICE_INTERFACE_DATA interfaceData{};
+        interfaceData.cbSize = sizeof interfaceData;
+        if (!lib.enumDeviceInterfaces(set, nullptr, &lib.hidGuid, index, &interfaceData)) {
+            break;
+        }
+        SP_DEVINFO_DATA deviceInfo{};
+        deviceInfo.cbSize = sizeof deviceInfo;
+        DWORD needed = 0;
+        lib.getDeviceInterfaceDetail(set, &interfaceData, nullptr, 0, &needed, &deviceInfo);
+        if (needed == 0 || ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            continue;
+        }
+        // DWORD-aligned, zero-filled storage for the variable-length record.
+        std::vector<DWORD> storage((needed + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+        // A DWORD and a CHAR[1]: 5 where the structure is packed (32-bit), 8 on 64-bit
+        // where it is padded; SetupApi checks for exactly its own size.
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (lib.getDeviceInterfaceDetail(set, &interfaceData, detail, needed, nullptr,
+                                         &deviceInfo)) {
+            found.push_back({std::to_string(deviceInfo.DevInst), detail->DevicePath});
+        }
+    }
+    lib.destroyDeviceInfoList(set);
+    return found;
+}
+
+std::unique_ptr<HidHandle> HidPlatformWindows::open(const std::string& path, HidOpenMode mode,
+                                                    std::uint32_t* error) {
+    DWORD access = 0;
+    DWORD flags = 0;
+    switch (mode) {
+        case HidOpenMode::ReadWrite:
+            access = GENERIC_READ | GENERIC_WRITE;
+            break;
+        case HidOpenMode::QueryOnly:
+            access = 0;
+            break;
+        case HidOpenMode::OverlappedRead:
+            access = GENERIC_READ;
+            flags = FILE_FLAG_OVERLAPPED;
+            break;
+        case HidOpenMode::OverlappedWrite:
+            access = GENERIC_WRITE;
+            flags = FILE_FLAG_OVERLAPPED;
+            break;
+    }
+    auto fail = [error](DWORD code) -> std::unique_ptr<HidHandle> {
+        if (error) {
+            *error = code;
+        }
+        return nullptr;
+    };
+    if (!m_d->lib->available()) {
+        return fail(ERROR_NOT_SUPPORTED);
+    }
+    const HANDLE handle = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return fail(::GetLastError());
+    }
+    auto result = std::make_unique<WindowsHidHandle>(m_d->lib, handle, flags != 0);
+    if (!result->valid()) {
+        const DWORD code = ::GetLastError();
+        return fail(code);  // the handle's destructor closes the file
+    }
+    if (error) {
+        *error = 0;
+    }
+    return result;
+}
+
+std::string HidPlatformWindows::errorText(std::uint32_t error) const {
+    char text[512] = {};
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                         0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    // The system's texts end in a line break.
+    while (!message.empty() &&
+           (message.back() == '\r' || message.back() == '\n' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    if (message.empty()) {
+        message = "Error " + std::to_string(error);
+    }
+    return message;
+}
+
+void HidPlatformWindows::setChangeListener(ChangeListener listener) {
+    m_d->listener = std::move(listener);
+}
+
+std::unique_ptr<HidPlatform> CreateSystemHidPlatform() {
+    return std::make_unique<HidPlatformWindows>();
+}
+
+}  // namespace qk750
