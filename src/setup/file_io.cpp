@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <system_error>
 
 #ifdef _WIN32
@@ -93,9 +94,7 @@ std::string windowsErrorText(DWORD code) {
     return message;
 }
 
-}  // namespace
-
-std::string writeFileAtomically(const std::string& path, std::string_view data) {
+std::string replaceFile(const std::string& path, std::string_view data) {
     std::string temp;
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
@@ -137,9 +136,13 @@ std::string writeFileAtomically(const std::string& path, std::string_view data) 
     return {};
 }
 
+}  // namespace
+
 #else
 
-std::string writeFileAtomically(const std::string& path, std::string_view data) {
+namespace {
+
+std::string replaceFile(const std::string& path, std::string_view data) {
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -192,6 +195,20 @@ std::string writeFileAtomically(const std::string& path, std::string_view data) 
     return {};
 }
 
+}  // namespace
+
 #endif
+
+std::string writeFileAtomically(const std::string& path, std::string_view data) {
+    // A setup file that is a symbolic link stays one: the file it points to is replaced.
+    std::error_code error;
+    if (std::filesystem::is_symlink(path, error)) {
+        const std::filesystem::path target = std::filesystem::canonical(path, error);
+        if (!error) {
+            return replaceFile(target.string(), data);
+        }
+    }
+    return replaceFile(path, data);
+}
 
 }  // namespace qk750

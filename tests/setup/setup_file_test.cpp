@@ -269,6 +269,20 @@ TEST_F(SetupFileTest, WriteFailureKeepsTheOldFile) {
     EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
 }
 
+TEST_F(SetupFileTest, SymbolicLinkStaysALink) {
+    namespace fs = std::filesystem;
+    fs::create_directory(m_dir.path("real"));
+    const std::string target = m_dir.write("real/shop.INI", "[Extra]\r\nx=1\r\n");
+    fs::create_symlink("real/shop.INI", m_dir.path("link.INI"));
+    ASSERT_TRUE(SaveSetupIni(fullSetup(), m_dir.path("link.INI")).ok);
+    EXPECT_TRUE(fs::is_symlink(m_dir.path("link.INI")));
+    SetupRecord loaded;
+    LoadSetupIni(loaded, target);
+    EXPECT_EQ(loaded, fullSetup());
+    EXPECT_TRUE(test::TempDir::read(target).starts_with("[Extra]\r\nx=1\r\n"));
+    EXPECT_EQ(m_dir.entries(), (std::set<std::string>{"real", "link.INI"}));
+}
+
 TEST_F(SetupFileTest, NameNearTheLengthLimitSaves) {
     const std::string name = std::string(251, 'n') + ".INI";
     const SaveResult result = SaveSetupIni(fullSetup(), m_dir.path(name));
