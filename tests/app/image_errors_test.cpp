@@ -37,10 +37,5 @@ TEST(DescribeImageFailure, GivesTextCodeAndDetail) {
     EXPECT_TRUE(describeImageFailure(ImageResult{}, file).code.empty());
 }
 
-TEST(SetupSizeNote, HasTwoLeadingBlanks) {
-    EXPECT_EQ(setupSizeNote(1), "  [KBD Setup Size=1]");
-    EXPECT_EQ(setupSizeNote(1695), "  [KBD Setup Size=1695]");
-}
-
 }  // namespace
 }  // namespace qk750
