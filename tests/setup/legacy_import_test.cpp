@@ -90,14 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
                     // An arrow does not close its token: it joins the next character.
                     DatTextCase{"\x18x", "<Upx>"}, DatTextCase{"[]", ""}));
 
-TEST(DatTextToTokensTest, MarksEveryTokenBoundary) {
-    EXPECT_EQ(DatTextToTokens(""), kMark);
-    EXPECT_EQ(DatTextToTokens("ab"), kMark + "a" + kMark + "b" + kMark);
-    EXPECT_EQ(DatTextToTokens("[Enter]"), kMark + "Enter" + kMark);
-    EXPECT_EQ(DatTextToTokens("a[Tab]"), kMark + "a" + kMark + kMark + "Tab" + kMark);
-    EXPECT_EQ(DatTextToTokens("\x18\x19"), kMark + "UpDown");
-}
-
 class KbdImportTest : public testing::Test {
 protected:
     SetupRecord filledSetup() const {

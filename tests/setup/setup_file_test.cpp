@@ -301,12 +301,14 @@ TEST_F(SetupFileTest, ReplacedFileKeepsItsPermissions) {
 }
 #endif
 
+constexpr const char* kNoFile = "(no file)";
+
 struct LoadFileCase {
     const char* name;
     const char* fileName;   // created in the test folder
-    const char* content;    // nullptr: a valid KBD file
+    const char* content;    // nullptr: a valid KBD file; kNoFile: not created
     const char* finalName;  // SetupFileName afterwards
-    const char* datPath;    // DatImportPath afterwards ("" when untouched)
+    const char* datPath;    // DatImportPath afterwards, "earlier.dat" before
     bool kbdImport;
     KbdImportStatus kbdStatus;
     const char* key1;             // KeyStrings[1] afterwards
@@ -320,22 +322,24 @@ protected:
 
 TEST_P(LoadSetupFileTest, ChoosesTheReaderByExtension) {
     const LoadFileCase& c = GetParam();
-    if (c.content != nullptr) {
-        m_dir.write(c.fileName, c.content);
-    } else {
+    if (c.content == nullptr) {
         test::KbdFile kbd;
         kbd.setString(1, 1, test::kMark + "K" + test::kMark + "Spc");
         kbd.setString(90, 1, test::kMark + "%");
         m_dir.write(c.fileName, kbd.bytes());
+    } else if (c.content != kNoFile) {
+        m_dir.write(c.fileName, c.content);
     }
     ProgramState state;
     state.SetupFileName = m_dir.path(c.fileName);
+    state.DatImportPath = m_dir.path("earlier.dat");
+    state.Setup.KeyStrings[1] = "stale";
     state.Setup.Mcr.McrSetupMode = 7;
     state.Setup.Mcr.McrDelay = 3;
     const LoadResult result = LoadSetupFile(state);
 
     EXPECT_EQ(state.SetupFileName, m_dir.path(c.finalName));
-    EXPECT_EQ(state.DatImportPath, *c.datPath ? m_dir.path(c.datPath) : "");
+    EXPECT_EQ(state.DatImportPath, m_dir.path(c.datPath));
     EXPECT_EQ(result.kbdImport, c.kbdImport);
     EXPECT_EQ(result.kbdStatus, c.kbdStatus);
     EXPECT_TRUE(result.save.ok);
@@ -357,41 +361,23 @@ TEST_P(LoadSetupFileTest, ChoosesTheReaderByExtension) {
 using S = std::set<std::string>;
 INSTANTIATE_TEST_SUITE_P(
     Files, LoadSetupFileTest,
-    testing::Values(LoadFileCase{"KbdUpper", "SHOP.KBD", nullptr, "SHOP.INI", "", true,
+    testing::Values(LoadFileCase{"KbdUpper", "SHOP.KBD", nullptr, "SHOP.INI", "earlier.dat", true,
                                  KbdImportStatus::Ok, "K<Space>", S{"SHOP.KBD", "SHOP.INI"}},
-                    LoadFileCase{"KbdLower", "shop.kbd", nullptr, "shop.INI", "", true,
+                    LoadFileCase{"KbdLower", "shop.kbd", nullptr, "shop.INI", "earlier.dat", true,
                                  KbdImportStatus::Ok, "K<Space>", S{"shop.kbd", "shop.INI"}},
-                    LoadFileCase{"KbdBadSize", "bad.Kbd", "short", "bad.Kbd", "", true,
+                    LoadFileCase{"KbdMissing", "gone.KBD", kNoFile, "gone.KBD", "earlier.dat", true,
+                                 KbdImportStatus::Missing, "", S{}},
+                    LoadFileCase{"KbdBadSize", "bad.Kbd", "short", "bad.Kbd", "earlier.dat", true,
                                  KbdImportStatus::InvalidSize, "", S{"bad.Kbd"}},
                     LoadFileCase{"DatUpper", "KEYS.DAT", "1,1,1,[Tab]\r\n", "KEYS.INI", "KEYS.DAT",
                                  false, KbdImportStatus::Ok, "<Tab>", S{"KEYS.DAT"}},
                     LoadFileCase{"DatLower", "keys.dat", "1,1,1,q\n", "keys.INI", "keys.dat", false,
                                  KbdImportStatus::Ok, "q", S{"keys.dat"}},
-                    LoadFileCase{"IniLower", "shop.ini", "[Keys]\nKey1=i\n", "shop.ini", "", false,
-                                 KbdImportStatus::Ok, "i", S{"shop.ini"}},
-                    LoadFileCase{"NoExtension", "shop", "[Keys]\nKey1=n\n", "shop", "", false,
-                                 KbdImportStatus::Ok, "n", S{"shop"}}),
+                    LoadFileCase{"IniLower", "shop.ini", "[Keys]\nKey1=i\n", "shop.ini",
+                                 "earlier.dat", false, KbdImportStatus::Ok, "i", S{"shop.ini"}},
+                    LoadFileCase{"NoExtension", "shop", "[Keys]\nKey1=n\n", "shop", "earlier.dat",
+                                 false, KbdImportStatus::Ok, "n", S{"shop"}}),
     [](const testing::TestParamInfo<LoadFileCase>& info) { return info.param.name; });
-
-TEST_F(SetupFileTest, MissingKbdKeepsTheName) {
-    ProgramState state;
-    state.SetupFileName = m_dir.path("gone.KBD");
-    state.Setup.KeyStrings[1] = "x";
-    const LoadResult result = LoadSetupFile(state);
-    EXPECT_EQ(result.kbdStatus, KbdImportStatus::Missing);
-    EXPECT_EQ(state.SetupFileName, m_dir.path("gone.KBD"));
-    EXPECT_TRUE(state.Setup.KeyStrings[1].empty());
-    EXPECT_TRUE(m_dir.entries().empty());
-}
-
-TEST_F(SetupFileTest, DatFileReplacesAnEarlierImportPath) {
-    ProgramState state;
-    state.DatImportPath = m_dir.write("other.dat", "1,1,1,other\n");
-    state.SetupFileName = m_dir.write("keys.DAT", "1,1,1,mine\n");
-    LoadSetupFile(state);
-    EXPECT_EQ(state.DatImportPath, m_dir.path("keys.DAT"));
-    EXPECT_EQ(state.Setup.KeyStrings[1], "mine");
-}
 
 TEST_F(SetupFileTest, FailedSaveOfKbdTwinIsReported) {
     m_dir.write("shop.KBD", test::KbdFile().bytes());
