@@ -241,8 +241,12 @@ public:
             // Readable, or hung up: read() tells which.
             const ssize_t n = ::read(m_fd, buffer + offset, length - offset);
             if (n < 0) {
-                if (errno == EINTR || errno == EAGAIN) {
+                const bool hungUp = (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+                if (errno == EINTR || (errno == EAGAIN && !hungUp)) {
                     continue;
+                }
+                if (errno == EAGAIN) {
+                    errno = ENODEV;  // gone, yet nothing to read: do not spin on poll()
                 }
                 failWithErrno();
                 return {HidReadStatus::Error, 0};
@@ -449,7 +453,14 @@ void HidPlatformLinux::processNotifications() {
         return;
     }
     bool changed = false;
-    while (UdevDevicePtr device{udev_monitor_receive_device(m_monitor)}) {
+    for (;;) {
+        errno = 0;
+        UdevDevicePtr device{udev_monitor_receive_device(m_monitor)};
+        if (!device) {
+            // A full socket buffer dropped events: the device set may have changed.
+            changed = changed || errno == ENOBUFS;
+            break;
+        }
         const char* action = udev_device_get_action(device.get());
         if (action && (std::strcmp(action, "add") == 0 || std::strcmp(action, "remove") == 0)) {
             changed = true;

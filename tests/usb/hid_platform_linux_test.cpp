@@ -344,7 +344,7 @@ private:
             GTEST_SKIP() << "umockdev-wrapper did not preload its library";
         }
         if (!commandExists("umockdev-wrapper") || !Umockdev::get()) {
-            GTEST_SKIP() << "umockdev is not installed (Debian: umockdev, libumockdev-dev)";
+            GTEST_SKIP() << "umockdev is not installed (Debian package umockdev)";
         }
         std::array<char, PATH_MAX> self{};
         ASSERT_GT(::readlink("/proc/self/exe", self.data(), self.size() - 1), 0);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,10 @@ struct WellFormedCase {
     bool usesReportIds;
 };
 
+void PrintTo(const WellFormedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 // {Usage, UsagePage, Input, Output, Feature}
 const WellFormedCase kWellFormed[] = {
     {"BootKeyboard", kBootKeyboard, {0x06, 0x01, 9, 2, 0}, false},
@@ -97,6 +102,10 @@ struct MalformedCase {
     std::string name;
     Bytes descriptor;
 };
+
+void PrintTo(const MalformedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 const MalformedCase kMalformed[] = {
     {"TruncatedTwoByteItem", {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x26, 0xFF}},
