@@ -403,6 +403,14 @@ void HidPlatformSim::pushInputReport(std::size_t index, std::vector<std::uint8_t
     m_core->inputArrived.notify_all();
 }
 
+void HidPlatformSim::setOpenErrors(std::size_t index, std::uint32_t readWrite,
+                                   std::uint32_t query) {
+    std::lock_guard lock(m_core->mutex);
+    auto& config = m_core->devices.at(index)->config;
+    config.readWriteOpenError = readWrite;
+    config.queryOpenError = query;
+}
+
 void HidPlatformSim::setReadError(std::size_t index, std::uint32_t error) {
     std::lock_guard lock(m_core->mutex);
     m_core->devices.at(index)->readError = error;

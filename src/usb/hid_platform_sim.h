@@ -77,6 +77,8 @@ public:
     void notifyChange();
     // Queues one input report (byte 0 the report ID) for the device's readers.
     void pushInputReport(std::size_t index, std::vector<std::uint8_t> report);
+    // Makes opening the device fail from now on (0: opens normally).
+    void setOpenErrors(std::size_t index, std::uint32_t readWrite, std::uint32_t query);
     // Makes the device's next input reads fail with this error (0: read normally).
     void setReadError(std::size_t index, std::uint32_t error);
 

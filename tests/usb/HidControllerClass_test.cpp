@@ -1,0 +1,456 @@
+#include "usb/HidControllerClass.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "usb/hid_platform_sim.h"
+
+namespace qk750 {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Long enough never to be reached by a working reader; only a broken one waits it out.
+constexpr auto kReaderGuard = 10s;
+
+class ControllerTest : public ::testing::Test {
+protected:
+    explicit ControllerTest(HidPlatformSim::Options options = {}) : sim(std::move(options)) {}
+
+    void SetUp() override {
+        controller = std::make_unique<THidDeviceController>(sim, dispatcher);
+        controller->SetOnArrival([this](THidDevice& d) {
+            events.push_back("arrival " + d.PnPInfo().DeviceInstance());
+            EXPECT_TRUE(d.IsAnnouncing());
+            EXPECT_TRUE(d.IsAccessible());
+        });
+        controller->SetOnRemoval([this](THidDevice& d) {
+            events.push_back("removal " + d.PnPInfo().DeviceInstance());
+            EXPECT_FALSE(d.IsPluggedIn());
+        });
+        controller->BeginLoading();
+        controller->SetOnDeviceChange(
+            [this](THidDeviceController&) { events.push_back("change"); });
+        controller->EndLoading();
+    }
+
+    void TearDown() override {
+        // Release claims before the controller goes, as the program does.
+        for (THidDevice* d : claimed) {
+            d->release();
+        }
+        claimed.clear();
+        controller.reset();
+    }
+
+    THidDevice* claimAt(std::size_t index) {
+        THidDevice* d = nullptr;
+        EXPECT_TRUE(controller->ClaimDeviceAt(d, index));
+        claimed.push_back(d);
+        return d;
+    }
+
+    void forget(THidDevice* d) { std::erase(claimed, d); }
+
+    std::string instance(std::size_t index) const {
+        return controller->device(index)->PnPInfo().DeviceInstance();
+    }
+
+    HidPlatformSim sim;
+    QueueDispatcher dispatcher;
+    std::unique_ptr<THidDeviceController> controller;
+    std::vector<std::string> events;
+    std::vector<THidDevice*> claimed;
+};
+
+TEST_F(ControllerTest, StartupPassListsEveryInterfaceInOrder) {
+    EXPECT_EQ(controller->count(), 0u);  // only the posted pass enumerates
+    dispatcher.processPending();
+    ASSERT_EQ(controller->count(), 3u);
+    EXPECT_EQ(events, (std::vector<std::string>{"arrival " + instance(0), "arrival " + instance(1),
+                                                "arrival " + instance(2), "change"}));
+    EXPECT_EQ(controller->device(1)->Attributes().VendorID, 0x2F0A);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_FALSE(controller->device(i)->IsClaimed());
+        EXPECT_FALSE(controller->device(i)->IsAccessible());
+    }
+}
+
+TEST_F(ControllerTest, BroadcastWithoutChangeRaisesNothing) {
+    dispatcher.processPending();
+    THidDevice* first = controller->device(0);
+    events.clear();
+    sim.notifyChange();
+    dispatcher.processPending();
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(controller->device(0), first);  // the objects are kept
+}
+
+TEST_F(ControllerTest, UnplugOfAnUnclaimedDeviceDropsIt) {
+    dispatcher.processPending();
+    const std::string gone = instance(1);
+    events.clear();
+    sim.unplug(sim.keyboardIndex());
+    dispatcher.processPending();
+    EXPECT_EQ(events, (std::vector<std::string>{"removal " + gone, "change"}));
+    ASSERT_EQ(controller->count(), 2u);
+
+    events.clear();
+    sim.plug(sim.keyboardIndex());  // back, as a new instance at the end
+    dispatcher.processPending();
+    ASSERT_EQ(controller->count(), 3u);
+    EXPECT_NE(instance(2), gone);
+    EXPECT_EQ(events, (std::vector<std::string>{"arrival " + instance(2), "change"}));
+}
+
+TEST_F(ControllerTest, UnplugOfAClaimedDeviceKeepsItUntilReleased) {
+    dispatcher.processPending();
+    THidDevice* keyboard = claimAt(1);
+    int unplugCalls = 0;
+    keyboard->SetOnUnplug([&](THidDevice& d) {
+        ++unplugCalls;
+        EXPECT_EQ(&d, keyboard);
+    });
+    keyboard->SetOnData([](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {});
+    ASSERT_TRUE(keyboard->IsReading());
+
+    events.clear();
+    sim.unplug(sim.keyboardIndex());
+    dispatcher.processPending();
+    EXPECT_EQ(unplugCalls, 1);
+    EXPECT_FALSE(keyboard->IsPluggedIn());
+    EXPECT_FALSE(keyboard->IsReading());
+    EXPECT_EQ(controller->count(), 3u);
+    EXPECT_EQ(events.size(), 2u);
+
+    std::uint8_t buffer[7] = {};
+    EXPECT_FALSE(keyboard->GetFeature(buffer, sizeof buffer));
+
+    // Later passes do not announce the same removal again.
+    events.clear();
+    sim.notifyChange();
+    dispatcher.processPending();
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(unplugCalls, 1);
+
+    forget(keyboard);
+    keyboard->release();
+    EXPECT_EQ(controller->count(), 2u);
+}
+
+TEST_F(ControllerTest, ReleasePutsAFreshUnclaimedObjectInPlace) {
+    dispatcher.processPending();
+    THidDevice* keyboard = claimAt(1);
+    const THidDataEvent handler(
+        [](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {});
+    keyboard->SetOnData(handler);
+    keyboard->SetThreadSleepTime(250);
+    const std::string identity = keyboard->PnPInfo().DeviceInstance();
+
+    forget(keyboard);
+    controller->release(keyboard);
+    ASSERT_EQ(controller->count(), 3u);
+    THidDevice* fresh = controller->device(1);
+    EXPECT_EQ(fresh->PnPInfo().DeviceInstance(), identity);
+    EXPECT_FALSE(fresh->IsClaimed());
+    EXPECT_FALSE(fresh->IsReading());  // unclaimed objects never read
+    EXPECT_TRUE(fresh->OnData() == handler);
+    EXPECT_EQ(fresh->ThreadSleepTime(), 250u);
+}
+
+TEST_F(ControllerTest, ReleaseDropsTheEntryWhenTheDeviceCannotBeOpenedAgain) {
+    dispatcher.processPending();
+    THidDevice* keyboard = claimAt(1);
+    sim.setOpenErrors(sim.keyboardIndex(), HidPlatformSim::kErrorAccessDenied,
+                      HidPlatformSim::kErrorAccessDenied);
+    forget(keyboard);
+    keyboard->release();
+    ASSERT_EQ(controller->count(), 2u);
+    EXPECT_NE(instance(0), instance(1));
+}
+
+TEST_F(ControllerTest, ClaimingStopsWhenEveryDeviceIsClaimed) {
+    dispatcher.processPending();
+    THidDevice* d = nullptr;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(controller->ClaimDevice(d));
+        claimed.push_back(d);
+        EXPECT_EQ(d, controller->device(static_cast<std::size_t>(i)));  // in list order
+    }
+    d = claimed[0];
+    EXPECT_FALSE(controller->ClaimDevice(d));
+    EXPECT_EQ(d, nullptr);
+    d = claimed[0];
+    EXPECT_FALSE(controller->ClaimDeviceAt(d, 0));
+    EXPECT_EQ(d, nullptr);
+    EXPECT_FALSE(controller->ClaimDeviceAt(d, 3));
+}
+
+TEST_F(ControllerTest, OnlyAccessibleObjectsTouchTheDevice) {
+    dispatcher.processPending();
+    THidDevice* keyboard = controller->device(1);
+    const int opens = sim.openCount();
+    std::uint8_t buffer[7] = {};
+    EXPECT_FALSE(keyboard->GetFeature(buffer, sizeof buffer));
+    EXPECT_FALSE(keyboard->SetFeature(buffer, sizeof buffer));
+    EXPECT_TRUE(keyboard->ProductName().empty());  // never read while inaccessible
+    EXPECT_EQ(keyboard->Caps().FeatureReportByteLength, 0);
+    EXPECT_EQ(sim.openCount(), opens);
+    EXPECT_EQ(sim.featureTransfers(), 0);
+
+    claimAt(1);
+    EXPECT_EQ(keyboard->ProductName(), u"ZQ QK750 USB Keyboard");
+    EXPECT_EQ(keyboard->Caps().FeatureReportByteLength, 7);
+    buffer[1] = 'W';
+    buffer[6] = 'W';
+    EXPECT_TRUE(keyboard->SetFeature(buffer, sizeof buffer));
+    EXPECT_TRUE(keyboard->GetFeature(buffer, sizeof buffer));
+    EXPECT_EQ(buffer[1], '+');
+    // The wrong length is refused by the device, with its error kept.
+    EXPECT_FALSE(keyboard->GetFeature(buffer, 5));
+    EXPECT_EQ(keyboard->LastError(), HidPlatformSim::kErrorInvalid);
+    EXPECT_EQ(keyboard->LastErrorText(), "Invalid argument");
+}
+
+TEST_F(ControllerTest, ProductStringIsReadAgainOnlyWhileEmpty) {
+    dispatcher.processPending();
+    THidDevice* nameless = claimAt(2);
+    const int opens = sim.openCount();
+    EXPECT_TRUE(nameless->ProductName().empty());
+    EXPECT_TRUE(nameless->ProductName().empty());
+    EXPECT_EQ(sim.openCount(), opens + 2);  // tried each time
+
+    THidDevice* keyboard = claimAt(1);
+    keyboard->ProductName();
+    const int afterFirst = sim.openCount();
+    keyboard->ProductName();
+    EXPECT_EQ(sim.openCount(), afterFirst);  // cached
+}
+
+TEST_F(ControllerTest, InterfacesThatCannotBeUsedAreSkippedWithTheReason) {
+    SimDeviceConfig locked = HidPlatformSim::namelessConfig();
+    locked.name = "locked";
+    locked.readWriteOpenError = HidPlatformSim::kErrorAccessDenied;
+    locked.queryOpenError = HidPlatformSim::kErrorAccessDenied;
+    SimDeviceConfig mute = HidPlatformSim::namelessConfig();
+    mute.name = "mute";
+    mute.attributesFail = true;
+    SimDeviceConfig readOnly = HidPlatformSim::keyboardConfig();
+    readOnly.name = "readonly";
+    readOnly.readWriteOpenError = HidPlatformSim::kErrorAccessDenied;
+    sim.addDevice(locked);
+    sim.addDevice(mute);
+    sim.addDevice(readOnly);
+    dispatcher.processPending();
+
+    ASSERT_EQ(controller->count(), 4u);
+    const auto& skipped = controller->SkippedInterfaces();
+    ASSERT_EQ(skipped.size(), 2u);
+    EXPECT_EQ(skipped[0].reason, "device cannot be opened");
+    EXPECT_EQ(skipped[0].osError, HidPlatformSim::kErrorAccessDenied);
+    EXPECT_EQ(skipped[1].reason, "device cannot be identified");
+
+    // Opened for queries only: listed, but it never reads.
+    THidDevice* queryOnly = claimAt(3);
+    EXPECT_FALSE(queryOnly->HasReadWriteAccess());
+    queryOnly->SetOnData([](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {});
+    EXPECT_FALSE(queryOnly->IsReading());
+}
+
+TEST_F(ControllerTest, ThreadSleepTimeKeepsItsBounds) {
+    dispatcher.processPending();
+    THidDevice* d = controller->device(0);
+    const std::pair<std::uint32_t, std::uint32_t> cases[] = {
+        {9, 100}, {10, 10}, {10000, 10000}, {10001, 10000}, {0, 10000}, {500, 500}};
+    for (const auto& [asked, expected] : cases) {
+        d->SetThreadSleepTime(asked);
+        EXPECT_EQ(d->ThreadSleepTime(), expected) << asked;
+    }
+}
+
+TEST_F(ControllerTest, NewHandlersReachOnlyDevicesStillUsingTheOldOnes) {
+    dispatcher.processPending();
+    const THidPlugEvent own([](THidDevice&) {});
+    controller->device(0)->SetOnUnplug(own);
+    controller->device(1)->SetThreadSleepTime(300);
+
+    const THidPlugEvent unplug([](THidDevice&) {});
+    const THidDataErrorEvent dataError([](THidDevice&, std::uint32_t) {});
+    const THidDataEvent data([](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {});
+    controller->SetOnDeviceUnplug(unplug);
+    controller->SetOnDeviceDataError(dataError);
+    controller->SetOnDeviceData(data);
+    controller->SetDevThreadSleepTime(50);
+
+    EXPECT_TRUE(controller->device(0)->OnUnplug() == own);
+    EXPECT_TRUE(controller->device(1)->OnUnplug() == unplug);
+    EXPECT_TRUE(controller->device(2)->OnDataError() == dataError);
+    EXPECT_TRUE(controller->device(2)->OnData() == data);
+    EXPECT_EQ(controller->device(0)->ThreadSleepTime(), 50u);
+    EXPECT_EQ(controller->device(1)->ThreadSleepTime(), 300u);
+
+    // Newly found devices take the controller's handlers, but start at 100 ms.
+    sim.addDevice(HidPlatformSim::namelessConfig());
+    dispatcher.processPending();
+    EXPECT_TRUE(controller->device(3)->OnData() == data);
+    EXPECT_EQ(controller->device(3)->ThreadSleepTime(), 100u);
+}
+
+TEST_F(ControllerTest, SettingOnDeviceChangeRunsAPassUnlessLoading) {
+    dispatcher.processPending();
+    sim.addDevice(HidPlatformSim::namelessConfig());  // its notification is still queued
+    events.clear();
+    controller->SetOnDeviceChange([this](THidDeviceController&) { events.push_back("new"); });
+    EXPECT_EQ(controller->count(), 4u);
+    EXPECT_EQ(events.back(), "new");
+}
+
+TEST_F(ControllerTest, ChangeDuringAPassIsHandledAfterIt) {
+    int depth = 0;
+    int maxDepth = 0;
+    bool added = false;
+    controller->SetOnArrival([&](THidDevice&) {
+        if (!added) {
+            added = true;
+            sim.addDevice(HidPlatformSim::namelessConfig());
+            dispatcher.processPending();  // a handler that processes events
+        }
+    });
+    controller->BeginLoading();
+    controller->SetOnDeviceChange([&](THidDeviceController&) {
+        ++depth;
+        maxDepth = std::max(maxDepth, depth);
+        --depth;
+    });
+    controller->EndLoading();
+    dispatcher.processPending();
+    EXPECT_EQ(controller->count(), 4u);
+    EXPECT_EQ(maxDepth, 1);
+}
+
+TEST_F(ControllerTest, ReaderDeliversReportsOnTheDispatcherThread) {
+    dispatcher.processPending();
+    THidDevice* keyboard = claimAt(1);
+    std::vector<std::vector<std::uint8_t>> seen;
+    const auto uiThread = std::this_thread::get_id();
+    keyboard->SetOnData(
+        [&](THidDevice& d, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
+            EXPECT_EQ(&d, keyboard);
+            EXPECT_EQ(std::this_thread::get_id(), uiThread);
+            std::vector<std::uint8_t> report{id};
+            report.insert(report.end(), data, data + size);
+            seen.push_back(report);
+        });
+    ASSERT_TRUE(keyboard->IsReading());
+
+    sim.pushInputReport(sim.keyboardIndex(), {0, 0x02, 0, 0x04, 0, 0, 0, 0, 0});
+    sim.pushInputReport(sim.keyboardIndex(), {0, 0, 0, 0, 0, 0, 0, 0, 0});
+    while (seen.size() < 2) {
+        ASSERT_TRUE(dispatcher.waitForPending(kReaderGuard));
+        dispatcher.processPending();
+    }
+    EXPECT_EQ(seen[0], (std::vector<std::uint8_t>{0, 0x02, 0, 0x04, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(seen[1].size(), 9u);
+}
+
+TEST_F(ControllerTest, ReadErrorsReachTheErrorHandler) {
+    dispatcher.processPending();
+    THidDevice* keyboard = claimAt(1);
+    std::vector<std::uint32_t> errors;
+    keyboard->SetOnDataError([&](THidDevice&, std::uint32_t error) { errors.push_back(error); });
+    sim.setReadError(sim.keyboardIndex(), HidPlatformSim::kErrorInvalid);
+    keyboard->SetThreadSleepTime(10000);
+    keyboard->SetOnData([](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {});
+    ASSERT_TRUE(dispatcher.waitForPending(kReaderGuard));
+    dispatcher.processPending();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], HidPlatformSim::kErrorInvalid);
+    // The reader waits before trying again instead of flooding: stopping it now
+    // finds nothing more handed over.
+    keyboard->SetOnData({});
+    dispatcher.processPending();
+    EXPECT_EQ(errors.size(), 1u);
+}
+
+TEST_F(ControllerTest, StoppingAReaderThatWaitsForItsHandlerDoesNotDeadlock) {
+    dispatcher.processPending();
+    THidDevice* keyboard = claimAt(1);
+    int delivered = 0;
+    keyboard->SetOnData(
+        [&](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) { ++delivered; });
+    sim.pushInputReport(sim.keyboardIndex(), {0, 1, 2, 3, 4, 5, 6, 7, 8});
+    // The reader has handed the report over and now waits for the handler to run.
+    ASSERT_TRUE(dispatcher.waitForPending(kReaderGuard));
+    keyboard->SetOnData({});  // the stop runs the handler the reader waits for
+    EXPECT_FALSE(keyboard->IsReading());
+    EXPECT_EQ(delivered, 1);
+    dispatcher.processPending();  // the queued copy does not run it twice
+    EXPECT_EQ(delivered, 1);
+}
+
+TEST_F(ControllerTest, ClaimedObjectsOutliveTheController) {
+    dispatcher.processPending();
+    THidDevice* keyboard = claimAt(1);
+    int unplugCalls = 0;
+    keyboard->SetOnUnplug([&](THidDevice&) { ++unplugCalls; });
+    keyboard->SetOnData([](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {});
+    controller.reset();
+    EXPECT_EQ(unplugCalls, 1);
+    EXPECT_EQ(keyboard->Controller(), nullptr);
+    EXPECT_FALSE(keyboard->IsReading());
+    forget(keyboard);
+    keyboard->release();
+}
+
+TEST_F(ControllerTest, NotificationsPostedBeforeDestructionAreHarmless) {
+    controller.reset();  // the start-up pass is still queued
+    sim.unplug(0);       // and no listener is left
+    dispatcher.processPending();
+    EXPECT_TRUE(events.empty());
+}
+
+class NoHidPlatform : public HidPlatform {
+public:
+    bool available() const override { return false; }
+    std::vector<HidInterfaceInfo> enumerate() override {
+        ++enumerations;
+        return {};
+    }
+    std::unique_ptr<HidHandle> open(const std::string&, HidOpenMode, std::uint32_t*) override {
+        return nullptr;
+    }
+    std::string errorText(std::uint32_t) const override { return {}; }
+    void setChangeListener(ChangeListener listener) override { listenerSet = bool(listener); }
+    int enumerations = 0;
+    bool listenerSet = false;
+};
+
+TEST(ControllerWithoutHid, NeverEnumeratesNorListens) {
+    NoHidPlatform platform;
+    QueueDispatcher dispatcher;
+    THidDeviceController controller(platform, dispatcher);
+    EXPECT_EQ(dispatcher.pendingCount(), 0u);
+    EXPECT_FALSE(platform.listenerSet);
+    controller.DeviceChange();
+    EXPECT_EQ(platform.enumerations, 0);
+    EXPECT_EQ(controller.count(), 0u);
+    EXPECT_EQ(controller.Version(), "1.0");
+}
+
+class EmptyComputerTest : public ControllerTest {
+protected:
+    EmptyComputerTest() : ControllerTest(HidPlatformSim::Options{false, {}, {}}) {}
+};
+
+TEST_F(EmptyComputerTest, StartupPassReportsAChangeEvenWithNoDevice) {
+    sim.unplug(sim.keyboardIndex());
+    dispatcher.processPending();
+    EXPECT_EQ(controller->count(), 0u);
+    EXPECT_EQ(events, std::vector<std::string>{"change"});
+}
+
+}  // namespace
+}  // namespace qk750

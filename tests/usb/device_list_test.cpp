@@ -1,0 +1,179 @@
+#include "usb/device_list.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "usb/hid_platform_sim.h"
+
+namespace qk750 {
+namespace {
+
+class DeviceListTest : public ::testing::Test {
+protected:
+    DeviceListTest()
+        : controller(sim, dispatcher),
+          list(controller, [this](const std::string& line) { trace.push_back(line); },
+               {[this](THidDevice&, const std::string& name) { status = "detected " + name; },
+                [this](THidDevice&, const std::string&) { status.clear(); }}) {}
+
+    HidPlatformSim sim;
+    QueueDispatcher dispatcher;
+    THidDeviceController controller;
+    std::vector<std::string> trace;
+    std::string status;
+    DeviceList list;
+};
+
+TEST_F(DeviceListTest, StartupRebuildClaimsAndNamesEveryDevice) {
+    dispatcher.processPending();
+    ASSERT_EQ(list.count(), 3);
+    EXPECT_EQ(list.name(0), "ZQ QK750 Service Interface");
+    EXPECT_EQ(list.name(1), "ZQ QK750 USB Keyboard");
+    EXPECT_EQ(list.name(2), "Device VID=1234 PID=ABCD");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(list.device(i)->IsClaimed());
+        EXPECT_EQ(list.device(i)->NumInputBuffers(), 128u);
+        EXPECT_EQ(list.device(i)->NumOverlappedBuffers(), 128u);
+    }
+    EXPECT_EQ(list.currentDevice(), nullptr);
+    EXPECT_EQ(list.selectedIndex(), -1);
+    EXPECT_EQ(status, "detected ZQ QK750 USB Keyboard");
+    EXPECT_EQ(trace, (std::vector<std::string>{"Arrival of ZQ QK750 Service Interface",
+                                               "Arrival of ZQ QK750 USB Keyboard",
+                                               "Arrival of Device VID=1234 PID=ABCD"}));
+}
+
+TEST_F(DeviceListTest, SelectionStepMovesTheReaderToTheSelectedDevice) {
+    dispatcher.processPending();
+    trace.clear();
+    list.select(1);
+    THidDevice* keyboard = list.device(1);
+    EXPECT_EQ(list.currentDevice(), keyboard);
+    EXPECT_TRUE(keyboard->IsReading());
+    EXPECT_TRUE(keyboard->OnData() == list.ShowRead());
+
+    list.select(2);
+    EXPECT_EQ(list.currentDevice(), list.device(2));
+    EXPECT_FALSE(keyboard->IsReading());
+    EXPECT_FALSE(keyboard->OnData());
+
+    list.select(3);  // past the end: nothing selected
+    EXPECT_EQ(list.selectedIndex(), -1);
+    EXPECT_EQ(list.currentDevice(), nullptr);
+    EXPECT_EQ(trace, (std::vector<std::string>{"Selection of ZQ QK750 USB Keyboard",
+                                               "Selection of Device VID=1234 PID=ABCD"}));
+}
+
+TEST_F(DeviceListTest, UnplugOfTheKeyboardRebuildsWithoutIt) {
+    dispatcher.processPending();
+    list.select(1);
+    THidDevice* before = list.device(0);
+    sim.unplug(sim.keyboardIndex());
+    dispatcher.processPending();
+    ASSERT_EQ(list.count(), 2);
+    EXPECT_EQ(list.name(0), "ZQ QK750 Service Interface");
+    EXPECT_EQ(list.name(1), "Device VID=1234 PID=ABCD");
+    EXPECT_EQ(list.currentDevice(), nullptr);
+    EXPECT_TRUE(status.empty());
+    EXPECT_EQ(trace.back(), "Removal of ZQ QK750 USB Keyboard");
+    EXPECT_NE(list.device(0), before);  // every entry was released and claimed afresh
+    EXPECT_EQ(controller.count(), 2u);
+}
+
+TEST_F(DeviceListTest, ABroadcastWithoutChangeKeepsTheList) {
+    dispatcher.processPending();
+    list.select(1);
+    THidDevice* keyboard = list.device(1);
+    sim.notifyChange();
+    dispatcher.processPending();
+    EXPECT_EQ(list.currentDevice(), keyboard);
+    EXPECT_EQ(list.device(1), keyboard);
+}
+
+TEST_F(DeviceListTest, ReadErrorsBecomeTraceLines) {
+    dispatcher.processPending();
+    sim.setReadError(sim.keyboardIndex(), HidPlatformSim::kErrorNoDevice);
+    list.device(1)->SetThreadSleepTime(10000);
+    trace.clear();
+    list.select(1);
+    ASSERT_TRUE(dispatcher.waitForPending(std::chrono::seconds(10)));
+    dispatcher.processPending();
+    ASSERT_EQ(trace.size(), 2u);
+    EXPECT_EQ(trace[1], "READ ERROR: No such device (13)");
+}
+
+TEST_F(DeviceListTest, KeyboardLookIsFeatureLengthAndName) {
+    dispatcher.processPending();
+    EXPECT_FALSE(LooksLikeKeyboard(*list.device(0)));  // feature length 8
+    EXPECT_TRUE(LooksLikeKeyboard(*list.device(1)));
+    EXPECT_FALSE(LooksLikeKeyboard(*list.device(2)));
+}
+
+TEST(DeviceName, ProductStringOrIds) {
+    struct Case {
+        std::u16string product;
+        std::uint16_t vid, pid;
+        std::string name;
+    };
+    const Case cases[] = {
+        {u"", 0x1234, 0xABCD, "Device VID=1234 PID=ABCD"},
+        {u"", 0x000A, 0x00F0, "Device VID=000A PID=00F0"},
+        {u"qk750 keypad", 1, 2, "qk750 keypad"},
+        {u"K\u00E9y \u20AC", 1, 2, "K\xE9y ?"},  // 8-bit text
+    };
+    for (const Case& c : cases) {
+        HidPlatformSim sim(HidPlatformSim::Options{false, {}, {}});
+        SimDeviceConfig config = HidPlatformSim::namelessConfig();
+        config.productString = c.product;
+        config.attributes.VendorID = c.vid;
+        config.attributes.ProductID = c.pid;
+        sim.unplug(sim.keyboardIndex());
+        sim.addDevice(config);
+        QueueDispatcher dispatcher;
+        THidDeviceController controller(sim, dispatcher);
+        DeviceList list(controller, {});
+        dispatcher.processPending();
+        ASSERT_EQ(list.count(), 1);
+        EXPECT_EQ(list.name(0), c.name);
+        EXPECT_FALSE(LooksLikeKeyboard(*list.device(0)));
+    }
+}
+
+TEST(HistorySink, DropsLinesUnlessTracing) {
+    std::vector<std::string> lines;
+    const TraceSink out = [&](const std::string& line) { lines.push_back(line); };
+    MakeHistorySink(false, out)("dropped");
+    MakeHistorySink(true, out)("kept");
+    EXPECT_EQ(lines, std::vector<std::string>{"kept"});
+}
+
+TEST(ListDevices, PrintsTheListThenWhatCouldNotBeOpened) {
+    HidPlatformSim sim;
+    SimDeviceConfig locked = HidPlatformSim::namelessConfig();
+    locked.name = "locked";
+    locked.readWriteOpenError = HidPlatformSim::kErrorAccessDenied;
+    locked.queryOpenError = HidPlatformSim::kErrorAccessDenied;
+    sim.addDevice(locked);
+    std::ostringstream out, err;
+    ListDevices(sim, true, out, err);
+    EXPECT_EQ(out.str(),
+              "0: ZQ QK750 Service Interface  VID=2F0A PID=0751 feature=8 input=3\n"
+              "1: ZQ QK750 USB Keyboard  VID=2F0A PID=0750 feature=7 input=9 [keyboard]\n"
+              "2: Device VID=1234 PID=ABCD  VID=1234 PID=ABCD feature=0 input=5\n"
+              "-: sim:3:4  device cannot be opened: Permission denied - no permission to open "
+              "it, see 'Access to the keyboard' in the README\n");
+    EXPECT_NE(err.str().find("Arrival of ZQ QK750 USB Keyboard\n"), std::string::npos);
+}
+
+TEST(ListDevices, SaysSoWhenThereIsNothing) {
+    HidPlatformSim sim(HidPlatformSim::Options{false, {}, {}});
+    sim.unplug(sim.keyboardIndex());
+    std::ostringstream out, err;
+    ListDevices(sim, false, out, err);
+    EXPECT_EQ(out.str(), "No HID devices found.\n");
+    EXPECT_EQ(err.str(), "");
+}
+
+}  // namespace
+}  // namespace qk750

@@ -1,0 +1,109 @@
+#include "usb/hid_platform_sim.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace qk750 {
+namespace {
+
+std::filesystem::path tempFile(const std::string& name) {
+    return std::filesystem::temp_directory_path() /
+           (name + "_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            ".bin");
+}
+
+TEST(HidPlatformSim, ReplugIsANewInstanceAndOldHandlesDie) {
+    HidPlatformSim sim;
+    int changes = 0;
+    sim.setChangeListener([&] { ++changes; });
+    const auto before = sim.enumerate();
+    ASSERT_EQ(before.size(), 3u);
+    auto handle = sim.open(before[1].path, HidOpenMode::ReadWrite);
+    ASSERT_TRUE(handle);
+
+    sim.unplug(sim.keyboardIndex());
+    sim.plug(sim.keyboardIndex());
+    EXPECT_EQ(changes, 2);
+    const auto after = sim.enumerate();
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[0].instanceId, before[0].instanceId);
+    EXPECT_NE(after[1].instanceId, before[1].instanceId);
+
+    HidAttributes attributes;
+    EXPECT_FALSE(handle->getAttributes(attributes));
+    EXPECT_EQ(handle->lastError(), HidPlatformSim::kErrorNoDevice);
+    std::uint32_t error = 0;
+    EXPECT_FALSE(sim.open(before[1].path, HidOpenMode::ReadWrite, &error));
+    EXPECT_EQ(error, HidPlatformSim::kErrorNoDevice);
+}
+
+TEST(HidPlatformSim, UnplugFaultGoesThroughThenNotifies) {
+    HidPlatformSim::Options options;
+    options.otherInterfaces = false;
+    options.faults = *parseSimFaultPlan("unplug@4", nullptr);
+    HidPlatformSim sim(options);
+    int changes = 0;
+    sim.setChangeListener([&] { ++changes; });
+    auto handle = sim.open(sim.enumerate().at(0).path, HidOpenMode::ReadWrite);
+    ASSERT_TRUE(handle);
+    const std::uint8_t request[7] = {0, 'W', 0, 4, 0xAA, 0xBB, 'W' ^ 4 ^ 0xAA ^ 0xBB};
+    EXPECT_TRUE(handle->setFeature(request, sizeof request));
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(sim.firmware().memory()[4], 0xAA);
+    EXPECT_TRUE(sim.enumerate().empty());
+    std::uint8_t reply[7] = {};
+    EXPECT_FALSE(handle->getFeature(reply, sizeof reply));
+}
+
+TEST(HidPlatformSim, CancelBeforeTheReadStillEndsIt) {
+    HidPlatformSim sim;
+    auto handle = sim.open(sim.enumerate().at(1).path, HidOpenMode::OverlappedRead);
+    ASSERT_TRUE(handle);
+    handle->cancelRead();
+    std::uint8_t buffer[9];
+    // Would wait the full minute if the early cancel were lost.
+    EXPECT_EQ(handle->readInput(buffer, sizeof buffer, 60000).status, HidReadStatus::Timeout);
+}
+
+TEST(HidPlatformSim, MemoryFileRoundTrip) {
+    const auto path = tempFile("qk750_sim_memory");
+    std::filesystem::remove(path);
+    {
+        HidPlatformSim sim;
+        std::string error;
+        ASSERT_TRUE(sim.loadMemoryFile(path.string(), &error)) << error;  // absent: erased
+        EXPECT_EQ(sim.firmware().memory()[0], 0xFF);
+        auto memory = sim.firmware().memory();
+        memory[0] = 0x12;
+        memory[2047] = 0x34;
+        sim.firmware().setMemory(memory);
+        ASSERT_TRUE(sim.saveMemoryFile(&error)) << error;
+    }
+    HidPlatformSim sim;
+    std::string error;
+    ASSERT_TRUE(sim.loadMemoryFile(path.string(), &error)) << error;
+    EXPECT_EQ(sim.firmware().memory()[0], 0x12);
+    EXPECT_EQ(sim.firmware().memory()[2047], 0x34);
+    EXPECT_EQ(std::filesystem::file_size(path), 2048u);
+    std::filesystem::remove(path);
+}
+
+TEST(HidPlatformSim, MemoryFileOfTheWrongSizeIsRefused) {
+    const auto path = tempFile("qk750_sim_short");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "too short";
+    }
+    HidPlatformSim sim;
+    std::string error;
+    EXPECT_FALSE(sim.loadMemoryFile(path.string(), &error));
+    EXPECT_NE(error.find("9 bytes, not 2048"), std::string::npos) << error;
+    EXPECT_EQ(sim.firmware().memory()[0], 0xFF);
+    std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace qk750
