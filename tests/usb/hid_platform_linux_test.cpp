@@ -54,19 +54,37 @@ TEST(HidPlatformLinux, OpenFailureGivesErrnoAndNoHandle) {
 }
 
 TEST(HidPlatformLinux, NodeWithoutPermissionFailsWithEacces) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root bypasses file permissions";
-    }
     char path[] = "/tmp/qk750-hidraw-XXXXXX";
     const int fd = ::mkstemp(path);
     ASSERT_GE(fd, 0);
     ::close(fd);
     ::chmod(path, 0);
-    HidPlatformLinux platform;
-    std::uint32_t error = 0;
-    EXPECT_EQ(platform.open(path, HidOpenMode::QueryOnly, &error), nullptr);
-    EXPECT_EQ(error, static_cast<std::uint32_t>(EACCES));
+    auto openAsUser = [&path]() -> int {
+        HidPlatformLinux platform;
+        std::uint32_t error = 0;
+        const bool opened = platform.open(path, HidOpenMode::ReadWrite, &error) != nullptr;
+        return opened ? -1 : static_cast<int>(error);
+    };
+    int error = 0;
+    if (::geteuid() != 0) {
+        error = openAsUser();
+    } else {
+        // Root passes every permission check: try as "nobody" in a child.
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+                ::_exit(255);
+            }
+            ::_exit(openAsUser());
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        error = WEXITSTATUS(status);
+    }
     ::unlink(path);
+    EXPECT_EQ(error, EACCES);
 }
 
 // ---------------------------------------------------------------------------------------
