@@ -1,17 +1,26 @@
 #include "app/cli.h"
 
+#include <unistd.h>
+
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <string_view>
 #include <system_error>
 
+#include "app/batch.h"
 #include "app/command_line.h"
 #include "app/image_errors.h"
 #include "app/initial_load.h"
+#include "app/list_devices.h"
 #include "keys/device_image.h"
+#include "usb/hid_platform_sim.h"
+#include "usb/hid_platform_system.h"
 
 #ifndef QK750_VERSION
 #define QK750_VERSION "unknown"
@@ -52,6 +61,43 @@ bool writeImageFile(const std::string& path, const DeviceImage& image, std::stri
         std::filesystem::remove(path, ec);
     }
     return false;
+}
+
+// Batch mode needs an event loop for its waits and device notifications, but no display.
+int runBatchCommand(ProgramState& state, const CliOptions& options, std::ostream& err) {
+    std::unique_ptr<QCoreApplication> app;
+    if (QCoreApplication::instance() == nullptr) {
+        static int argc = 1;
+        static char name[] = "qk750setup";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    std::unique_ptr<HidPlatformSim> simulated;
+    std::unique_ptr<HidPlatform> system;
+    HidPlatform* platform = nullptr;
+    if (options.simulate) {
+        std::string error;
+        simulated = CreateSimulatedHidPlatform(options.simulateFile, &error);
+        if (!simulated) {
+            err << kProgramName << ": " << error << "\n";
+            return 2;
+        }
+        platform = simulated.get();
+    } else {
+        system = CreateSystemHidPlatform();
+        platform = system.get();
+    }
+    BatchOptions batch;
+    batch.trace = options.trace;
+    batch.errIsTerminal = isatty(STDERR_FILENO) != 0;
+    const int code = runBatch(state, *platform, batch, err);
+    if (simulated && !options.simulateFile.empty()) {
+        std::string error;
+        if (!simulated->saveMemoryFile(&error)) {
+            err << kProgramName << ": " << error << "\n";
+        }
+    }
+    return code;
 }
 
 }  // namespace
@@ -214,8 +260,12 @@ int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
         return runImage(state, options.imageFile, out, err);
     }
 
-    // Actions still to come are dispatched here, before the fallback below:
-    // --list-devices, and batch mode (state.BatchMode) and the windows.
+    if (options.listDevices) {
+        return runListDevices(options.simulate, options.simulateFile, options.trace, out, err);
+    }
+    if (state.BatchMode) {
+        return runBatchCommand(state, options, err);
+    }
 
     err << usageText();
     return 2;

@@ -97,7 +97,8 @@ bool ProgrammingProtocol::EnsureKeyboardConnected() {
         m_reporter.progressHide();
         if (attempt == 1) {
             if (m_state.BatchMode) {
-                m_reporter.failure(kErrUsbKbdNotConnected, m_state.SetupFileName, kConnectQuestion);
+                m_reporter.failure(kErrUsbKbdNotConnected, m_state.SetupFileName,
+                                   "USB QK750 not found.");
                 return false;
             }
             if (!m_reporter.askToConnect(kConnectQuestion)) {

@@ -1,102 +1,19 @@
 // Runs the real executable with --image on setups written by the test and checks the
 // image bytes, the output and the files left beside the setup.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-extern char** environ;
+#include "e2e/e2e_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace qk750::e2e;
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-class ImageTest : public testing::Test {
+class ImageTest : public ProgramTest {
 protected:
-    ImageTest() {
-        std::string pattern = (fs::temp_directory_path() / "qk750-e2e-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        m_dir = pattern;
-        fs::create_directory(m_dir / "work");
-    }
-    ~ImageTest() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-
-    // Where the test puts setups; the program's output goes beside it, not in it.
-    std::string file(const std::string& name) const { return (m_dir / "work" / name).string(); }
-
-    std::set<std::string> filesInWork() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir / "work")) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
-    }
-
-    RunResult run(const std::vector<std::string>& arguments) const {
-        const std::string outPath = (m_dir / "stdout").string();
-        const std::string errPath = (m_dir / "stderr").string();
-        std::vector<std::string> argv{QK750_EXE};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::vector<char*> raw;
-        for (std::string& a : argv) {
-            raw.push_back(a.data());
-        }
-        raw.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        pid_t pid = 0;
-        RunResult result;
-        const int spawned = posix_spawn(&pid, QK750_EXE, &actions, nullptr, raw.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << QK750_EXE;
-            return result;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readFile(outPath);
-        result.err = readFile(errPath);
-        return result;
-    }
-
     RunResult image(const std::string& setup, const std::vector<std::string>& more = {}) const {
         std::vector<std::string> arguments{"--image=" + file("image.bin"), setup};
         arguments.insert(arguments.end(), more.begin(), more.end());
@@ -107,9 +24,6 @@ protected:
         const std::string bytes = readFile(file("image.bin"));
         return {bytes.begin(), bytes.end()};
     }
-
-private:
-    fs::path m_dir;
 };
 
 std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& image, std::size_t at,
@@ -118,14 +32,6 @@ std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& image, std::siz
         return {};
     }
     return {image.begin() + static_cast<long>(at), image.begin() + static_cast<long>(at + count)};
-}
-
-// A KBD file of the right size whose record 1 holds `first` as its first string.
-std::string kbdBytes(const std::string& first, std::size_t size = 21300) {
-    std::string bytes(size, '\0');
-    bytes[10] = static_cast<char>(first.size());
-    bytes.replace(11, first.size(), first);
-    return bytes;
 }
 
 TEST_F(ImageTest, ThreeLetterKeyGoesToTheStringArea) {

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+#include "usb/HidControllerClass.h"
+#include "usb/protocol_ports.h"
+
+class QSocketNotifier;
+
+namespace qk750 {
+
+class HidPlatform;
+
+// The protocol's waits on the Qt event loop: deadline-based, so a wait is never
+// shorter than asked and overshoots by no more than the scheduler's wake-up latency.
+class QtProtocolWaits : public ProtocolWaits {
+public:
+    void pumpedWait(int ms, const bool* stop = nullptr) override;
+    void processMessages() override;
+};
+
+// Runs posted work on the thread of the Qt event loop (the user-interface thread).
+class QtUiDispatcher : public UiDispatcher {
+public:
+    QtUiDispatcher();
+    ~QtUiDispatcher() override;
+    void post(std::function<void()> fn) override;
+    void processPending() override;
+
+private:
+    std::unique_ptr<QObject> m_receiver;
+};
+
+// Hands a platform's descriptor-based device notifications (the Linux udev monitor) to
+// the platform whenever the event loop sees the descriptor readable.
+class PlatformNotificationWatcher {
+public:
+    explicit PlatformNotificationWatcher(HidPlatform& platform);
+    ~PlatformNotificationWatcher();
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+}  // namespace qk750
