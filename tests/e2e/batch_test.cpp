@@ -1,6 +1,7 @@
 // Batch mode end to end: the real executable programs the simulated keyboard and leaves
 // the outcome file, the exit code and the keyboard's memory.
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,14 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"stale=15", "ERR_USB_RECEIVE", nullptr},
                     FaultCase{"sendfail@0", "ERR_USB_SEND", nullptr},
                     FaultCase{"unplug@0x30", "ERR_USB_RECEIVE", nullptr},
-                    FaultCase{"stale=3,latency=10,crc@2047", "ERR_USB_CRC", nullptr}));
+                    FaultCase{"stale=3,latency=10,crc@2047", "ERR_USB_CRC", nullptr}),
+    [](const testing::TestParamInfo<FaultCase>& info) {
+        std::string name;
+        for (const char* c = info.param.plan; *c != '\0'; ++c) {
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        }
+        return name;
+    });
 
 TEST_F(BatchTest, SlowButAnsweringKeyboardIsProgrammed) {
     writeFile(file("shop.ini"), kShop);
