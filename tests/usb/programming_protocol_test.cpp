@@ -2,148 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <deque>
-#include <functional>
-#include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "keys/device_image.h"
-#include "usb/HidControllerClass.h"
-#include "usb/device_list.h"
+#include "protocol_rig.h"
 #include "usb/hid_platform_sim.h"
 
 namespace qk750 {
 namespace {
 
-using TimePoint = std::chrono::steady_clock::time_point;
 using std::chrono::milliseconds;
-
-// Time that moves only when the protocol waits, so a whole run takes no real time and
-// the waits it makes can be counted exactly.
-class VirtualWaits : public ProtocolWaits {
-public:
-    explicit VirtualWaits(UiDispatcher& dispatcher) : m_dispatcher(dispatcher) {}
-
-    TimePoint now() const { return m_now; }
-    long long elapsedMs() const {
-        return std::chrono::duration_cast<milliseconds>(m_now - TimePoint{}).count();
-    }
-    // Runs action once virtual time reaches `at` (from the start).
-    void at(milliseconds when, std::function<void()> action) {
-        m_actions.emplace(TimePoint{} + when, std::move(action));
-    }
-
-    void pumpedWait(int ms, const bool* stop) override {
-        const TimePoint deadline = m_now + milliseconds(ms);
-        for (;;) {
-            processMessages();
-            if ((stop != nullptr && *stop) || m_now >= deadline) {
-                return;
-            }
-            TimePoint next = deadline;
-            if (!m_actions.empty() && m_actions.begin()->first < next) {
-                next = m_actions.begin()->first;
-            }
-            m_now = next;
-        }
-    }
-
-    void processMessages() override {
-        while (!m_actions.empty() && m_actions.begin()->first <= m_now) {
-            auto action = std::move(m_actions.begin()->second);
-            m_actions.erase(m_actions.begin());
-            action();
-        }
-        m_dispatcher.processPending();
-    }
-
-private:
-    UiDispatcher& m_dispatcher;
-    TimePoint m_now{};
-    std::multimap<TimePoint, std::function<void()>> m_actions;
-};
-
-struct Failure {
-    std::string code;
-    std::string detail;
-    std::string message;
-};
-
-class RecordingReporter : public ProtocolReporter {
-public:
-    void failure(std::string_view code, std::string_view detail,
-                 std::string_view message) override {
-        failures.push_back({std::string(code), std::string(detail), std::string(message)});
-        EXPECT_FALSE(progressVisible) << "a failure is reported behind the progress window";
-    }
-    bool askToConnect(std::string_view message) override {
-        questions.emplace_back(message);
-        if (onQuestion) {
-            onQuestion();
-        }
-        return answerOk;
-    }
-    void progressStart(int maximum) override { this->maximum = maximum; }
-    void progressStep(int position, int) override {
-        progressVisible = true;
-        lastPosition = position;
-        ++steps;
-    }
-    void progressHide() override { progressVisible = false; }
-
-    std::vector<Failure> failures;
-    std::vector<std::string> questions;
-    std::function<void()> onQuestion;
-    bool answerOk = true;
-    int maximum = 0;
-    int lastPosition = 0;
-    int steps = 0;
-    bool progressVisible = false;
-};
-
-// The simulated computer, the controller and its device list, and the protocol, all on
-// virtual time.
-struct Rig {
-    explicit Rig(SimFaultPlan faults = {}, bool otherInterfaces = true)
-        : platform(makeOptions(std::move(faults), otherInterfaces)),
-          controller(platform, dispatcher),
-          devices(controller, {}),
-          protocol(state, devices, reporter, waits) {
-        state.SetupFileName = "/tmp/shop.ini";
-        dispatcher.processPending();  // the start-up pass fills the list
-    }
-
-    HidPlatformSim::Options makeOptions(SimFaultPlan faults, bool otherInterfaces) {
-        HidPlatformSim::Options options;
-        options.otherInterfaces = otherInterfaces;
-        options.faults = std::move(faults);
-        options.clock = [this] { return waits.now(); };
-        return options;
-    }
-
-    bool program(SetupRecord setup = {}) {
-        setup.Mcr.McrDelay = 5;
-        return protocol.ProgramKeyboard([&](DeviceImage& image, int& setupSize) {
-            const ImageResult result = BuildDeviceImage(setup, image);
-            setupSize = result.setupSize;
-            return result.ok();
-        });
-    }
-
-    SimFirmware& firmware() { return platform.firmware(); }
-
-    QueueDispatcher dispatcher;
-    VirtualWaits waits{dispatcher};
-    HidPlatformSim platform;
-    THidDeviceController controller;
-    DeviceList devices;
-    RecordingReporter reporter;
-    ProgramState state;
-    ProgrammingProtocol protocol;
-};
+using test::Failure;
+using test::Rig;
 
 // A setup whose string area holds `bytes` bytes: first-layer keys of plain letters.
 SetupRecord setupWithStringBytes(int bytes) {
