@@ -29,6 +29,21 @@ std::string errnoText(int code) {
 // several.
 std::atomic<unsigned> g_tempCounter{0};
 
+const WriteFaults* g_writeFaults = nullptr;
+
+// How much the next write of the temporary file may take: all of `wanted`, or less when a
+// test's fault is near; 0 means the write fails.
+std::size_t writableBytes(std::size_t alreadyWritten, std::size_t wanted) {
+    if (g_writeFaults == nullptr) {
+        return wanted;
+    }
+    const std::size_t limit = g_writeFaults->failAfterBytes;
+    return alreadyWritten >= limit ? 0 : std::min(wanted, limit - alreadyWritten);
+}
+bool faultAt(bool WriteFaults::*step) {
+    return g_writeFaults != nullptr && g_writeFaults->*step;
+}
+
 // In the target's folder, so that the final rename stays on one file system, and of a
 // short fixed length, so that a target name near the length limit can still be saved.
 std::string temporaryName(const std::string& path, unsigned long processId) {
@@ -37,6 +52,10 @@ std::string temporaryName(const std::string& path, unsigned long processId) {
 }
 
 }  // namespace
+
+void setWriteFaultsForTesting(const WriteFaults* faults) {
+    g_writeFaults = faults;
+}
 
 FileReadResult readFile(const std::string& path, std::size_t maxBytes) {
     FileReadResult result;
@@ -109,20 +128,34 @@ std::string replaceFile(const std::string& path, std::string_view data) {
         return windowsErrorText(ERROR_FILE_EXISTS);
     }
     DWORD failure = ERROR_SUCCESS;
+    std::size_t total = 0;
     while (!data.empty() && failure == ERROR_SUCCESS) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
+        const DWORD chunk =
+            static_cast<DWORD>(writableBytes(total, std::min<std::size_t>(data.size(), 1u << 30)));
         DWORD written = 0;
-        if (!WriteFile(handle, data.data(), chunk, &written, nullptr)) {
+        if (chunk == 0) {
+            failure = ERROR_DISK_FULL;
+        } else if (!WriteFile(handle, data.data(), chunk, &written, nullptr)) {
             failure = GetLastError();
         } else {
             data.remove_prefix(written);
+            total += written;
         }
+    }
+    if (failure == ERROR_SUCCESS && faultAt(&WriteFaults::failFlush)) {
+        failure = ERROR_DISK_FULL;
     }
     if (failure == ERROR_SUCCESS && !FlushFileBuffers(handle)) {
         failure = GetLastError();
     }
     if (!CloseHandle(handle) && failure == ERROR_SUCCESS) {
         failure = GetLastError();
+    }
+    if (failure == ERROR_SUCCESS && faultAt(&WriteFaults::failClose)) {
+        failure = ERROR_DISK_FULL;
+    }
+    if (failure == ERROR_SUCCESS && faultAt(&WriteFaults::failRename)) {
+        failure = ERROR_ACCESS_DENIED;
     }
     if (failure == ERROR_SUCCESS &&
         !MoveFileExA(temp.c_str(), path.c_str(),
@@ -162,21 +195,38 @@ std::string replaceFile(const std::string& path, std::string_view data) {
     if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         (void)fchmod(fd, old.st_mode & 07777);
     }
+    std::size_t total = 0;
     while (!data.empty() && failure == 0) {
-        const ssize_t written = write(fd, data.data(), data.size());
+        const std::size_t chunk = writableBytes(total, data.size());
+        ssize_t written = -1;
+        if (chunk == 0) {
+            errno = ENOSPC;
+        } else {
+            written = write(fd, data.data(), chunk);
+        }
         if (written < 0) {
             if (errno != EINTR) {
                 failure = errno;
             }
         } else {
             data.remove_prefix(static_cast<std::size_t>(written));
+            total += static_cast<std::size_t>(written);
         }
+    }
+    if (failure == 0 && faultAt(&WriteFaults::failFlush)) {
+        failure = EIO;
     }
     if (failure == 0 && fsync(fd) != 0) {
         failure = errno;
     }
     if (close(fd) != 0 && failure == 0) {
         failure = errno;
+    }
+    if (failure == 0 && faultAt(&WriteFaults::failClose)) {
+        failure = EIO;
+    }
+    if (failure == 0 && faultAt(&WriteFaults::failRename)) {
+        failure = EACCES;
     }
     if (failure == 0 && std::rename(temp.c_str(), path.c_str()) != 0) {
         failure = errno;

@@ -30,4 +30,16 @@ FileReadResult readFile(const std::string& path,
 // removed.
 std::string writeFileAtomically(const std::string& path, std::string_view data);
 
+// For tests only: makes writeFileAtomically fail at a chosen step, as a full disk or a
+// failing device would. Never set by the program.
+struct WriteFaults {
+    // The temporary file's writes fail (no space left) once it holds this many bytes.
+    std::size_t failAfterBytes = std::numeric_limits<std::size_t>::max();
+    bool failFlush = false;
+    bool failClose = false;
+    bool failRename = false;
+};
+// Null switches the faults off. The object must outlive its use.
+void setWriteFaultsForTesting(const WriteFaults* faults);
+
 }  // namespace qk750

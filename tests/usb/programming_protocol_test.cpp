@@ -84,6 +84,29 @@ TEST(ProgrammingProtocolTest, FullStringAreaSends1024PairsAndLandsInTheKeyboard)
     EXPECT_TRUE(std::equal(image.begin(), image.end(), memory.begin()));
 }
 
+TEST(ProgrammingProtocolTest, SetupSize1689SendsUpToTheLastPairWithoutCapping) {
+    Rig rig;
+    ASSERT_TRUE(rig.program(setupWithStringBytes(1688)));
+    EXPECT_EQ(rig.protocol.setupSize(), 1689);
+    EXPECT_EQ(rig.reporter.maximum, 2047);
+    EXPECT_EQ(rig.firmware().requestsSeen(), 1025);
+}
+
+TEST(ProgrammingProtocolTest, ACheckByteErrorThatIsNotFreshIsOnlyAPoll) {
+    Rig rig(SimFaultPlan{.staleReplies = 0, .latencyMs = 0, .faults = {{SimFaultKind::Crc, 0}}});
+    ASSERT_TRUE(rig.protocol.FindKeyboard());
+    FeatureReport reply{};
+    EXPECT_FALSE(rig.protocol.SendRequest({'W', 0, 0, 0x00, 0x5A}, reply));
+    EXPECT_EQ(rig.state.Globals.UsbStatus, kUsbCrcError);
+    ASSERT_EQ(reply[1], 'E');
+    ASSERT_EQ(reply[2], 'C');
+    // The same "E" "C" reply, seen as the answer to a request with that byte 5, is stale.
+    const auto before = rig.waits.elapsedMs();
+    EXPECT_FALSE(rig.protocol.WaitForReply(reply[5], reply));
+    EXPECT_EQ(rig.state.Globals.UsbStatus, kUsbNoAnswer);
+    EXPECT_EQ(rig.waits.elapsedMs() - before, 15 * 2);
+}
+
 TEST(ProgrammingProtocolTest, StaleRepliesArePolledUpToFifteenTimes) {
     {
         Rig rig(SimFaultPlan{.staleReplies = 14, .latencyMs = 0, .faults = {}});
