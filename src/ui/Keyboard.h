@@ -7,6 +7,8 @@
 #include <array>
 #include <vector>
 
+class QPainter;
+
 namespace qk750 {
 
 // One key of the on-screen keyboard: its kind, what it shows and what it types in the
@@ -54,6 +56,14 @@ public:
     int keyAt(const QPoint& position) const;
     // Presses key `index` as a click would.
     void pressKey(int index);
+    // The caption key `index` shows in the current latch state.
+    QString keyCaption(int index) const;
+    // The text a press of key `index` would type now; empty for Shift, Ctrl, Alt and Caps,
+    // which only latch.
+    QString keyOutput(int index) const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
     // 0 plain, 1 Shift, 2 Ctrl, 3 Alt: which output the next key press types.
     int outputState() const;
@@ -70,12 +80,17 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
+    void paintKey(QPainter& painter, int index, const QFont& baseFont) const;
+    bool isLatched(const KeyboardKey& key) const;
+
     std::vector<KeyboardKey> m_keys;
     QColor m_highlight = Qt::red;
-    int m_pressed = -1;
+    int m_pressed = -1;            // key under the mouse button, -1 when none
+    bool m_pressedInside = false;  // the pointer is still over m_pressed
     bool m_shift = false;
     bool m_ctrl = false;
     bool m_alt = false;
