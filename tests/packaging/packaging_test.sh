@@ -24,6 +24,9 @@ pass() {
 have() {
     command -v "$1" >/dev/null 2>&1
 }
+one_line() {
+    tr '\n' ' ' <<<"$1"
+}
 
 expected_files="usr/bin/qk750setup
 usr/lib/udev/rules.d/70-qk750.rules
@@ -205,6 +208,7 @@ fi
 # page lists are one set.
 codes_program="$({ echo OK; grep -rohE '"ERR_[A-Z_]+"' "$source/src" | tr -d '"'; } |
     LC_ALL=C sort -u)"
+# shellcheck disable=SC2016 # the backticks are the README's code marks, not a command
 codes_readme="$(grep -oE '^\| `(OK|ERR_[A-Z_]+)`' "$source/README.md" | tr -d '|` ' |
     LC_ALL=C sort -u)"
 codes_man="$(awk '/^\.SH "BATCH MODE"/ { on = 1; next } /^\.SH / { on = 0 }
@@ -213,7 +217,8 @@ codes_man="$(awk '/^\.SH "BATCH MODE"/ { on = 1; next } /^\.SH / { on = 0 }
 if [ "$codes_program" = "$codes_man" ] && [ "$codes_readme" = "$codes_man" ]; then
     pass "the man page lists the $(wc -l <<<"$codes_man") outcome codes of the program and the README"
 else
-    fail "outcome codes differ: program [$(echo $codes_program)] README [$(echo $codes_readme)] man page [$(echo $codes_man)]"
+    fail "outcome codes differ: program [$(one_line "$codes_program")]" \
+        "README [$(one_line "$codes_readme")] man page [$(one_line "$codes_man")]"
 fi
 
 # --- udev rule -----------------------------------------------------------------------
@@ -237,7 +242,7 @@ while IFS= read -r line; do
         fail "a udev rule does not grant access through uaccess: $line"
         rules_ok=0
     fi
-    if [[ "$line" =~ $world_access ]] || [[ "$line" == *'\' ]]; then
+    if [[ "$line" =~ $world_access ]] || [[ "$line" == *\\ ]]; then
         fail "a udev rule opens the node to every user or continues on the next line: $line"
         rules_ok=0
     fi
