@@ -232,7 +232,8 @@ int runImage(ProgramState& state, const std::string& imageFile, std::ostream& ou
     return 0;
 }
 
-int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+           const InteractiveRun& interactive) {
     const CliParseResult parsed = parseCliOptions(arguments);
     if (!parsed.ok()) {
         err << kProgramName << ": " << parsed.error << "\n" << usageText();
@@ -265,6 +266,9 @@ int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     }
     if (state.BatchMode) {
         return runBatchCommand(state, options, err);
+    }
+    if (interactive) {
+        return interactive(state, options);
     }
 
     err << usageText();

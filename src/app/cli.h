@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -34,8 +35,14 @@ CliParseResult parseCliOptions(const std::vector<std::string>& arguments);
 std::string usageText();
 std::string versionText();
 
-// Runs the program for the given arguments and returns the exit code.
-int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+// The interactive run (the windows), given the state after ParseCommandLine; returns the
+// exit code. The application layer knows no window, so the caller supplies it.
+using InteractiveRun = std::function<int(ProgramState& state, const CliOptions& options)>;
+
+// Runs the program for the given arguments and returns the exit code. Without an
+// interactive run, a command line that asks for none of the window-free runs is refused.
+int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+           const InteractiveRun& interactive = {});
 
 // --image=FILE: loads the setup as the initial load does, builds the device image and
 // writes its 2048 bytes to imageFile. No device, no window.

@@ -3,8 +3,9 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "ui/setup_windows.h"
 
 int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    return qk750::runCli(arguments, std::cout, std::cerr);
+    return qk750::runCli(arguments, std::cout, std::cerr, qk750::runWindows);
 }

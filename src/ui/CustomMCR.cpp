@@ -1,0 +1,245 @@
+#include "ui/CustomMCR.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+
+#include <limits>
+
+#include "app/mcr_settings.h"
+#include "setup/program_state.h"
+#include "setup/setup_file.h"
+#include "ui/FixedMCR.h"
+#include "ui/Keyboard.h"
+#include "ui/prompts.h"
+#include "ui/window_support.h"
+
+namespace qk750 {
+
+namespace {
+
+// The delay box's text as a whole number; anything else counts as the default.
+std::int32_t delayFromText(const QString& text) {
+    bool ok = false;
+    const qlonglong value = text.trimmed().toLongLong(&ok, 10);
+    if (!ok || value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max()) {
+        return kDefaultMcrDelay;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+QLabel* label(const QString& text, QWidget* parent, int x, int y, int w, int h = 22) {
+    auto* result = new QLabel(text, parent);
+    result->setGeometry(x, y, w, h);
+    return result;
+}
+
+}  // namespace
+
+TMCRCustomForm::TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* parent)
+    : QWidget(parent, Qt::Dialog), m_state(state), m_prompts(prompts) {
+    setObjectName(QStringLiteral("MCRCustomForm"));
+    setWindowTitle(QStringLiteral("Custom MCR Setup"));
+    setFixedSize(774, 548);
+
+    auto* heading = label(QStringLiteral("MCR (Magnetic Card Reader) Setup"), this, 16, 10, 420);
+    heading->setObjectName(QStringLiteral("Label1"));
+    QFont headingFont(QStringLiteral("Liberation Sans"), 10);
+    headingFont.setBold(true);
+    heading->setFont(headingFont);
+
+    auto* general = new QGroupBox(QStringLiteral("General Parameters"), this);
+    general->setObjectName(QStringLiteral("GroupBox1"));
+    general->setGeometry(16, 40, 340, 172);
+
+    m_builtInBox = new QCheckBox(general);
+    m_builtInBox->setObjectName(QStringLiteral("cbBuiltInSetup"));
+    m_builtInBox->setGeometry(14, 26, 20, 24);
+    m_builtInButton = new QPushButton(QStringLiteral("Built-In Setup"), general);
+    m_builtInButton->setObjectName(QStringLiteral("Button1"));
+    m_builtInButton->setGeometry(36, 24, 140, 28);
+
+    label(QStringLiteral("MCR Data delay:"), general, 14, 60, 120);
+    m_delay = new QLineEdit(general);
+    m_delay->setObjectName(QStringLiteral("edMcrDelay"));
+    m_delay->setGeometry(136, 60, 33, 22);
+
+    m_checksum = new QCheckBox(QStringLiteral("Add CHECKSUM to data"), general);
+    m_checksum->setObjectName(QStringLiteral("cbTransmCheckSum"));
+    m_checksum->setGeometry(14, 94, 300, 24);
+    m_bfChecksum = new QCheckBox(QStringLiteral("BF Special Checksum Mode"), general);
+    m_bfChecksum->setObjectName(QStringLiteral("cbBF_SpecialCheckSumMode"));
+    m_bfChecksum->setGeometry(14, 126, 300, 24);
+
+    auto* strings = new QGroupBox(QStringLiteral("Preamble && Postamble Strings"), this);
+    strings->setObjectName(QStringLiteral("GroupBox2"));
+    strings->setGeometry(372, 40, 386, 110);
+    label(QStringLiteral("Track 2 Preamble:"), strings, 12, 30, 120);
+    m_preamble = new QLineEdit(strings);
+    m_preamble->setObjectName(QStringLiteral("edTrack2Preamble"));
+    m_preamble->setGeometry(136, 30, 235, 24);
+    label(QStringLiteral("Track 2 Postamble:"), strings, 12, 68, 120);
+    m_postamble = new QLineEdit(strings);
+    m_postamble->setObjectName(QStringLiteral("edTrack2Postamble"));
+    m_postamble->setGeometry(122, 68, 249, 24);
+
+    m_lockedLabel = label(QString(), this, 372, 164, 386, 36);
+    m_lockedLabel->setObjectName(QStringLiteral("SetLockedLabel"));
+    QFont lockedFont = m_lockedLabel->font();
+    lockedFont.setBold(true);
+    lockedFont.setPointSize(16);
+    m_lockedLabel->setFont(lockedFont);
+    m_lockedLabel->setStyleSheet(QStringLiteral("color: #c00000;"));
+    m_lockedLabel->setAlignment(Qt::AlignCenter);
+
+    m_keyboard = new TKeyboard(this);
+    m_keyboard->setObjectName(QStringLiteral("Keyboard1"));
+    m_keyboard->setGeometry(35, 226, 704, 203);
+
+    m_save = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton),
+                             QStringLiteral("&Save"), this);
+    m_save->setObjectName(QStringLiteral("BitBtn1"));
+    m_save->setGeometry(322, 456, 130, 40);
+
+    connect(m_builtInBox, &QCheckBox::toggled, this, &TMCRCustomForm::ApplyBuiltInChoice);
+    connect(m_builtInButton, &QPushButton::clicked, this, &TMCRCustomForm::BuiltInSetupClick);
+    connect(m_save, &QPushButton::clicked, this, &TMCRCustomForm::SaveClick);
+    connect(m_keyboard, &TKeyboard::OnKey, this, [this](const QString& text) {
+        if (appendToActiveLine) {
+            appendToActiveLine(text);
+        }
+    });
+    m_builtInBox->installEventFilter(this);
+    m_preamble->installEventFilter(this);
+    m_postamble->installEventFilter(this);
+}
+
+void TMCRCustomForm::showSettings(SetupRecType& mcr) {
+    m_checksum->setChecked(mcr.TransmitChecksum);
+    m_bfChecksum->setChecked(mcr.BF_Checksum);
+    m_preamble->setText(QString::fromLatin1(mcr.PreambleString));
+    m_postamble->setText(QString::fromLatin1(mcr.PostambleString));
+    m_builtInBox->setChecked(builtInBoxShown(mcr.McrSetupMode));
+    // Also when the box was already checked: a built-in mode never shows checksums.
+    ApplyBuiltInChoice();
+    if (m_builtIn != nullptr) {
+        m_builtIn->selectEntry(modeEntryShown(mcr.McrSetupMode));
+    }
+    if (mcr.McrDelay == 0) {
+        mcr.McrDelay = kDefaultMcrDelay;
+    }
+    m_delay->setText(QString::number(mcr.McrDelay));
+}
+
+void TMCRCustomForm::gatherSettings(SetupRecType& mcr) const {
+    mcr.TransmitChecksum = m_checksum->isChecked();
+    mcr.BF_Checksum = m_bfChecksum->isChecked();
+    mcr.PreambleString = m_preamble->text().toLatin1().toStdString();
+    mcr.PostambleString = m_postamble->text().toLatin1().toStdString();
+    const int entry = m_builtIn != nullptr ? m_builtIn->selectedEntry() : -1;
+    mcr.McrSetupMode = m_builtInBox->isChecked() && entry >= 0 ? entry + 1 : 0;
+    mcr.BuiltIn_Setup = mcr.McrSetupMode != 0;
+    mcr.McrDelay = delayFromText(m_delay->text());
+}
+
+void TMCRCustomForm::ApplyBuiltInChoice() {
+    const bool builtIn = m_builtInBox->isChecked();
+    if (builtIn) {
+        m_checksum->setChecked(false);
+        m_bfChecksum->setChecked(false);
+    }
+    for (QWidget* control : {static_cast<QWidget*>(m_checksum), static_cast<QWidget*>(m_bfChecksum),
+                             static_cast<QWidget*>(m_keyboard), static_cast<QWidget*>(m_preamble),
+                             static_cast<QWidget*>(m_postamble)}) {
+        control->setEnabled(!builtIn);
+    }
+}
+
+void TMCRCustomForm::BuiltInSetupClick() {
+    if (m_builtIn == nullptr) {
+        return;
+    }
+    setEnabled(false);
+    if (!m_builtInBox->isChecked()) {
+        // Nothing chosen yet: the built-in dialog's close box leaves it so.
+        m_state.Setup.Mcr.McrSetupMode = -1;
+        m_builtIn->selectEntry(-1);
+    }
+    m_builtIn->show();
+    m_builtIn->raise();
+    m_builtIn->activateWindow();
+    waitUntilHidden(m_builtIn);
+    if (m_state.Setup.Mcr.McrSetupMode > 0) {
+        m_builtInBox->setChecked(true);
+        ApplyBuiltInChoice();
+        m_checksum->setChecked(false);
+        m_bfChecksum->setChecked(false);
+    }
+    setEnabled(true);
+    activateWindow();
+    setFocus();
+}
+
+void TMCRCustomForm::SaveClick() {
+    if (collectMcrSettings) {
+        collectMcrSettings();
+    }
+    const SaveResult saved = SaveSetupIni(m_state.Setup, m_state.SetupFileName);
+    if (!saved.ok) {
+        m_prompts.error(QString::fromLocal8Bit(m_state.SetupFileName) + QStringLiteral(": ") +
+                        QString::fromLocal8Bit(saved.error));
+        return;
+    }
+    hide();
+}
+
+void TMCRCustomForm::setEditingEnabled(bool enabled) {
+    for (QWidget* control :
+         {static_cast<QWidget*>(m_checksum), static_cast<QWidget*>(m_bfChecksum),
+          static_cast<QWidget*>(m_preamble), static_cast<QWidget*>(m_postamble),
+          static_cast<QWidget*>(m_builtInBox), static_cast<QWidget*>(m_keyboard)}) {
+        control->setEnabled(enabled);
+    }
+    if (m_builtIn != nullptr) {
+        m_builtIn->setEditingEnabled(enabled);
+    }
+}
+
+void TMCRCustomForm::setLocked(bool locked) {
+    m_lockedLabel->setText(locked ? QStringLiteral("SETUP LOCKED !!") : QString());
+}
+
+void TMCRCustomForm::appendToLine(int target, const QString& text) {
+    QLineEdit* line = target == kEditPreamble    ? m_preamble
+                      : target == kEditPostamble ? m_postamble
+                                                 : nullptr;
+    if (line == nullptr) {
+        return;
+    }
+    line->setText(line->text() + text);
+    line->setCursorPosition(static_cast<int>(line->text().size()));
+}
+
+void TMCRCustomForm::showEvent(QShowEvent* event) {
+    centreOnParent(this);
+    QWidget::showEvent(event);
+}
+
+bool TMCRCustomForm::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == m_builtInBox && type == QEvent::FocusOut) {
+        ApplyBuiltInChoice();
+    } else if ((watched == m_preamble || watched == m_postamble) &&
+               (type == QEvent::FocusIn || type == QEvent::KeyPress)) {
+        m_state.Globals.EditTarget = watched == m_preamble ? kEditPreamble : kEditPostamble;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace qk750

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace qk750 {
+
+struct ProgramState;
+struct SetupRecType;
+class Prompts;
+class TFixedMcrSetupForm;
+class TKeyboard;
+
+// The custom MCR dialog: preamble and postamble of track 2, checksum options, data delay,
+// and the switch to a built-in reader mode.
+class TMCRCustomForm : public QWidget {
+    Q_OBJECT
+
+public:
+    TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* parent = nullptr);
+
+    // The built-in dialog that "Built-In Setup" opens; it is created after this one.
+    void setBuiltInDialog(TFixedMcrSetupForm* builtIn) { m_builtIn = builtIn; }
+
+    // Shows the MCR part of a loaded record; a delay of 0 becomes 5 in the record first.
+    void showSettings(SetupRecType& mcr);
+    // Gathers everything but the lock into the record.
+    void gatherSettings(SetupRecType& mcr) const;
+
+    // Runs when the built-in box is clicked, changed, or loses the focus.
+    void ApplyBuiltInChoice();
+    // The "Built-In Setup" button.
+    void BuiltInSetupClick();
+    // "&Save": gathers, writes the setup file, hides the dialog.
+    void SaveClick();
+
+    void setEditingEnabled(bool enabled);
+    void setLocked(bool locked);
+    // Appends at the end of the preamble (target 2) or postamble (target 3) line.
+    void appendToLine(int target, const QString& text);
+
+    // Set by the main window: its gathering of the whole MCR part and the lock.
+    std::function<void()> collectMcrSettings;
+    // Set by the main window: where the on-screen keyboard's text goes.
+    std::function<void(const QString&)> appendToActiveLine;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    ProgramState& m_state;
+    Prompts& m_prompts;
+    TFixedMcrSetupForm* m_builtIn = nullptr;
+    QCheckBox* m_builtInBox;
+    QPushButton* m_builtInButton;
+    QLineEdit* m_delay;
+    QCheckBox* m_checksum;
+    QCheckBox* m_bfChecksum;
+    QLabel* m_lockedLabel;
+    QLineEdit* m_preamble;
+    QLineEdit* m_postamble;
+    TKeyboard* m_keyboard;
+    QPushButton* m_save;
+};
+
+}  // namespace qk750

@@ -1,0 +1,900 @@
+#include "ui/ZQ_setup_u.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <array>
+#include <iostream>
+
+#include "app/initial_load.h"
+#include "app/programming_run.h"
+#include "app/qt_event_loop.h"
+#include "setup/file_names.h"
+#include "setup/legacy_import.h"
+#include "ui/CustomMCR.h"
+#include "ui/FixedMCR.h"
+#include "ui/Keyboard.h"
+#include "ui/ZQ_setup_about_u.h"
+#include "ui/prompts.h"
+#include "ui/status.h"
+#include "ui/window_support.h"
+#include "usb/HidControllerClass.h"
+#include "usb/device_list.h"
+#include "usb/hid_platform.h"
+#include "usb/programming_protocol.h"
+
+namespace qk750 {
+
+namespace {
+
+constexpr std::array<int, 14> kCellPadTable = {1, 3, 4, 6, 6, 8, 9, 10, 12, 14, 13, 15, 16, 16};
+constexpr int kCellWidth = 15;
+constexpr int kCellPixelsWide = 81;
+constexpr int kCellPixelsHigh = 36;
+
+constexpr const char* kSpecialKeys[] = {
+    "FUNC2_TOGGLE", "FUNC2_SHIFT", "Shift",  "Alt",   "Ctrl",   "Caps",  "NumLock", "ScrLock",
+    "HEB",          "ENG",         "PrtScr", "Pause", "LShift", "LAlt",  "LCtrl",   "RShift",
+    "RAlt",         "RCtrl",       "WINKey", "Pad /", "Pad +",  "Pad -", "Pad *",   "Pad Enter",
+};
+
+const QString kUnlockQuestion =
+    QStringLiteral("\rUnlock changes to Setup ?\r\r  Are you sure ?   \r\r");
+const QString kOpenFilter =
+    QStringLiteral("QK750 INI files |*.ini|OLD QK750 files|*.kbd|KEYS ASCII File|*.dat");
+const QString kSaveFilter = QStringLiteral("QK750 INI files |*.ini");
+
+// Trims blanks and control characters at both ends, as key strings are trimmed.
+QString trimBlanks(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first).unicode() <= ' ') {
+        ++first;
+    }
+    while (last > first && text.at(last - 1).unicode() <= ' ') {
+        --last;
+    }
+    return text.mid(first, last - first);
+}
+
+QString latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string bytes(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+QString pathText(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+std::string fileNamePart(const std::string& path) {
+    return path.substr(fileNameStart(path));
+}
+
+}  // namespace
+
+QString CenterCellText(const QString& text, int width) {
+    const QString trimmed = trimBlanks(text);
+    if (trimmed.size() >= width) {
+        return text;
+    }
+    const auto pad = static_cast<std::size_t>((width - trimmed.size()) / 2);
+    const int spaces = kCellPadTable.at(std::min(pad, kCellPadTable.size() - 1));
+    return QString(spaces, QLatin1Char(' ')) + trimmed;
+}
+
+QString cellTextFor(const QString& keyString, bool compact) {
+    if (compact || keyString.size() < kCellWidth) {
+        return keyString.size() <= kCellWidth ? CenterCellText(keyString, kCellWidth)
+                                              : keyString.right(kCellWidth);
+    }
+    return keyString;
+}
+
+// The programming run's reports in the windows: error boxes, the connect question and
+// the progress window.
+class WindowReporter : public ProtocolReporter {
+public:
+    WindowReporter(Prompts& prompts) : m_prompts(prompts) {}
+    void setStatusForm(TStatusForm* status) { m_status = status; }
+
+    void failure(std::string_view, std::string_view, std::string_view message) override {
+        m_prompts.error(
+            QString::fromLatin1(message.data(), static_cast<qsizetype>(message.size())));
+    }
+    bool askToConnect(std::string_view message) override {
+        return m_prompts.errorOkCancel(
+            QString::fromLatin1(message.data(), static_cast<qsizetype>(message.size())));
+    }
+    void progressStart(int maximum) override {
+        if (m_status != nullptr) {
+            m_status->setEnabled(false);
+            m_status->setRange(maximum, 1);
+            m_status->setEnabled(true);
+        }
+    }
+    void progressStep(int position, int) override {
+        if (m_status != nullptr) {
+            m_status->setPosition(position);
+            if (!m_status->isVisible()) {
+                m_status->show();
+                m_status->raise();
+            }
+        }
+    }
+    void progressHide() override {
+        if (m_status != nullptr) {
+            m_status->hide();
+        }
+    }
+
+private:
+    Prompts& m_prompts;
+    TStatusForm* m_status = nullptr;
+};
+
+TfrmSettings::TfrmSettings(MainWindowServices services, QWidget* parent)
+    : QMainWindow(parent),
+      m_state(services.state),
+      m_prompts(services.prompts),
+      m_platform(std::move(services.platform)),
+      m_waits(services.waits),
+      m_trace(services.trace) {
+    setObjectName(QStringLiteral("frmSettings"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    if (m_waits == nullptr) {
+        m_ownWaits = std::make_unique<QtProtocolWaits>();
+        m_waits = m_ownWaits.get();
+    }
+    buildControls();
+    buildMenu();
+    buildDevices(m_trace);
+    setFixedSize(978, 652 + menuBar()->sizeHint().height());
+    UpdateTitle();
+}
+
+TfrmSettings::~TfrmSettings() = default;
+
+void TfrmSettings::setWindows(TfrmAbout* about, TStatusForm* status, TMCRCustomForm* customMcr,
+                              TFixedMcrSetupForm* builtInMcr) {
+    m_about = about;
+    m_status = status;
+    m_customMcr = customMcr;
+    m_builtInMcr = builtInMcr;
+    m_reporter->setStatusForm(status);
+    if (m_customMcr != nullptr) {
+        m_customMcr->collectMcrSettings = [this] { CollectMcrSettings(); };
+        m_customMcr->appendToActiveLine = [this](const QString& text) {
+            m_keyTouched = true;
+            AppendToActiveLine(text);
+        };
+    }
+}
+
+void TfrmSettings::buildControls() {
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(central);
+
+    m_grid = new QTableWidget(kGridRows, kGridColumns, central);
+    m_grid->setObjectName(QStringLiteral("KeyboardStringGrid"));
+    m_grid->horizontalHeader()->hide();
+    m_grid->verticalHeader()->hide();
+    m_grid->horizontalHeader()->setMinimumSectionSize(10);
+    m_grid->verticalHeader()->setMinimumSectionSize(10);
+    m_grid->horizontalHeader()->setDefaultSectionSize(kCellPixelsWide);
+    m_grid->verticalHeader()->setDefaultSectionSize(kCellPixelsHigh);
+    m_grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_grid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    m_grid->setTextElideMode(Qt::ElideNone);
+    m_grid->setWordWrap(false);
+    m_grid->setShowGrid(true);
+    m_grid->setTabKeyNavigation(false);
+    QFont gridFont(QStringLiteral("Liberation Sans Narrow"), 8);
+    gridFont.setStyleHint(QFont::SansSerif);
+    m_grid->setFont(gridFont);
+    for (int row = 0; row < kGridRows; ++row) {
+        for (int column = 0; column < kGridColumns; ++column) {
+            auto* item = new QTableWidgetItem(CenterCellText(QString(), kCellWidth));
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            m_grid->setItem(row, column, item);
+        }
+    }
+    m_grid->setGeometry(2, 2, kGridColumns * kCellPixelsWide + 2, kGridRows * kCellPixelsHigh + 2);
+    m_grid->installEventFilter(this);
+
+    m_keyStringLabel = new QLabel(QStringLiteral("Key 1 String:"), central);
+    m_keyStringLabel->setObjectName(QStringLiteral("KeyStringLabel"));
+    m_keyStringLabel->setGeometry(10, 266, 140, 24);
+    m_keyString = new QLineEdit(central);
+    m_keyString->setObjectName(QStringLiteral("edKeyString"));
+    m_keyString->setGeometry(150, 266, 401, 24);
+    m_keyStringLabel2 = new QLabel(QStringLiteral("Key 1 Func2 String:"), central);
+    m_keyStringLabel2->setObjectName(QStringLiteral("KeyStringLabel2"));
+    m_keyStringLabel2->setGeometry(10, 298, 140, 24);
+    m_keyString2 = new QLineEdit(central);
+    m_keyString2->setObjectName(QStringLiteral("edKeyString2"));
+    m_keyString2->setGeometry(150, 298, 401, 24);
+    for (QLineEdit* line : {m_keyString, m_keyString2}) {
+        QFont font = line->font();
+        font.setPointSize(10);
+        line->setFont(font);
+        line->installEventFilter(this);
+    }
+
+    m_lineSelectorGroup = new QGroupBox(central);
+    m_lineSelectorGroup->setObjectName(QStringLiteral("RadioGroup1"));
+    m_lineSelectorGroup->setGeometry(556, 260, 30, 68);
+    m_lineSelector = new QButtonGroup(this);
+    for (int line = 0; line < 2; ++line) {
+        auto* button = new QRadioButton(m_lineSelectorGroup);
+        button->setObjectName(QStringLiteral("RadioGroup1Line%1").arg(line));
+        button->setGeometry(8, 8 + line * 32, 18, 20);
+        m_lineSelector->addButton(button, line);
+    }
+    m_lineSelector->button(0)->setChecked(true);
+
+    m_lockBox = new QCheckBox(QStringLiteral("Lock Setup"), central);
+    m_lockBox->setObjectName(QStringLiteral("LockSetupCheckBox"));
+    QFont lockFont = m_lockBox->font();
+    lockFont.setBold(true);
+    m_lockBox->setFont(lockFont);
+    m_lockBox->setGeometry(612, 266, 140, 24);
+    m_lockBox->installEventFilter(this);
+
+    m_program = new QPushButton(QStringLiteral("       Program ZQ USB QK750 Keyboard "), central);
+    m_program->setObjectName(QStringLiteral("Program1"));
+    QFont programFont = m_program->font();
+    programFont.setBold(true);
+    programFont.setPointSize(11);
+    m_program->setFont(programFont);
+    m_program->setIcon(programPixmap(40));
+    m_program->setIconSize(QSize(40, 40));
+    m_program->setGeometry(612, 292, 360, 52);
+
+    m_keyboard = new TKeyboard(central);
+    m_keyboard->setObjectName(QStringLiteral("Keyboard1"));
+    m_keyboard->setGeometry(6, 352, 691, 203);
+
+    m_shiftGroup = new QGroupBox(central);
+    m_shiftGroup->setObjectName(QStringLiteral("ShiftKeysRadioGroup"));
+    m_shiftGroup->setGeometry(706, 352, 80, 132);
+    auto* shiftLayout = new QVBoxLayout(m_shiftGroup);
+    m_shiftKeys = new QButtonGroup(this);
+    const QStringList modifiers = {QStringLiteral("None"), QStringLiteral("Shift"),
+                                   QStringLiteral("Alt"), QStringLiteral("Ctrl")};
+    for (int index = 0; index < modifiers.size(); ++index) {
+        auto* button = new QRadioButton(modifiers[index], m_shiftGroup);
+        button->setObjectName(QStringLiteral("ShiftKeys") + modifiers[index]);
+        m_shiftKeys->addButton(button, index);
+        shiftLayout->addWidget(button);
+    }
+    m_shiftKeys->button(0)->setChecked(true);
+    auto* plus = new QLabel(QStringLiteral("+"), central);
+    plus->setObjectName(QStringLiteral("PlusLabel"));
+    QFont plusFont = plus->font();
+    plusFont.setBold(true);
+    plusFont.setPointSize(14);
+    plus->setFont(plusFont);
+    plus->setAlignment(Qt::AlignCenter);
+    plus->setGeometry(786, 400, 24, 30);
+
+    m_specialList = new QListWidget(central);
+    m_specialList->setObjectName(QStringLiteral("SpecialListBox"));
+    for (const char* item : kSpecialKeys) {
+        m_specialList->addItem(QString::fromLatin1(item));
+    }
+    m_specialList->setCurrentRow(0);
+    m_specialList->setGeometry(812, 352, 160, 160);
+
+    m_addSpecial = new QPushButton(QStringLiteral("Add Special Key"), central);
+    m_addSpecial->setObjectName(QStringLiteral("Button1"));
+    m_addSpecial->setGeometry(706, 520, 266, 34);
+
+    m_devListBox = new QListWidget(central);
+    m_devListBox->setObjectName(QStringLiteral("DevListBox"));
+    m_devListBox->hide();
+    m_history = new QListWidget(central);
+    m_history->setObjectName(QStringLiteral("HistoryListBox"));
+    m_history->hide();
+
+    auto* status = new QStatusBar(this);
+    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setSizeGripEnabled(false);
+    m_statusLabel = new QLabel(status);
+    m_statusLabel->setObjectName(QStringLiteral("StatusText"));
+    status->addWidget(m_statusLabel, 1);
+    setStatusBar(status);
+
+    m_timer1 = new QTimer(this);
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_timer1->setInterval(1000);
+    connect(m_timer1, &QTimer::timeout, m_timer1, &QTimer::stop);
+    m_timer1->start();
+
+    connect(m_grid, &QTableWidget::currentCellChanged, this,
+            &TfrmSettings::KeyboardStringGridSelectCell);
+    connect(m_grid, &QTableWidget::cellClicked, this, [this] { KeyboardStringGridClick(); });
+    connect(m_grid, &QTableWidget::cellDoubleClicked, this, [this] {
+        m_keyTouched = false;
+        KeyboardStringGridClick();
+    });
+    connect(m_keyString, &QLineEdit::textChanged, this, &TfrmSettings::edKeyStringChange);
+    connect(m_keyString2, &QLineEdit::textChanged, this, &TfrmSettings::edKeyString2Change);
+    connect(m_lockBox, &QCheckBox::toggled, this, &TfrmSettings::LockSetupCheckBoxClick);
+    connect(m_program, &QPushButton::clicked, this, &TfrmSettings::StartProgramming);
+    connect(m_addSpecial, &QPushButton::clicked, this, &TfrmSettings::Button1Click);
+    connect(m_keyboard, &TKeyboard::OnKey, this, [this](const QString& text) {
+        m_keyTouched = true;
+        AppendToActiveLine(text);
+    });
+}
+
+void TfrmSettings::buildMenu() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    auto addItem = [this](QWidget* menu, const QString& name, const QString& caption,
+                          const QKeySequence& shortcut, std::function<void()> handler) {
+        auto* action = new QAction(caption, this);
+        action->setObjectName(name);
+        action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
+        menu->addAction(action);
+        return action;
+    };
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("File1"));
+    addItem(file, QStringLiteral("New1"), QStringLiteral("&New"),
+            QKeySequence(Qt::CTRL | Qt::Key_N), [this] { New1Click(); });
+    addItem(file, QStringLiteral("Open1"), QStringLiteral("&Open"),
+            QKeySequence(Qt::CTRL | Qt::Key_O), [this] { Open1Click(); });
+    file->addSeparator();
+    addItem(file, QStringLiteral("Save1"), QStringLiteral("&Save"),
+            QKeySequence(Qt::CTRL | Qt::Key_S), [this] { Save1Click(); });
+    addItem(file, QStringLiteral("SaveAs1"), QStringLiteral("Save &As..."), QKeySequence(),
+            [this] { SaveAs1Click(); });
+    file->addSeparator();
+    addItem(file, QStringLiteral("Exit1"), QStringLiteral("E&xit"), QKeySequence(),
+            [this] { Exit1Click(); });
+    // Top-level items that act at once.
+    addItem(bar, QStringLiteral("MCRSetup1"), QStringLiteral("&MCR Setup"), QKeySequence(),
+            [this] { MCRSetup1Click(); });
+    addItem(bar, QStringLiteral("ProgramQK7501"), QStringLiteral("Program QK750"),
+            QKeySequence(Qt::Key_F10), [this] { StartProgramming(); });
+    // The key test window is not part of this program yet: the item is there, disabled.
+    addItem(bar, QStringLiteral("Test1"), QStringLiteral("&Test"), QKeySequence(Qt::Key_F7), [] {
+    })->setEnabled(false);
+    QMenu* about = bar->addMenu(QStringLiteral("&About"));
+    about->setObjectName(QStringLiteral("About2"));
+    addItem(about, QStringLiteral("About1"), QStringLiteral("&About..."), QKeySequence(),
+            [this] { About1Click(); });
+}
+
+void TfrmSettings::buildDevices(bool trace) {
+    m_trace = trace;
+    m_dispatcher = std::make_unique<QtUiDispatcher>();
+    m_controller = std::make_unique<THidDeviceController>(*m_platform, *m_dispatcher);
+    DeviceList::Callbacks callbacks;
+    callbacks.keyboardArrived = [this](THidDevice&, const std::string& name) {
+        setStatusText(QStringLiteral(" **  ") + latin1(name) + QStringLiteral(" Detected **"));
+    };
+    callbacks.keyboardRemoved = [this](THidDevice&, const std::string&) {
+        setStatusText(QString());
+    };
+    m_devices = std::make_unique<DeviceList>(
+        *m_controller, [this](const std::string& line) { AddToHistory(line); }, callbacks);
+    m_watcher = std::make_unique<PlatformNotificationWatcher>(*m_platform);
+    m_reporter = std::make_unique<WindowReporter>(*m_prompts);
+    m_protocol = std::make_unique<ProgrammingProtocol>(*m_state, *m_devices, *m_reporter, *m_waits);
+
+    ProgrammingHooks hooks;
+    hooks.collectMcrSettings = [this] { CollectMcrSettings(); };
+    hooks.selectKey = [this](int key) { selectKey(key); };
+    hooks.focusGrid = [this] { m_grid->setFocus(); };
+    hooks.statusText = [this] { return bytes(statusText()); };
+    hooks.setStatusText = [this](const std::string& text) { setStatusText(latin1(text)); };
+    hooks.beep = [] { QApplication::beep(); };
+    hooks.showInformation = [this](std::string_view text) {
+        m_prompts->information(
+            QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    };
+    m_run = std::make_unique<ProgrammingRun>(*m_state, *m_protocol, *m_reporter, std::move(hooks));
+}
+
+void TfrmSettings::UpdateTitle() {
+    const QString title = QString::fromLatin1(kProgramTitle) + QStringLiteral(" - ") +
+                          pathText(m_state->SetupFileName);
+    setWindowTitle(title);
+    QCoreApplication::setApplicationName(title);
+}
+
+QString TfrmSettings::cellText(int column, int row) const {
+    const QTableWidgetItem* item = m_grid->item(row, column);
+    return item != nullptr ? item->text() : QString();
+}
+
+void TfrmSettings::UpdateGridCell(int column, int row, bool compact) {
+    if (lineSelector() != 0 || row < 0 || row >= kGridRows || column < 0 ||
+        column >= kGridColumns) {
+        return;
+    }
+    const QString keyString = latin1(m_state->Setup.KeyStrings[keyAt(row, column)]);
+    m_grid->item(row, column)->setText(cellTextFor(keyString, compact));
+}
+
+void TfrmSettings::RefreshGrid() {
+    for (int row = 0; row < kGridRows; ++row) {
+        for (int column = 0; column < kGridColumns; ++column) {
+            UpdateGridCell(column, row, true);
+        }
+    }
+}
+
+void TfrmSettings::redrawKeepingForm(int column, int row) {
+    UpdateGridCell(column, row, cellText(column, row).size() <= kCellWidth);
+}
+
+int TfrmSettings::currentKey() const {
+    const int row = std::max(0, m_grid->currentRow());
+    const int column = std::max(0, m_grid->currentColumn());
+    return keyAt(row, column);
+}
+
+void TfrmSettings::selectKey(int key) {
+    if (key >= 1 && key <= kKeyCount) {
+        m_grid->setCurrentCell(keyRow(key), keyColumn(key));
+    }
+}
+
+int TfrmSettings::lineSelector() const {
+    return m_lineSelector->checkedId() == 1 ? 1 : 0;
+}
+
+void TfrmSettings::setLineSelector(int line) {
+    m_lineSelector->button(line == 1 ? 1 : 0)->setChecked(true);
+}
+
+QString TfrmSettings::statusText() const {
+    return m_statusLabel->text();
+}
+
+void TfrmSettings::setStatusText(const QString& text) {
+    m_statusLabel->setText(text);
+}
+
+void TfrmSettings::ShowSelectedKey() {
+    const int key = currentKey();
+    m_keyString2->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
+    m_keyString2->setCursorPosition(static_cast<int>(m_keyString2->text().size()));
+    m_keyStringLabel2->setText(QStringLiteral("Key %1 Func2 String:").arg(key));
+    m_keyString->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
+    m_keyString->setCursorPosition(static_cast<int>(m_keyString->text().size()));
+    m_keyStringLabel->setText(QStringLiteral("Key %1 String:").arg(key));
+}
+
+void TfrmSettings::FocusKeyEdit() {
+    QLineEdit* line = lineSelector() == 1 ? m_keyString2 : m_keyString;
+    if (line->isEnabled()) {
+        line->setFocus();
+    }
+}
+
+void TfrmSettings::KeyboardStringGridSelectCell(int row, int column, int previousRow,
+                                                int previousColumn) {
+    if (row < 0 || column < 0) {
+        return;
+    }
+    UpdateGridCell(previousColumn, previousRow, false);
+    m_state->Globals.EditTarget = kEditKeyLines;
+    m_linesLoading = true;
+    const int key = keyAt(row, column);
+    m_keyString->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
+    m_keyString2->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
+    m_keyStringLabel->setText(QStringLiteral("Key %1 String:").arg(key));
+    m_keyStringLabel2->setText(QStringLiteral("Key %1 Func2 String:").arg(key));
+    if (previousRow >= 0 && previousColumn >= 0) {
+        m_prevRow = static_cast<std::uint8_t>(previousRow);
+        m_prevColumn = static_cast<std::uint8_t>(previousColumn);
+    }
+}
+
+void TfrmSettings::KeyboardStringGridClick() {
+    m_keyTouched = false;
+    redrawKeepingForm(m_prevColumn, m_prevRow);
+    ShowSelectedKey();
+    m_state->Globals.EditTarget = kEditKeyLines;
+    const int row = std::max(0, m_grid->currentRow());
+    const int column = std::max(0, m_grid->currentColumn());
+    redrawKeepingForm(column, row);
+    m_prevRow = static_cast<std::uint8_t>(row);
+    m_prevColumn = static_cast<std::uint8_t>(column);
+    FocusKeyEdit();
+    setLineSelector(0);
+}
+
+void TfrmSettings::edKeyStringChange() {
+    if (m_linesLoading) {
+        return;
+    }
+    m_state->Setup.KeyStrings[currentKey()] = bytes(m_keyString->text());
+    UpdateGridCell(std::max(0, m_grid->currentColumn()), std::max(0, m_grid->currentRow()), true);
+    setLineSelector(0);
+}
+
+void TfrmSettings::edKeyString2Change() {
+    if (m_linesLoading) {
+        return;
+    }
+    m_state->Setup.Func2Strings[currentKey()] = bytes(m_keyString2->text());
+    setLineSelector(1);
+}
+
+void TfrmSettings::AppendToActiveLine(const QString& text) {
+    m_linesLoading = false;
+    switch (m_state->Globals.EditTarget) {
+        case kEditKeyLines: {
+            m_undoKey = 0;
+            m_undoKeyString.clear();
+            m_undoFunc2String.clear();
+            QLineEdit* line = lineSelector() == 1 ? m_keyString2 : m_keyString;
+            line->setText(line->text() + text);
+            line->setCursorPosition(static_cast<int>(line->text().size()));
+            m_keyTouched = true;
+            break;
+        }
+        case kEditPreamble:
+        case kEditPostamble:
+            if (m_customMcr != nullptr) {
+                m_customMcr->appendToLine(m_state->Globals.EditTarget, text);
+            }
+            break;
+        default:
+            break;
+    }
+    m_linesLoading = true;
+}
+
+void TfrmSettings::Button1Click() {
+    static const QString prefixes[] = {QString(), QStringLiteral("<Shift"), QStringLiteral("<Alt"),
+                                       QStringLiteral("<Ctrl")};
+    const int modifier = std::clamp(m_shiftKeys->checkedId(), 0, 3);
+    QString prefix = prefixes[modifier];
+    const QListWidgetItem* selected = m_specialList->currentItem();
+    const QString item = selected != nullptr ? selected->text() : QString();
+    const bool func2 =
+        item == QStringLiteral("FUNC2_TOGGLE") || item == QStringLiteral("FUNC2_SHIFT");
+    if (func2) {
+        prefix.clear();
+    }
+    const QString token = prefix.isEmpty() ? QStringLiteral("<") + item + QStringLiteral(">")
+                                           : prefix + item + QStringLiteral(">");
+    if (func2) {
+        // A Func2 key holds exactly its token in both strings.
+        m_linesLoading = false;
+        m_keyString->clear();
+        m_keyString2->clear();
+        setLineSelector(1);
+        AppendToActiveLine(token);
+        setLineSelector(0);
+    }
+    AppendToActiveLine(token);
+    m_shiftKeys->button(0)->setChecked(true);
+}
+
+void TfrmSettings::LoadSetupIntoDialogs() {
+    if (m_customMcr != nullptr) {
+        m_customMcr->showSettings(m_state->Setup.Mcr);
+    }
+    // Emptying the line only clears the display; it must not empty the current key.
+    const bool loading = m_linesLoading;
+    m_linesLoading = true;
+    m_keyString->clear();
+    m_linesLoading = loading;
+    m_lockBox->setChecked(m_state->Setup.Mcr.LockedSetup);
+    setLineSelector(0);
+    RefreshGrid();
+    ApplySetupLock();
+}
+
+void TfrmSettings::CollectMcrSettings() {
+    if (m_customMcr != nullptr) {
+        m_customMcr->gatherSettings(m_state->Setup.Mcr);
+    }
+    m_state->Setup.Mcr.LockedSetup = m_lockBox->isChecked();
+}
+
+void TfrmSettings::LockSetupCheckBoxClick() {
+    if (!m_lockBox->isChecked() && !m_prompts->confirm(kUnlockQuestion)) {
+        m_lockBox->setChecked(true);
+    }
+    ApplySetupLock();
+}
+
+void TfrmSettings::ApplySetupLock() {
+    const bool locked = m_lockBox->isChecked();
+    if (m_customMcr != nullptr) {
+        m_customMcr->setLocked(locked);
+    }
+    EnableEditing(!locked);
+    CollectMcrSettings();
+}
+
+void TfrmSettings::EnableEditing(bool enabled) {
+    for (QWidget* control :
+         {static_cast<QWidget*>(m_lineSelectorGroup), static_cast<QWidget*>(m_keyString),
+          static_cast<QWidget*>(m_keyString2), static_cast<QWidget*>(m_keyboard),
+          static_cast<QWidget*>(m_addSpecial), static_cast<QWidget*>(m_shiftGroup),
+          static_cast<QWidget*>(m_specialList)}) {
+        control->setEnabled(enabled);
+    }
+    if (m_customMcr != nullptr) {
+        m_customMcr->setEditingEnabled(enabled);
+    }
+}
+
+std::string TfrmSettings::chooseFileName(bool save) {
+    FileDialogRequest request;
+    request.save = save;
+    request.defaultSuffix = QStringLiteral("INI");
+    request.objectName = save ? QStringLiteral("SaveDialog1") : QStringLiteral("OpenDialog1");
+    request.initialFile = save ? QStringLiteral("default") : QStringLiteral("default.ini");
+    request.filter = save ? kSaveFilter : kOpenFilter;
+    request.directory = pathText(DirectoryOf(m_state->SetupFileName));
+    return QFile::encodeName(m_prompts->fileName(request)).toStdString();
+}
+
+bool TfrmSettings::saveTo(const std::string& path) {
+    m_state->SetupFileName = WithIniExtension(path);
+    const SaveResult saved = SaveSetupIni(m_state->Setup, m_state->SetupFileName);
+    UpdateTitle();
+    if (!saved.ok) {
+        // The old file stays as it was.
+        m_prompts->error(QStringLiteral("Cannot save ") + pathText(m_state->SetupFileName) +
+                         QStringLiteral("\r\r") + QString::fromLocal8Bit(saved.error));
+        return false;
+    }
+    if (!m_quietSave) {
+        m_prompts->information(QStringLiteral(" QK750 Setup was saved in file ") +
+                               pathText(fileNamePart(m_state->SetupFileName)));
+    }
+    return true;
+}
+
+bool TfrmSettings::Save1Click() {
+    CollectMcrSettings();
+    if (fileNamePart(m_state->SetupFileName) == ".INI") {
+        const std::string chosen = chooseFileName(true);
+        if (chosen.empty()) {
+            return false;
+        }
+        return saveTo(chosen);
+    }
+    return saveTo(m_state->SetupFileName);
+}
+
+void TfrmSettings::SaveAs1Click() {
+    CollectMcrSettings();
+    const std::string chosen = chooseFileName(true);
+    if (!chosen.empty()) {
+        saveTo(chosen);
+    }
+}
+
+void TfrmSettings::New1Click() {
+    if (fileNamePart(m_state->SetupFileName) != ".INI") {
+        m_quietSave = true;
+    }
+    Save1Click();
+    m_quietSave = false;
+    m_state->SetupFileName = ".INI";
+    UpdateTitle();
+    ClearSetup(m_state->Setup);
+    LoadSetupIntoDialogs();
+}
+
+void TfrmSettings::reportLoad(const LoadResult& result) {
+    if (!result.kbdImport) {
+        return;
+    }
+    if (result.kbdStatus == KbdImportStatus::InvalidSize) {
+        m_prompts->error(
+            QString::fromLatin1(kInvalidKbdFileSizeText.data(),
+                                static_cast<qsizetype>(kInvalidKbdFileSizeText.size())));
+    } else if (result.kbdStatus == KbdImportStatus::Ok && !result.save.ok) {
+        m_prompts->error(QStringLiteral("Cannot save ") + pathText(m_state->SetupFileName) +
+                         QStringLiteral("\r\r") + QString::fromLocal8Bit(result.save.error));
+    }
+}
+
+void TfrmSettings::Open1Click() {
+    setLineSelector(0);
+    const std::string chosen = chooseFileName(false);
+    if (chosen.empty()) {
+        return;
+    }
+    m_state->SetupFileName = chosen;
+    UpdateTitle();
+    ClearSetup(m_state->Setup);
+    LoadSetupIntoDialogs();
+    reportLoad(LoadSetupFile(*m_state));
+    UpdateTitle();
+    m_grid->setCurrentCell(0, 0);
+    LoadSetupIntoDialogs();
+    ShowSelectedKey();
+}
+
+void TfrmSettings::Exit1Click() {
+    // Ends the program without the close-time save.
+    m_exiting = true;
+    close();
+    QCoreApplication::exit(0);
+}
+
+void TfrmSettings::MCRSetup1Click() {
+    if (m_customMcr == nullptr) {
+        return;
+    }
+    m_state->Globals.EditTarget = kEditPreamble;
+    showOwned(this, m_customMcr);
+    m_state->Globals.EditTarget = kEditKeyLines;
+}
+
+void TfrmSettings::About1Click() {
+    if (m_about != nullptr) {
+        showOwned(this, m_about);
+    }
+}
+
+void TfrmSettings::StartProgramming() {
+    m_run->StartProgramming();
+}
+
+bool TfrmSettings::ProgrammingBusy() const {
+    return m_run->ProgrammingBusy();
+}
+
+void TfrmSettings::AddToHistory(const std::string& line) {
+    if (m_trace) {
+        std::cerr << line << '\n';
+    }
+    // The list is never shown, so the lines are dropped; shown, it keeps the last in view.
+    if (m_history->isVisible()) {
+        const QString text = latin1(line);
+        const int width = m_history->fontMetrics().horizontalAdvance(text) + 16;
+        m_history->addItem(text);
+        m_history->setMinimumWidth(std::max(m_history->minimumWidth(), width));
+        m_history->scrollToBottom();
+    }
+}
+
+void TfrmSettings::FormActivate() {
+    if (m_activated) {
+        return;
+    }
+    m_activated = true;
+    // The initial load, shown in the windows.
+    m_state->ProgrammingOk = false;
+    const LoadResult loaded = LoadSetupFile(*m_state);
+    reportLoad(loaded);
+    ImportDatFile(m_state->Setup, m_state->DatImportPath);
+    LoadSetupIntoDialogs();
+    m_state->Globals.EditTarget = kEditKeyLines;
+    m_state->Globals.StopWaiting = false;
+    m_run->clearBusy();
+    // The loaded file may have a new name (a KBD or DAT file becomes its INI twin).
+    UpdateTitle();
+
+    m_devices->DevListBoxClick();
+    m_devListBox->clear();
+    for (int index = 0; index < m_devices->count(); ++index) {
+        m_devListBox->addItem(latin1(m_devices->name(index)));
+    }
+    m_grid->setFocus();
+}
+
+void TfrmSettings::everyActivation() {
+    m_keyTouched = false;
+    m_linesLoading = true;
+    m_quietSave = false;
+    m_undoKey = 0;
+    m_undoKeyString.clear();
+    m_undoFunc2String.clear();
+    m_prevRow = 0;
+    m_prevColumn = 0;
+    m_specialList->setCurrentRow(0);
+    m_shiftKeys->button(0)->setChecked(true);
+}
+
+bool TfrmSettings::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) {
+        FormActivate();
+        everyActivation();
+    }
+    return QMainWindow::event(event);
+}
+
+void TfrmSettings::closeEvent(QCloseEvent* event) {
+    if (!m_exiting) {
+        // Ends every wait and aborts a run in progress; the setup is saved quietly, and
+        // the window closes whatever the Save dialog's answer.
+        m_state->Globals.StopWaiting = true;
+        m_quietSave = true;
+        Save1Click();
+        m_quietSave = false;
+    }
+    event->accept();
+}
+
+bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == m_grid) {
+        if (type == QEvent::FocusIn) {
+            ShowSelectedKey();
+            m_state->Globals.EditTarget = kEditKeyLines;
+        } else if (type == QEvent::FocusOut) {
+            UpdateGridCell(std::max(0, m_grid->currentColumn()), std::max(0, m_grid->currentRow()),
+                           false);
+        }
+    } else if (watched == m_keyString || watched == m_keyString2) {
+        const int line = watched == m_keyString ? 0 : 1;
+        if (type == QEvent::FocusIn) {
+            setLineSelector(line);
+            m_state->Globals.EditTarget = kEditKeyLines;
+        } else if (type == QEvent::MouseButtonRelease) {
+            setLineSelector(line);
+            ShowSelectedKey();
+            m_state->Globals.EditTarget = kEditKeyLines;
+        } else if (type == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            m_linesLoading = false;
+            if (key->key() != Qt::Key_Delete) {
+                m_keyTouched = true;
+            }
+            if (key->key() == Qt::Key_Escape) {
+                if (m_grid->isEnabled()) {
+                    m_grid->setFocus();
+                }
+                return true;
+            }
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                AppendToActiveLine(QStringLiteral("<Enter>"));
+                auto* edit = static_cast<QLineEdit*>(watched);
+                if (edit->isEnabled()) {
+                    edit->setFocus();
+                }
+                return true;
+            }
+        }
+    } else if (watched == m_lockBox && type == QEvent::FocusOut) {
+        ApplySetupLock();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace qk750

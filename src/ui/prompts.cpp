@@ -1,0 +1,88 @@
+#include "ui/prompts.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace qk750 {
+
+QString dialogFilter(const QString& pipeFilter) {
+    const QStringList parts = pipeFilter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString trimmed = pattern.trimmed();
+            patterns << trimmed;
+            if (trimmed.toUpper() != trimmed) {
+                patterns << trimmed.toUpper();
+            }
+        }
+        filters << parts[i].trimmed() + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+QString displayText(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+namespace {
+
+QMessageBox::StandardButton showBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+                                    QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton defaultButton) {
+    QMessageBox box(icon, QApplication::applicationName(), displayText(text), buttons, parent);
+    box.setDefaultButton(defaultButton);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+}  // namespace
+
+void QtPrompts::error(const QString& text) {
+    showBox(m_parent, QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void QtPrompts::information(const QString& text) {
+    showBox(m_parent, QMessageBox::Information, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool QtPrompts::confirm(const QString& text) {
+    return showBox(m_parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::Cancel,
+                   QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+bool QtPrompts::errorOkCancel(const QString& text) {
+    return showBox(m_parent, QMessageBox::Critical, text, QMessageBox::Ok | QMessageBox::Cancel,
+                   QMessageBox::Ok) == QMessageBox::Ok;
+}
+
+QString QtPrompts::fileName(const FileDialogRequest& request) {
+    QFileDialog dialog(m_parent);
+    dialog.setObjectName(request.objectName);
+    dialog.setNameFilter(dialogFilter(request.filter));
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (!request.directory.isEmpty()) {
+        dialog.setDirectory(request.directory);
+    }
+    dialog.selectFile(request.initialFile);
+    if (request.save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+}  // namespace qk750

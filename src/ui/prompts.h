@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace qk750 {
+
+// What a file dialog is asked to look like. The filter is kept in the program's own
+// "caption|pattern|caption|pattern" form and converted by the adapter.
+struct FileDialogRequest {
+    QString objectName;  // "OpenDialog1", "SaveDialog1"
+    QString defaultSuffix;
+    QString initialFile;
+    QString directory;
+    QString filter;
+    bool save = false;  // a save dialog asks before overwriting; an open one wants a file
+};
+
+// Every message box and file dialog of the windows goes through this, so that tests can
+// answer them. Texts keep the program's carriage returns.
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+    // Error box, button OK.
+    virtual void error(const QString& text) = 0;
+    // Information box, button OK.
+    virtual void information(const QString& text) = 0;
+    // Confirmation, buttons Yes and Cancel; true only for Yes.
+    virtual bool confirm(const QString& text) = 0;
+    // Error box with buttons OK and Cancel; true only for OK.
+    virtual bool errorOkCancel(const QString& text) = 0;
+    // The chosen path, or an empty string when cancelled.
+    virtual QString fileName(const FileDialogRequest& request) = 0;
+};
+
+// "QK750 INI files |*.ini|OLD QK750 files|*.kbd" -> "QK750 INI files (*.ini *.INI);;...".
+// Upper-case twins of the patterns are added, since file names here differ by case.
+QString dialogFilter(const QString& pipeFilter);
+
+// Message text for display: each carriage return (with a following line feed, if any)
+// becomes one line break.
+QString displayText(const QString& text);
+
+// The production prompts: QMessageBox and QFileDialog over the given parent.
+class QtPrompts : public Prompts {
+public:
+    explicit QtPrompts(QWidget* parent = nullptr) : m_parent(parent) {}
+    void setParent(QWidget* parent) { m_parent = parent; }
+
+    void error(const QString& text) override;
+    void information(const QString& text) override;
+    bool confirm(const QString& text) override;
+    bool errorOkCancel(const QString& text) override;
+    QString fileName(const FileDialogRequest& request) override;
+
+private:
+    QWidget* m_parent;
+};
+
+}  // namespace qk750

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+
+namespace qk750 {
+
+// The progress window of a programming run: a label and a bar, no buttons, above every
+// other window. Only the run shows and hides it.
+class TStatusForm : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TStatusForm(QWidget* parent = nullptr);
+
+    QProgressBar* ProgressBar1() const { return m_bar; }
+    // Sets the bar's range 0..maximum and its position.
+    void setRange(int maximum, int position);
+    // The closing request's address may lie above the maximum: the bar shows it full.
+    void setPosition(int position);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QLabel* m_label;
+    QProgressBar* m_bar;
+};
+
+}  // namespace qk750
