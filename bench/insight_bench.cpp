@@ -1,0 +1,57 @@
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "keys/key_insight.h"
+
+namespace qk750 {
+namespace {
+
+// Every key and Func2 string used, 1686 of the 1694 string-area bytes: the most work a
+// keystroke's recomputation can take.
+SetupRecord fullSetup() {
+    SetupRecord setup;
+    setup.Mcr.McrDelay = 5;
+    for (int k = 1; k <= kKeyCount; ++k) {
+        setup.KeyStrings[k] = "abcdefghi";
+        setup.Func2Strings[k] = "<CtrlC><Tab>xyzuv";
+    }
+    setup.Mcr.PreambleString = "<F8>";
+    setup.Mcr.PostambleString = "<Enter>";
+    return setup;
+}
+
+// What the editor recomputes after each change of a line: the meter and the active line's
+// hints. state.range(0) selects a clean line or one with misspelt names.
+void BM_InsightPerKeystroke(benchmark::State& state) {
+    SetupRecord setup = fullSetup();
+    const std::string line = state.range(0) == 0
+                                 ? "<CtrlP>12.50<Tab><ShiftF3>Total<Pad Enter><delay>"
+                                 : "<ctrlp>12 50<Tabb><Caps Lock>Total<PadEnter><Return>";
+    setup.KeyStrings[40] = line;
+    int used = 0;
+    std::size_t hints = 0;
+    for (auto _ : state) {
+        const MemoryUse use = computeMemoryUse(setup);
+        const auto names = unknownNames(line);
+        used = use.used;
+        hints = names.size();
+        benchmark::DoNotOptimize(use);
+        benchmark::DoNotOptimize(names.data());
+    }
+    state.counters["used"] = used;
+    state.counters["hints"] = static_cast<double>(hints);
+}
+BENCHMARK(BM_InsightPerKeystroke)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// The grid's per-cell marks and tooltips, all 84 keys.
+void BM_AllCompiledLengths(benchmark::State& state) {
+    const SetupRecord setup = fullSetup();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(allCompiledLengths(setup));
+    }
+}
+BENCHMARK(BM_AllCompiledLengths)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace qk750
