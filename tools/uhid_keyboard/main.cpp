@@ -116,6 +116,10 @@ bool waitFor(int fd, int signalFd, int timeoutMs, bool& readable) {
 
 int main(int argc, char** argv) {
     Options options;
+    if (argc == 2 && std::string_view(argv[1]) == "--help") {
+        std::cout << kUsage;
+        return 0;
+    }
     if (!parseOptions(argc, argv, options)) {
         std::cerr << kUsage;
         return 2;
