@@ -295,8 +295,7 @@ void TKeyboard::paintKey(QPainter& painter, int index, const QFont& baseFont) co
         shade.setColorAt(1.0, face.darker(104));
         painter.fillPath(path, shade);
     }
-    painter.setPen(QPen(border, 1.0));
-    painter.drawPath(path);
+    painter.strokePath(path, QPen(border, 1.0));
 
     if (!down) {
         // The lower edge of a raised key.
@@ -306,9 +305,9 @@ void TKeyboard::paintKey(QPainter& painter, int index, const QFont& baseFont) co
     } else if (!lit && enabled) {
         // A latched modifier shows a small lamp, like a Caps Lock light.
         const double d = std::max(3.0, r.height() / 7.0);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(palette().color(QPalette::Highlight));
-        painter.drawEllipse(QRectF(box.left() + d * 0.7, box.top() + d * 0.7, d, d));
+        QPainterPath lamp;
+        lamp.addEllipse(QRectF(box.left() + d * 0.7, box.top() + d * 0.7, d, d));
+        painter.fillPath(lamp, palette().color(QPalette::Highlight));
     }
 
     const QString caption = keyCaption(index);
