@@ -97,7 +97,8 @@ struct LineKeyDecision {
         PassToLine,         // the line handles the key as usual
         FocusGrid,          // Esc
         AppendEnter,        // append "<Enter>", then focus the line again
-        AskDeleteWholeKey,  // confirm, then delete both strings of the key
+        AskDeleteWholeKey,  // confirm; on Yes empty both strings of the key (the key is
+                            // then spent), on Cancel pass it to the line
         SetText,            // give the line `edit`; pass the key on unless edit.consumed
     };
     Action action = Action::PassToLine;

@@ -15,6 +15,7 @@ namespace qk750 {
 // comes from the image compiler itself, run on a copy of the setup; nothing here changes
 // what is compiled, saved or programmed.
 
+// Error: the next programming run's build would fail (memory full or a string too long).
 enum class MemoryLevel { Ok, Warning, Error };
 
 // The meter warns from this share of the string area on.

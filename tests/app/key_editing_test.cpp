@@ -129,15 +129,6 @@ TEST(SpecialKeys, Func2ItemsReplaceBothLinesOthersAppendToTheActiveOne) {
               (KeyLines{"abc<Pause>", "def", 0}));
 }
 
-TEST(KeyEditing, AppendTargetFollowsEditTargetAndSelector) {
-    EXPECT_EQ(appendTarget(1, 0), AppendTarget::KeyStringLine);
-    EXPECT_EQ(appendTarget(1, 1), AppendTarget::Func2Line);
-    EXPECT_EQ(appendTarget(2, 1), AppendTarget::PreambleLine);
-    EXPECT_EQ(appendTarget(3, 0), AppendTarget::PostambleLine);
-    EXPECT_EQ(appendTarget(0, 0), AppendTarget::None);
-    EXPECT_EQ(appendTarget(4, 1), AppendTarget::None);
-}
-
 TEST(KeyEditing, RestoreOnlyTheDeletedKeyWithAKeyString) {
     const UndoKeyRec undo{7, "abc", ""};
     EXPECT_TRUE(mayRestoreKey(7, undo));
