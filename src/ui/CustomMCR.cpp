@@ -42,8 +42,8 @@ QLabel* label(const QString& text, QWidget* parent, int x, int y, int w, int h =
 
 }  // namespace
 
-TMCRCustomForm::TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* parent)
-    : QWidget(parent, Qt::Dialog), m_state(state), m_prompts(prompts) {
+TMCRCustomForm::TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* owner)
+    : QWidget(nullptr, Qt::Dialog), m_owner(owner), m_state(state), m_prompts(prompts) {
     setObjectName(QStringLiteral("MCRCustomForm"));
     setWindowTitle(QStringLiteral("Custom MCR Setup"));
     setFixedSize(774, 548);
@@ -200,11 +200,15 @@ void TMCRCustomForm::SaveClick() {
 }
 
 void TMCRCustomForm::setEditingEnabled(bool enabled) {
+    // Unlocking must not make the checksums and lines of a built-in mode editable.
     for (QWidget* control :
          {static_cast<QWidget*>(m_checksum), static_cast<QWidget*>(m_bfChecksum),
           static_cast<QWidget*>(m_preamble), static_cast<QWidget*>(m_postamble),
           static_cast<QWidget*>(m_builtInBox), static_cast<QWidget*>(m_keyboard)}) {
         control->setEnabled(enabled);
+    }
+    if (enabled && m_builtInBox->isChecked()) {
+        ApplyBuiltInChoice();
     }
     if (m_builtIn != nullptr) {
         m_builtIn->setEditingEnabled(enabled);
@@ -227,7 +231,7 @@ void TMCRCustomForm::appendToLine(int target, const QString& text) {
 }
 
 void TMCRCustomForm::showEvent(QShowEvent* event) {
-    centreOnParent(this);
+    centreOn(this, m_owner);
     QWidget::showEvent(event);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -24,7 +25,7 @@ class TMCRCustomForm : public QWidget {
     Q_OBJECT
 
 public:
-    TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* parent = nullptr);
+    TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* owner = nullptr);
 
     // The built-in dialog that "Built-In Setup" opens; it is created after this one.
     void setBuiltInDialog(TFixedMcrSetupForm* builtIn) { m_builtIn = builtIn; }
@@ -56,6 +57,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QPointer<QWidget> m_owner;
     ProgramState& m_state;
     Prompts& m_prompts;
     TFixedMcrSetupForm* m_builtIn = nullptr;

@@ -41,8 +41,8 @@ QString TFixedMcrSetupForm::entryText(int entry) {
     return QString::fromUtf8(kModeTexts.at(static_cast<std::size_t>(entry)));
 }
 
-TFixedMcrSetupForm::TFixedMcrSetupForm(ProgramState& state, QWidget* parent)
-    : QWidget(parent, Qt::Dialog), m_state(state) {
+TFixedMcrSetupForm::TFixedMcrSetupForm(ProgramState& state, QWidget* owner)
+    : QWidget(nullptr, Qt::Dialog), m_owner(owner), m_state(state) {
     setObjectName(QStringLiteral("FixedMcrSetupForm"));
     setWindowTitle(QStringLiteral("Built-IN MCR Setup"));
     setFixedSize(576, 420);
@@ -103,7 +103,7 @@ void TFixedMcrSetupForm::setEditingEnabled(bool enabled) {
 }
 
 void TFixedMcrSetupForm::showEvent(QShowEvent* event) {
-    centreOnParent(this);
+    centreOn(this, m_owner);
     QWidget::showEvent(event);
 }
 

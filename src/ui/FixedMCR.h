@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class QButtonGroup;
@@ -15,7 +16,7 @@ class TFixedMcrSetupForm : public QWidget {
     Q_OBJECT
 
 public:
-    TFixedMcrSetupForm(ProgramState& state, QWidget* parent = nullptr);
+    TFixedMcrSetupForm(ProgramState& state, QWidget* owner = nullptr);
 
     // -1 when no entry is selected.
     int selectedEntry() const;
@@ -30,6 +31,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QPointer<QWidget> m_owner;
     ProgramState& m_state;
     QGroupBox* m_modes;
     QButtonGroup* m_buttons;

@@ -63,7 +63,7 @@ QPixmap programPixmap(int size) {
     return keyboardPicture(size, QColor(0x2a, 0x6f, 0xb8));
 }
 
-TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent), m_url(aboutUrl()) {
+TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(nullptr), m_url(aboutUrl()), m_owner(owner) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About"));
     setFixedSize(481, 302);
@@ -128,7 +128,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent), m_url(aboutUrl()) {
 }
 
 void TfrmAbout::showEvent(QShowEvent* event) {
-    centreOnParent(this);
+    centreOn(this, m_owner);
     QDialog::showEvent(event);
 }
 

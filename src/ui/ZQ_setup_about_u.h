@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 
 class QPushButton;
@@ -16,7 +17,7 @@ class TfrmAbout : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TfrmAbout(QWidget* parent = nullptr);
+    explicit TfrmAbout(QWidget* owner = nullptr);
 
     QString url() const { return m_url; }
 
@@ -29,6 +30,7 @@ protected:
 
 private:
     QString m_url;
+    QPointer<QWidget> m_owner;
 };
 
 // The program's icon, drawn: a small keyboard with a card slot.

@@ -231,16 +231,16 @@ void TfrmSettings::buildControls() {
 
     m_keyStringLabel = new QLabel(QStringLiteral("Key 1 String:"), central);
     m_keyStringLabel->setObjectName(QStringLiteral("KeyStringLabel"));
-    m_keyStringLabel->setGeometry(10, 266, 140, 24);
+    m_keyStringLabel->setGeometry(10, 270, 140, 24);
     m_keyString = new QLineEdit(central);
     m_keyString->setObjectName(QStringLiteral("edKeyString"));
-    m_keyString->setGeometry(150, 266, 401, 24);
+    m_keyString->setGeometry(150, 270, 401, 26);
     m_keyStringLabel2 = new QLabel(QStringLiteral("Key 1 Func2 String:"), central);
     m_keyStringLabel2->setObjectName(QStringLiteral("KeyStringLabel2"));
-    m_keyStringLabel2->setGeometry(10, 298, 140, 24);
+    m_keyStringLabel2->setGeometry(10, 306, 140, 24);
     m_keyString2 = new QLineEdit(central);
     m_keyString2->setObjectName(QStringLiteral("edKeyString2"));
-    m_keyString2->setGeometry(150, 298, 401, 24);
+    m_keyString2->setGeometry(150, 306, 401, 26);
     for (QLineEdit* line : {m_keyString, m_keyString2}) {
         QFont font = line->font();
         font.setPointSize(10);
@@ -250,12 +250,12 @@ void TfrmSettings::buildControls() {
 
     m_lineSelectorGroup = new QGroupBox(central);
     m_lineSelectorGroup->setObjectName(QStringLiteral("RadioGroup1"));
-    m_lineSelectorGroup->setGeometry(556, 260, 30, 68);
+    m_lineSelectorGroup->setGeometry(556, 264, 30, 72);
     m_lineSelector = new QButtonGroup(this);
     for (int line = 0; line < 2; ++line) {
         auto* button = new QRadioButton(m_lineSelectorGroup);
         button->setObjectName(QStringLiteral("RadioGroup1Line%1").arg(line));
-        button->setGeometry(8, 8 + line * 32, 18, 20);
+        button->setGeometry(8, 9 + line * 36, 18, 20);
         m_lineSelector->addButton(button, line);
     }
     m_lineSelector->button(0)->setChecked(true);
@@ -265,7 +265,7 @@ void TfrmSettings::buildControls() {
     QFont lockFont = m_lockBox->font();
     lockFont.setBold(true);
     m_lockBox->setFont(lockFont);
-    m_lockBox->setGeometry(612, 266, 140, 24);
+    m_lockBox->setGeometry(620, 288, 160, 24);
     m_lockBox->installEventFilter(this);
 
     m_program = new QPushButton(QStringLiteral("       Program ZQ USB QK750 Keyboard "), central);
@@ -276,15 +276,15 @@ void TfrmSettings::buildControls() {
     m_program->setFont(programFont);
     m_program->setIcon(programPixmap(40));
     m_program->setIconSize(QSize(40, 40));
-    m_program->setGeometry(612, 292, 360, 52);
+    m_program->setGeometry(194, 562, 590, 58);
 
     m_keyboard = new TKeyboard(central);
     m_keyboard->setObjectName(QStringLiteral("Keyboard1"));
-    m_keyboard->setGeometry(6, 352, 691, 203);
+    m_keyboard->setGeometry(6, 346, 691, 203);
 
     m_shiftGroup = new QGroupBox(central);
     m_shiftGroup->setObjectName(QStringLiteral("ShiftKeysRadioGroup"));
-    m_shiftGroup->setGeometry(706, 352, 80, 132);
+    m_shiftGroup->setGeometry(706, 346, 80, 132);
     auto* shiftLayout = new QVBoxLayout(m_shiftGroup);
     m_shiftKeys = new QButtonGroup(this);
     const QStringList modifiers = {QStringLiteral("None"), QStringLiteral("Shift"),
@@ -303,7 +303,7 @@ void TfrmSettings::buildControls() {
     plusFont.setPointSize(14);
     plus->setFont(plusFont);
     plus->setAlignment(Qt::AlignCenter);
-    plus->setGeometry(786, 400, 24, 30);
+    plus->setGeometry(786, 396, 24, 30);
 
     m_specialList = new QListWidget(central);
     m_specialList->setObjectName(QStringLiteral("SpecialListBox"));
@@ -311,11 +311,11 @@ void TfrmSettings::buildControls() {
         m_specialList->addItem(QString::fromLatin1(item));
     }
     m_specialList->setCurrentRow(0);
-    m_specialList->setGeometry(812, 352, 160, 160);
+    m_specialList->setGeometry(812, 346, 160, 164);
 
     m_addSpecial = new QPushButton(QStringLiteral("Add Special Key"), central);
     m_addSpecial->setObjectName(QStringLiteral("Button1"));
-    m_addSpecial->setGeometry(706, 520, 266, 34);
+    m_addSpecial->setGeometry(706, 516, 266, 33);
 
     m_devListBox = new QListWidget(central);
     m_devListBox->setObjectName(QStringLiteral("DevListBox"));

@@ -1,6 +1,7 @@
 #include "ui/setup_windows.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <iostream>
 
@@ -71,6 +72,10 @@ int runWindows(ProgramState& state, const CliOptions& options) {
         SetupWindows windows(std::move(services));
         prompts.setParent(&windows.main());
         windows.main().show();
+        windows.main().activateWindow();
+        // Without a window manager nothing activates the window: the first activation's
+        // work must not wait for it.
+        QTimer::singleShot(0, &windows.main(), [&windows] { windows.main().FormActivate(); });
         code = app.exec();
         if (simulated != nullptr && !options.simulateFile.empty()) {
             std::string error;

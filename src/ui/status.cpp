@@ -11,9 +11,10 @@
 
 namespace qk750 {
 
-TStatusForm::TStatusForm(QWidget* parent)
-    : QWidget(parent,
-              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint) {
+TStatusForm::TStatusForm(QWidget* owner)
+    : QWidget(nullptr,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
+      m_owner(owner) {
     setObjectName(QStringLiteral("StatusForm"));
     setWindowTitle(QString());
     setFixedSize(611, 96);
@@ -46,7 +47,7 @@ void TStatusForm::setPosition(int position) {
 }
 
 void TStatusForm::showEvent(QShowEvent* event) {
-    centreOnParent(this);
+    centreOn(this, m_owner);
     QWidget::showEvent(event);
 }
 

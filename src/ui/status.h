@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
@@ -13,7 +14,7 @@ class TStatusForm : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TStatusForm(QWidget* parent = nullptr);
+    explicit TStatusForm(QWidget* owner = nullptr);
 
     QProgressBar* ProgressBar1() const { return m_bar; }
     // Sets the bar's range 0..maximum and its position.
@@ -26,6 +27,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QPointer<QWidget> m_owner;
     QLabel* m_label;
     QProgressBar* m_bar;
 };

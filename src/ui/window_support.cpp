@@ -7,11 +7,10 @@
 
 namespace qk750 {
 
-void centreOnParent(QWidget* window) {
-    const QWidget* parent = window->parentWidget();
+void centreOn(QWidget* window, const QWidget* owner) {
     QRect area;
-    if (parent != nullptr && parent->isVisible()) {
-        area = parent->window()->frameGeometry();
+    if (owner != nullptr && owner->isVisible()) {
+        area = owner->window()->frameGeometry();
     } else if (const QScreen* screen = window->screen()) {
         area = screen->availableGeometry();
     } else {

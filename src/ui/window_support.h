@@ -4,8 +4,10 @@ class QWidget;
 
 namespace qk750 {
 
-// Centres a top-level window on its parent window, or on the screen without one.
-void centreOnParent(QWidget* window);
+// Centres a top-level window on its owner window, or on the screen without one. The
+// windows have no Qt parent: the owner disables itself while they are shown, and a
+// disabled parent would disable them too.
+void centreOn(QWidget* window, const QWidget* owner);
 
 // Shows the window without making it modal and processes events until it is hidden;
 // the owner is disabled meanwhile, then enabled again and given the focus. Device
