@@ -80,14 +80,14 @@ TMCRCustomForm::TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* o
     auto* strings = new QGroupBox(QStringLiteral("Preamble && Postamble Strings"), this);
     strings->setObjectName(QStringLiteral("GroupBox2"));
     strings->setGeometry(372, 40, 386, 110);
-    label(QStringLiteral("Track 2 Preamble:"), strings, 12, 30, 120);
+    label(QStringLiteral("Track 2 Preamble:"), strings, 8, 30, 130);
     m_preamble = new QLineEdit(strings);
     m_preamble->setObjectName(QStringLiteral("edTrack2Preamble"));
-    m_preamble->setGeometry(136, 30, 235, 24);
-    label(QStringLiteral("Track 2 Postamble:"), strings, 12, 68, 120);
+    m_preamble->setGeometry(144, 30, 235, 24);
+    label(QStringLiteral("Track 2 Postamble:"), strings, 8, 68, 130);
     m_postamble = new QLineEdit(strings);
     m_postamble->setObjectName(QStringLiteral("edTrack2Postamble"));
-    m_postamble->setGeometry(122, 68, 249, 24);
+    m_postamble->setGeometry(130, 68, 249, 24);
 
     m_lockedLabel = label(QString(), this, 372, 164, 386, 36);
     m_lockedLabel->setObjectName(QStringLiteral("SetLockedLabel"));

@@ -88,18 +88,18 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(nullptr), m_url(aboutUrl()), m_ow
     boldLabel(QStringLiteral("Version 2.00"), panel, QStringLiteral("Label2"), 10, 66, 282, 20,
               Qt::AlignCenter);
     boldLabel(QStringLiteral("Copyright \u00a9 The QK750 Setup Project. All rights reserved."),
-              panel, QStringLiteral("Label3"), 10, 96, 282, 36, Qt::AlignLeft | Qt::AlignTop)
+              panel, QStringLiteral("Label3"), 10, 92, 205, 52, Qt::AlignLeft | Qt::AlignTop)
         ->setWordWrap(true);
-    boldLabel(QStringLiteral("Tel: +1 555 0100"), panel, QStringLiteral("Label5"), 10, 136, 200,
+    boldLabel(QStringLiteral("Tel: +1 555 0100"), panel, QStringLiteral("Label5"), 10, 146, 200,
               20);
-    boldLabel(QStringLiteral("Fax: +1 555 0101"), panel, QStringLiteral("Label6"), 10, 156, 200,
+    boldLabel(QStringLiteral("Fax: +1 555 0101"), panel, QStringLiteral("Label6"), 10, 166, 200,
               20);
 
     auto* image1 = new QLabel(panel);
     image1->setObjectName(QStringLiteral("Image1"));
     image1->setPixmap(keyboardPicture(73, QColor(0xd0, 0xd8, 0xe0)));
     image1->setScaledContents(true);
-    image1->setGeometry(210, 6, 73, 73);
+    image1->setGeometry(218, 136, 73, 73);
 
     auto* image2 = new QLabel(panel);
     image2->setObjectName(QStringLiteral("Image2"));
@@ -115,7 +115,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(nullptr), m_url(aboutUrl()), m_ow
     link->setStyleSheet(
         QStringLiteral("QPushButton { color: blue; text-decoration: underline; font-weight: bold;"
                        " border: none; text-align: left; }"));
-    link->setGeometry(10, 184, 282, 24);
+    link->setGeometry(10, 188, 205, 24);
     connect(link, &QPushButton::clicked, this, [this] { emit linkActivated(m_url); });
     connect(this, &TfrmAbout::linkActivated, this,
             [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
