@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -35,6 +36,7 @@
 #include "ui/ZQ_setup_about_u.h"
 #include "ui/prompts.h"
 #include "ui/status.h"
+#include "ui/tstkeys.h"
 #include "ui/window_support.h"
 #include "usb/HidControllerClass.h"
 #include "usb/device_list.h"
@@ -387,9 +389,8 @@ void TfrmSettings::buildMenu() {
             [this] { MCRSetup1Click(); });
     addItem(bar, QStringLiteral("ProgramQK7501"), QStringLiteral("Program QK750"),
             QKeySequence(Qt::Key_F10), [this] { StartProgramming(); });
-    // The key test window is not part of this program yet: the item is there, disabled.
-    addItem(bar, QStringLiteral("Test1"), QStringLiteral("&Test"), QKeySequence(Qt::Key_F7), [] {
-    })->setEnabled(false);
+    addItem(bar, QStringLiteral("Test1"), QStringLiteral("&Test"), QKeySequence(Qt::Key_F7),
+            [this] { Test1Click(); });
     QMenu* about = bar->addMenu(QStringLiteral("&About"));
     about->setObjectName(QStringLiteral("About2"));
     addItem(about, QStringLiteral("About1"), QStringLiteral("&About..."), QKeySequence(),
@@ -406,6 +407,10 @@ void TfrmSettings::buildDevices(bool trace) {
     };
     callbacks.keyboardRemoved = [this](THidDevice&, const std::string&) {
         setStatusText(QString());
+        // The keyboard under test is gone: so is the test.
+        if (m_testKeys != nullptr && m_testKeys->isVisible()) {
+            m_testKeys->close();
+        }
     };
     m_devices = std::make_unique<DeviceList>(
         *m_controller, [this](const std::string& line) { AddToHistory(line); }, callbacks);
@@ -769,6 +774,26 @@ void TfrmSettings::About1Click() {
     if (m_about != nullptr) {
         showOwned(this, m_about);
     }
+}
+
+void TfrmSettings::Test1Click() {
+    if (m_testKeys == nullptr) {
+        return;
+    }
+    setEnabled(false);
+    m_testKeys->Memo1()->clear();
+    m_testKeys->show();
+    m_testKeys->raise();
+    m_testKeys->activateWindow();
+    if (!m_testKeys->installHook()) {
+        // The window stays open and can be closed as usual.
+        m_prompts->error(QStringLiteral("Error To Hook"));
+    }
+    waitUntilHidden(m_testKeys);
+    setEnabled(true);
+    show();
+    activateWindow();
+    setFocus();
 }
 
 void TfrmSettings::StartProgramming() {

@@ -37,6 +37,7 @@ class TKeyboard;
 class TMCRCustomForm;
 class TStatusForm;
 class TfrmAbout;
+class TformTestKeys;
 class UiDispatcher;
 class WindowReporter;
 
@@ -100,6 +101,9 @@ public:
     void Exit1Click();
     void MCRSetup1Click();
     void About1Click();
+    // Shows the key test window with the keyboard hook in place until it is hidden.
+    void Test1Click();
+    void setTestKeysWindow(TformTestKeys* testKeys) { m_testKeys = testKeys; }
 
     // The first activation: the initial load, the device selection, the grid's focus.
     void FormActivate();
@@ -151,6 +155,7 @@ private:
     bool m_trace = false;
 
     TfrmAbout* m_about = nullptr;
+    TformTestKeys* m_testKeys = nullptr;
     TStatusForm* m_status = nullptr;
     TMCRCustomForm* m_customMcr = nullptr;
     TFixedMcrSetupForm* m_builtInMcr = nullptr;

@@ -11,6 +11,7 @@
 #include "ui/ZQ_setup_about_u.h"
 #include "ui/prompts.h"
 #include "ui/status.h"
+#include "ui/tstkeys.h"
 #include "usb/hid_platform_sim.h"
 #include "usb/hid_platform_system.h"
 
@@ -21,18 +22,22 @@ SetupWindows::SetupWindows(MainWindowServices services) {
     Prompts& prompts = *services.prompts;
     m_main = std::make_unique<TfrmSettings>(std::move(services));
     m_about = std::make_unique<TfrmAbout>(m_main.get());
+    m_testKeys = std::make_unique<TformTestKeys>(m_main.get());
     m_status = std::make_unique<TStatusForm>(m_main.get());
     m_customMcr = std::make_unique<TMCRCustomForm>(state, prompts, m_main.get());
     m_builtInMcr = std::make_unique<TFixedMcrSetupForm>(state, m_main.get());
     m_customMcr->setBuiltInDialog(m_builtInMcr.get());
     m_main->setWindows(m_about.get(), m_status.get(), m_customMcr.get(), m_builtInMcr.get());
+    m_main->setTestKeysWindow(m_testKeys.get());
 }
 
 SetupWindows::~SetupWindows() {
     m_main->setWindows(nullptr, nullptr, nullptr, nullptr);
+    m_main->setTestKeysWindow(nullptr);
     m_builtInMcr.reset();
     m_customMcr.reset();
     m_status.reset();
+    m_testKeys.reset();
     m_about.reset();
     m_main.reset();
 }

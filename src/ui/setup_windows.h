@@ -10,10 +10,11 @@ struct CliOptions;
 class TFixedMcrSetupForm;
 class TMCRCustomForm;
 class TStatusForm;
+class TformTestKeys;
 class TfrmAbout;
 
-// Every window of the program, created in start-up order (main window, About, progress,
-// custom MCR, built-in MCR) and wired together; all live until the end of the run.
+// Every window of the program, created in start-up order (main window, About, key test,
+// progress, custom MCR, built-in MCR) and wired together; all live until the end of the run.
 class SetupWindows {
 public:
     explicit SetupWindows(MainWindowServices services);
@@ -23,6 +24,7 @@ public:
 
     TfrmSettings& main() const { return *m_main; }
     TfrmAbout& about() const { return *m_about; }
+    TformTestKeys& testKeys() const { return *m_testKeys; }
     TStatusForm& status() const { return *m_status; }
     TMCRCustomForm& customMcr() const { return *m_customMcr; }
     TFixedMcrSetupForm& builtInMcr() const { return *m_builtInMcr; }
@@ -30,6 +32,7 @@ public:
 private:
     std::unique_ptr<TfrmSettings> m_main;
     std::unique_ptr<TfrmAbout> m_about;
+    std::unique_ptr<TformTestKeys> m_testKeys;
     std::unique_ptr<TStatusForm> m_status;
     std::unique_ptr<TMCRCustomForm> m_customMcr;
     std::unique_ptr<TFixedMcrSetupForm> m_builtInMcr;

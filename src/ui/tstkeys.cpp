@@ -1,0 +1,250 @@
+#include "ui/tstkeys.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+
+#include <algorithm>
+
+#include "ui/window_support.h"
+
+namespace qk750 {
+
+namespace {
+
+// The hook in place in this process, if any.
+ApplicationKeyboardHook* s_installedHook = nullptr;
+
+// Keys of an ordinary keyboard that the key-sequence names leave out.
+struct ExtraKeyName {
+    int key;
+    const char* name;
+};
+constexpr ExtraKeyName kExtraKeyNames[] = {
+    {Qt::Key_Super_L, "Left Windows"},
+    {Qt::Key_Super_R, "Right Windows"},
+    {Qt::Key_AltGr, "AltGr"},
+};
+
+bool isPrintable(const QString& text) {
+    for (const QChar c : text) {
+        if (!c.isPrint() || c.isSurrogate()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+QString keyName(int key) {
+    if (key == 0 || key == Qt::Key_unknown) {
+        return {};
+    }
+    for (const ExtraKeyName& extra : kExtraKeyNames) {
+        if (extra.key == key) {
+            return QString::fromLatin1(extra.name);
+        }
+    }
+    // For a key it has no name for, the key sequence makes up a character from the code.
+    const QString name = QKeySequence(key).toString(QKeySequence::PortableText);
+    if (!isPrintable(name)) {
+        return {};
+    }
+    return name.left(TformTestKeys::kMaxKeyName);
+}
+
+HookedKeyEvent::HookedKeyEvent(QEvent::Type message, int key, QString text, bool released)
+    : QEvent(message), m_key(key), m_text(std::move(text)), m_released(released) {}
+
+ApplicationKeyboardHook::~ApplicationKeyboardHook() {
+    UnhookKeyboard();
+}
+
+bool ApplicationKeyboardHook::HookKeyboard(QObject* window, QEvent::Type message) {
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application == nullptr || window == nullptr || message == QEvent::None ||
+        s_installedHook != nullptr) {
+        return false;
+    }
+    m_window = window;
+    m_message = message;
+    application->installEventFilter(this);
+    s_installedHook = this;
+    return true;
+}
+
+void ApplicationKeyboardHook::UnhookKeyboard() {
+    if (s_installedHook != this) {
+        return;
+    }
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        application->removeEventFilter(this);
+    }
+    s_installedHook = nullptr;
+    m_window.clear();
+}
+
+bool ApplicationKeyboardHook::isInstalled() const {
+    return s_installedHook == this;
+}
+
+bool ApplicationKeyboardHook::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    // A keystroke reaches the application first as an event of its top-level window, then
+    // again for the focus widget and for each parent it is passed on to: taken at the
+    // window, each keystroke is seen once.
+    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && watched->isWindowType() &&
+        m_window) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        QCoreApplication::postEvent(m_window, new HookedKeyEvent(m_message, key->key(), key->text(),
+                                                                 type == QEvent::KeyRelease));
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+TformTestKeys::TformTestKeys(QWidget* owner)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_owner(owner) {
+    setObjectName(QStringLiteral("formTestKeys"));
+    setWindowTitle(QStringLiteral("Test Keys"));
+    setFixedSize(568, 349);
+
+    m_memo = new QPlainTextEdit(this);
+    m_memo->setObjectName(QStringLiteral("Memo1"));
+    m_memo->setGeometry(8, 8, 553, 281);
+    m_memo->setReadOnly(true);
+    // Read-only, but with a caret that shows where the next key goes.
+    m_memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    connect(m_memo, &QPlainTextEdit::textChanged, this, &TformTestKeys::Memo1Change);
+
+    m_exit = new QPushButton(QStringLiteral("Close"), this);
+    m_exit->setObjectName(QStringLiteral("btnExit"));
+    m_exit->setGeometry(336, 304, 113, 33);
+    m_exit->setFocusPolicy(Qt::ClickFocus);
+    m_exit->setAutoDefault(false);
+    m_exit->installEventFilter(this);
+
+    m_clear = new QPushButton(QStringLiteral("Clear"), this);
+    m_clear->setObjectName(QStringLiteral("btnClr"));
+    m_clear->setGeometry(120, 304, 113, 33);
+    m_clear->setFocusPolicy(Qt::ClickFocus);
+    m_clear->setAutoDefault(false);
+    connect(m_clear, &QPushButton::clicked, this, &TformTestKeys::btnClrClick);
+
+    FormCreate();
+}
+
+TformTestKeys::~TformTestKeys() {
+    removeHook();
+}
+
+void TformTestKeys::FormCreate() {
+    // The window's own message for the hook; without one the hook has nothing to post and
+    // the window shows nothing.
+    const int message = QEvent::registerEventType();
+    if (message < 0) {
+        QApplication::beep();
+        return;
+    }
+    m_keyMessage = static_cast<QEvent::Type>(message);
+}
+
+void TformTestKeys::setKeyboardHook(KeyboardHook* hook) {
+    removeHook();
+    m_hook = hook != nullptr ? hook : &m_ownHook;
+}
+
+bool TformTestKeys::installHook() {
+    if (m_hook->HookKeyboard(this, m_keyMessage)) {
+        return true;
+    }
+    QCoreApplication::processEvents();
+    return false;
+}
+
+void TformTestKeys::removeHook() {
+    m_hook->UnhookKeyboard();
+}
+
+bool TformTestKeys::event(QEvent* event) {
+    if (m_keyMessage != QEvent::None && event->type() == m_keyMessage) {
+        handleKeystroke(*static_cast<const HookedKeyEvent*>(event));
+    }
+    return QWidget::event(event);
+}
+
+void TformTestKeys::handleKeystroke(const HookedKeyEvent& keystroke) {
+    if (keystroke.released()) {
+        return;
+    }
+    const QString& text = keystroke.text();
+    if (text.size() == 1 && text.at(0) == QLatin1Char('\r')) {
+        appendToMemo(QStringLiteral("<Enter>"));
+        appendToMemo(QStringLiteral("\n"));
+    } else if (text.size() == 1 && isPrintable(text)) {
+        // Delete types character 127 on some systems: it is a control character like the
+        // ones below 32 and is shown by name.
+        appendToMemo(text);
+    } else {
+        const QString name = keyName(keystroke.key());
+        if (!name.isEmpty()) {
+            appendToMemo(QLatin1Char('<') + name + QLatin1Char('>'));
+        }
+    }
+    m_memo->setFocus();
+    m_memo->moveCursor(QTextCursor::End);
+}
+
+void TformTestKeys::appendToMemo(const QString& text) {
+    // The text box takes no more than its input limit.
+    const int length = m_memo->document()->characterCount() - 1;
+    const QString accepted = text.left(std::max(0, kInputLimit - length));
+    if (accepted.isEmpty()) {
+        return;
+    }
+    QTextCursor cursor(m_memo->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(accepted);
+}
+
+void TformTestKeys::Memo1Change() {
+    if (m_memo->document()->blockCount() > kMaxLines) {
+        m_memo->clear();
+    }
+}
+
+void TformTestKeys::btnExitMouseDown() {
+    removeHook();
+    hide();
+}
+
+void TformTestKeys::btnClrClick() {
+    m_memo->clear();
+    m_memo->setFocus();
+}
+
+void TformTestKeys::showEvent(QShowEvent* event) {
+    centreOn(this, m_owner);
+    QWidget::showEvent(event);
+}
+
+void TformTestKeys::closeEvent(QCloseEvent* event) {
+    removeHook();
+    event->accept();
+}
+
+bool TformTestKeys::eventFilter(QObject* watched, QEvent* event) {
+    // "Close" acts as soon as a mouse button goes down on it.
+    if (watched == m_exit && event->type() == QEvent::MouseButtonPress) {
+        btnExitMouseDown();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace qk750
