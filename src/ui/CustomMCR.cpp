@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QFont>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,7 +12,10 @@
 
 #include <limits>
 
+#include "app/key_editing.h"
 #include "app/mcr_settings.h"
+#include "keys/key_insight.h"
+#include "setup/file_names.h"
 #include "setup/program_state.h"
 #include "setup/setup_file.h"
 #include "ui/FixedMCR.h"
@@ -79,7 +83,7 @@ TMCRCustomForm::TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* o
 
     auto* strings = new QGroupBox(QStringLiteral("Preamble && Postamble Strings"), this);
     strings->setObjectName(QStringLiteral("GroupBox2"));
-    strings->setGeometry(372, 40, 386, 110);
+    strings->setGeometry(372, 40, 386, 120);
     label(QStringLiteral("Track 2 Preamble:"), strings, 8, 30, 130);
     m_preamble = new QLineEdit(strings);
     m_preamble->setObjectName(QStringLiteral("edTrack2Preamble"));
@@ -88,6 +92,15 @@ TMCRCustomForm::TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* o
     m_postamble = new QLineEdit(strings);
     m_postamble->setObjectName(QStringLiteral("edTrack2Postamble"));
     m_postamble->setGeometry(130, 68, 249, 24);
+    // One line under the two lines: what the line being edited holds that types nothing.
+    m_lineHint = label(QString(), strings, 8, 96, 371, 16);
+    m_lineHint->setObjectName(QStringLiteral("McrLineHintLabel"));
+    QFont hintFont = m_lineHint->font();
+    hintFont.setPointSize(8);
+    m_lineHint->setFont(hintFont);
+    QPalette hintPalette = m_lineHint->palette();
+    hintPalette.setColor(QPalette::WindowText, QColor(0xc0, 0x70, 0x00));
+    m_lineHint->setPalette(hintPalette);
 
     m_lockedLabel = label(QString(), this, 372, 164, 386, 36);
     m_lockedLabel->setObjectName(QStringLiteral("SetLockedLabel"));
@@ -108,6 +121,11 @@ TMCRCustomForm::TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* o
     m_save->setGeometry(322, 456, 130, 40);
 
     connect(m_builtInBox, &QCheckBox::toggled, this, &TMCRCustomForm::ApplyBuiltInChoice);
+    connect(m_builtInBox, &QCheckBox::toggled, this, &TMCRCustomForm::linesChanged);
+    for (QLineEdit* line : {m_preamble, m_postamble}) {
+        connect(line, &QLineEdit::textChanged, this, &TMCRCustomForm::linesChanged);
+        connect(line, &QLineEdit::textChanged, this, &TMCRCustomForm::updateLineHint);
+    }
     connect(m_builtInButton, &QPushButton::clicked, this, &TMCRCustomForm::BuiltInSetupClick);
     connect(m_save, &QPushButton::clicked, this, &TMCRCustomForm::SaveClick);
     connect(m_keyboard, &TKeyboard::OnKey, this, [this](const QString& text) {
@@ -187,6 +205,14 @@ void TMCRCustomForm::BuiltInSetupClick() {
 }
 
 void TMCRCustomForm::SaveClick() {
+    if (saveUnnamedSetup &&
+        m_state.SetupFileName.substr(fileNameStart(m_state.SetupFileName)) == ".INI") {
+        // The main window's Save gathers too; the dialog stays open when it is cancelled.
+        if (saveUnnamedSetup()) {
+            hide();
+        }
+        return;
+    }
     if (collectMcrSettings) {
         collectMcrSettings();
     }
@@ -232,6 +258,13 @@ void TMCRCustomForm::appendToLine(int target, const QString& text) {
 
 void TMCRCustomForm::showEvent(QShowEvent* event) {
     centreOn(this, m_owner);
+    // The dialog opens on the preamble, whichever line had the focus when it was closed.
+    if (m_preamble->isEnabled()) {
+        m_preamble->setFocus();
+    } else if (focusWidget() == m_postamble) {
+        m_builtInButton->setFocus();
+    }
+    updateLineHint();
     QWidget::showEvent(event);
 }
 
@@ -242,8 +275,72 @@ bool TMCRCustomForm::eventFilter(QObject* watched, QEvent* event) {
     } else if ((watched == m_preamble || watched == m_postamble) &&
                (type == QEvent::FocusIn || type == QEvent::KeyPress)) {
         m_state.Globals.EditTarget = watched == m_preamble ? kEditPreamble : kEditPostamble;
+        updateLineHint();
+        if (type == QEvent::KeyPress &&
+            lineKeyDown(*static_cast<QLineEdit*>(watched), *static_cast<QKeyEvent*>(event))) {
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool TMCRCustomForm::lineKeyDown(QLineEdit& line, const QKeyEvent& key) {
+    LineKey which = LineKey::Other;
+    switch (key.key()) {
+        case Qt::Key_Delete:
+            which = LineKey::Delete;
+            break;
+        case Qt::Key_Backspace:
+            which = LineKey::Backspace;
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            which = LineKey::Enter;
+            break;
+        default:
+            return false;
+    }
+    const int caret = line.hasSelectedText() ? static_cast<int>(line.selectionStart())
+                                             : static_cast<int>(line.cursorPosition());
+    const int selection = line.hasSelectedText() ? static_cast<int>(line.selectedText().size()) : 0;
+    // These lines have no whole-string deletion: count the key as touched.
+    const LineKeyDecision decision =
+        decideLineKey(which, line.text().toLatin1().toStdString(), caret, selection, true);
+    if (decision.action == LineKeyDecision::Action::AppendEnter) {
+        const QString enter = QStringLiteral("<Enter>");
+        if (appendToActiveLine) {
+            appendToActiveLine(enter);
+        } else {
+            appendToLine(m_state.Globals.EditTarget, enter);
+        }
+        return true;
+    }
+    if (decision.action != LineKeyDecision::Action::SetText) {
+        return false;
+    }
+    const QString text = QString::fromLatin1(decision.edit.text);
+    if (line.text() != text) {
+        line.setText(text);
+    }
+    line.setCursorPosition(decision.edit.caret);
+    return decision.edit.consumed;
+}
+
+QString TMCRCustomForm::lineHintText() const {
+    // The label may be cut to its width; its tooltip holds the whole text.
+    return m_lineHint->toolTip();
+}
+
+void TMCRCustomForm::updateLineHint() {
+    const QLineEdit* line = m_state.Globals.EditTarget == kEditPostamble ? m_postamble : m_preamble;
+    QStringList texts;
+    for (const NameHint& hint : unknownNames(line->text().toLatin1().toStdString())) {
+        texts << QString::fromLatin1(hint.text);
+    }
+    const QString whole = texts.join(QStringLiteral("   "));
+    m_lineHint->setToolTip(whole);
+    m_lineHint->setText(
+        m_lineHint->fontMetrics().elidedText(whole, Qt::ElideRight, m_lineHint->width()));
 }
 
 }  // namespace qk750

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QCheckBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -51,12 +52,25 @@ public:
     std::function<void()> collectMcrSettings;
     // Set by the main window: where the on-screen keyboard's text goes.
     std::function<void(const QString&)> appendToActiveLine;
+    // Set by the main window: saves a setup that has no name yet (asking for one); false
+    // when nothing was written.
+    std::function<bool()> saveUnnamedSetup;
+
+    // What the hint under the lines says about the line being edited (whole text).
+    QString lineHintText() const;
+
+signals:
+    // The preamble, the postamble or the built-in choice changed.
+    void linesChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool lineKeyDown(QLineEdit& line, const QKeyEvent& key);
+    void updateLineHint();
+
     QPointer<QWidget> m_owner;
     ProgramState& m_state;
     Prompts& m_prompts;
@@ -69,6 +83,7 @@ private:
     QLabel* m_lockedLabel;
     QLineEdit* m_preamble;
     QLineEdit* m_postamble;
+    QLabel* m_lineHint;
     TKeyboard* m_keyboard;
     QPushButton* m_save;
 };

@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -47,16 +48,14 @@ namespace qk750 {
 
 namespace {
 
+QString latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 constexpr std::array<int, 14> kCellPadTable = {1, 3, 4, 6, 6, 8, 9, 10, 12, 14, 13, 15, 16, 16};
 constexpr int kCellWidth = 15;
 constexpr int kCellPixelsWide = 81;
 constexpr int kCellPixelsHigh = 36;
-
-constexpr const char* kSpecialKeys[] = {
-    "FUNC2_TOGGLE", "FUNC2_SHIFT", "Shift",  "Alt",   "Ctrl",   "Caps",  "NumLock", "ScrLock",
-    "HEB",          "ENG",         "PrtScr", "Pause", "LShift", "LAlt",  "LCtrl",   "RShift",
-    "RAlt",         "RCtrl",       "WINKey", "Pad /", "Pad +",  "Pad -", "Pad *",   "Pad Enter",
-};
 
 const QString kUnlockQuestion =
     QStringLiteral("\rUnlock changes to Setup ?\r\r  Are you sure ?   \r\r");
@@ -77,10 +76,6 @@ QString trimBlanks(const QString& text) {
     return text.mid(first, last - first);
 }
 
-QString latin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 std::string bytes(const QString& text) {
     return text.toLatin1().toStdString();
 }
@@ -92,6 +87,37 @@ QString pathText(const std::string& path) {
 std::string fileNamePart(const std::string& path) {
     return path.substr(fileNameStart(path));
 }
+
+// The keys a key-string line handles itself.
+LineKey lineKeyOf(const QKeyEvent& key) {
+    switch (key.key()) {
+        case Qt::Key_Escape:
+            return LineKey::Escape;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return LineKey::Enter;
+        case Qt::Key_Delete:
+            return LineKey::Delete;
+        case Qt::Key_Backspace:
+            return LineKey::Backspace;
+        default:
+            return LineKey::Other;
+    }
+}
+
+// The caret as the editing decisions count it: the start of a selection, if any.
+int caretOf(const QLineEdit& line) {
+    return line.hasSelectedText() ? static_cast<int>(line.selectionStart())
+                                  : static_cast<int>(line.cursorPosition());
+}
+
+int selectionLengthOf(const QLineEdit& line) {
+    return line.hasSelectedText() ? static_cast<int>(line.selectedText().size()) : 0;
+}
+
+const QColor kWarningColour(0xc0, 0x70, 0x00);
+const QColor kErrorColour(0xc0, 0x00, 0x00);
+const QColor kTooLongBackground(0xff, 0xd8, 0xd8);
 
 }  // namespace
 
@@ -188,11 +214,18 @@ void TfrmSettings::setWindows(TfrmAbout* about, TStatusForm* status, TMCRCustomF
     m_reporter->setStatusForm(status);
     if (m_customMcr != nullptr) {
         m_customMcr->collectMcrSettings = [this] { CollectMcrSettings(); };
-        m_customMcr->appendToActiveLine = [this](const QString& text) {
-            m_keyTouched = true;
-            AppendToActiveLine(text);
+        m_customMcr->appendToActiveLine = [this](const QString& text) { AppendToActiveLine(text); };
+        // An unnamed setup is saved under a name the operator chooses, not as ".INI" in
+        // whatever folder the program was started from.
+        m_customMcr->saveUnnamedSetup = [this] {
+            m_quietSave = true;
+            const bool saved = Save1Click();
+            m_quietSave = false;
+            return saved;
         };
+        connect(m_customMcr, &TMCRCustomForm::linesChanged, this, &TfrmSettings::updateMemoryMeter);
     }
+    updateMemoryMeter();
 }
 
 void TfrmSettings::buildControls() {
@@ -309,8 +342,8 @@ void TfrmSettings::buildControls() {
 
     m_specialList = new QListWidget(central);
     m_specialList->setObjectName(QStringLiteral("SpecialListBox"));
-    for (const char* item : kSpecialKeys) {
-        m_specialList->addItem(QString::fromLatin1(item));
+    for (const std::string_view item : SpecialKeyItems()) {
+        m_specialList->addItem(latin1(item));
     }
     m_specialList->setCurrentRow(0);
     m_specialList->setGeometry(812, 346, 160, 164);
@@ -332,7 +365,32 @@ void TfrmSettings::buildControls() {
     m_statusLabel = new QLabel(status);
     m_statusLabel->setObjectName(QStringLiteral("StatusText"));
     status->addWidget(m_statusLabel, 1);
+    // The memory meter stays on the right; the status text on the left is the one that
+    // programming trims.
+    m_memoryLabel = new QLabel(status);
+    m_memoryLabel->setObjectName(QStringLiteral("MemoryMeterLabel"));
+    m_memoryBar = new QProgressBar(status);
+    m_memoryBar->setObjectName(QStringLiteral("MemoryMeter"));
+    m_memoryBar->setTextVisible(false);
+    m_memoryBar->setFixedSize(120, 12);
+    m_memoryBar->setRange(0, kStringAreaCapacity);
+    const QString meterTip = QStringLiteral("Key-string memory the next programming run uses");
+    m_memoryBar->setToolTip(meterTip);
+    m_memoryLabel->setToolTip(meterTip);
+    status->addPermanentWidget(m_memoryLabel);
+    status->addPermanentWidget(m_memoryBar);
     setStatusBar(status);
+
+    // One line under the two key-string lines, above the on-screen keyboard.
+    m_lineHint = new QLabel(central);
+    m_lineHint->setObjectName(QStringLiteral("LineHintLabel"));
+    QFont hintFont = m_lineHint->font();
+    hintFont.setPointSize(8);
+    m_lineHint->setFont(hintFont);
+    QPalette hintPalette = m_lineHint->palette();
+    hintPalette.setColor(QPalette::WindowText, kWarningColour);
+    m_lineHint->setPalette(hintPalette);
+    m_lineHint->setGeometry(150, 332, 548, 14);
 
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -349,6 +407,9 @@ void TfrmSettings::buildControls() {
     });
     connect(m_keyString, &QLineEdit::textChanged, this, &TfrmSettings::edKeyStringChange);
     connect(m_keyString2, &QLineEdit::textChanged, this, &TfrmSettings::edKeyString2Change);
+    connect(m_keyString, &QLineEdit::textChanged, this, &TfrmSettings::updateLineHint);
+    connect(m_keyString2, &QLineEdit::textChanged, this, &TfrmSettings::updateLineHint);
+    connect(m_lineSelector, &QButtonGroup::idToggled, this, &TfrmSettings::updateLineHint);
     connect(m_lockBox, &QCheckBox::toggled, this, &TfrmSettings::LockSetupCheckBoxClick);
     connect(m_program, &QPushButton::clicked, this, &TfrmSettings::StartProgramming);
     connect(m_addSpecial, &QPushButton::clicked, this, &TfrmSettings::Button1Click);
@@ -445,8 +506,14 @@ QString TfrmSettings::cellText(int column, int row) const {
 }
 
 void TfrmSettings::UpdateGridCell(int column, int row, bool compact) {
-    if (lineSelector() != 0 || row < 0 || row >= kGridRows || column < 0 ||
-        column >= kGridColumns) {
+    if (lineSelector() != 0) {
+        return;
+    }
+    drawCell(column, row, compact);
+}
+
+void TfrmSettings::drawCell(int column, int row, bool compact) {
+    if (row < 0 || row >= kGridRows || column < 0 || column >= kGridColumns) {
         return;
     }
     const QString keyString = latin1(m_state->Setup.KeyStrings[keyAt(row, column)]);
@@ -459,6 +526,11 @@ void TfrmSettings::RefreshGrid() {
             UpdateGridCell(column, row, true);
         }
     }
+    const auto lengths = allCompiledLengths(m_state->Setup);
+    for (int key = 1; key <= kKeyCount; ++key) {
+        markCell(key, lengths[static_cast<std::size_t>(key)]);
+    }
+    updateMemoryMeter();
 }
 
 void TfrmSettings::redrawKeepingForm(int column, int row) {
@@ -497,10 +569,10 @@ void TfrmSettings::ShowSelectedKey() {
     const int key = currentKey();
     m_keyString2->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
     m_keyString2->setCursorPosition(static_cast<int>(m_keyString2->text().size()));
-    m_keyStringLabel2->setText(QStringLiteral("Key %1 Func2 String:").arg(key));
+    m_keyStringLabel2->setText(latin1(func2StringLabel(key)));
     m_keyString->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
     m_keyString->setCursorPosition(static_cast<int>(m_keyString->text().size()));
-    m_keyStringLabel->setText(QStringLiteral("Key %1 String:").arg(key));
+    m_keyStringLabel->setText(latin1(keyStringLabel(key)));
 }
 
 void TfrmSettings::FocusKeyEdit() {
@@ -521,8 +593,8 @@ void TfrmSettings::KeyboardStringGridSelectCell(int row, int column, int previou
     const int key = keyAt(row, column);
     m_keyString->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
     m_keyString2->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
-    m_keyStringLabel->setText(QStringLiteral("Key %1 String:").arg(key));
-    m_keyStringLabel2->setText(QStringLiteral("Key %1 Func2 String:").arg(key));
+    m_keyStringLabel->setText(latin1(keyStringLabel(key)));
+    m_keyStringLabel2->setText(latin1(func2StringLabel(key)));
     if (previousRow >= 0 && previousColumn >= 0) {
         m_prevRow = static_cast<std::uint8_t>(previousRow);
         m_prevColumn = static_cast<std::uint8_t>(previousColumn);
@@ -547,26 +619,30 @@ void TfrmSettings::edKeyStringChange() {
     if (m_linesLoading) {
         return;
     }
-    m_state->Setup.KeyStrings[currentKey()] = bytes(m_keyString->text());
+    const int key = currentKey();
+    m_state->Setup.KeyStrings[key] = bytes(m_keyString->text());
     UpdateGridCell(std::max(0, m_grid->currentColumn()), std::max(0, m_grid->currentRow()), true);
     setLineSelector(0);
+    markCell(key);
+    updateMemoryMeter();
 }
 
 void TfrmSettings::edKeyString2Change() {
     if (m_linesLoading) {
         return;
     }
-    m_state->Setup.Func2Strings[currentKey()] = bytes(m_keyString2->text());
+    const int key = currentKey();
+    m_state->Setup.Func2Strings[key] = bytes(m_keyString2->text());
     setLineSelector(1);
+    markCell(key);
+    updateMemoryMeter();
 }
 
 void TfrmSettings::AppendToActiveLine(const QString& text) {
     m_linesLoading = false;
     switch (m_state->Globals.EditTarget) {
         case kEditKeyLines: {
-            m_undoKey = 0;
-            m_undoKeyString.clear();
-            m_undoFunc2String.clear();
+            m_undoKey = {};
             QLineEdit* line = lineSelector() == 1 ? m_keyString2 : m_keyString;
             line->setText(line->text() + text);
             line->setCursorPosition(static_cast<int>(line->text().size()));
@@ -586,30 +662,208 @@ void TfrmSettings::AppendToActiveLine(const QString& text) {
 }
 
 void TfrmSettings::Button1Click() {
-    static const QString prefixes[] = {QString(), QStringLiteral("<Shift"), QStringLiteral("<Alt"),
-                                       QStringLiteral("<Ctrl")};
-    const int modifier = std::clamp(m_shiftKeys->checkedId(), 0, 3);
-    QString prefix = prefixes[modifier];
+    const auto modifier =
+        static_cast<SpecialKeyModifier>(std::clamp(m_shiftKeys->checkedId(), 0, 3));
     const QListWidgetItem* selected = m_specialList->currentItem();
-    const QString item = selected != nullptr ? selected->text() : QString();
-    const bool func2 =
-        item == QStringLiteral("FUNC2_TOGGLE") || item == QStringLiteral("FUNC2_SHIFT");
-    if (func2) {
-        prefix.clear();
+    if (selected != nullptr) {
+        const std::string item = bytes(selected->text());
+        const QString tag = latin1(SpecialKeyTag(item, modifier));
+        if (isFunc2Item(item)) {
+            // A Func2 key holds exactly its tag in both strings.
+            m_linesLoading = false;
+            m_keyString->clear();
+            m_keyString2->clear();
+            setLineSelector(1);
+            AppendToActiveLine(tag);
+            setLineSelector(0);
+        }
+        AppendToActiveLine(tag);
     }
-    const QString token = prefix.isEmpty() ? QStringLiteral("<") + item + QStringLiteral(">")
-                                           : prefix + item + QStringLiteral(">");
-    if (func2) {
-        // A Func2 key holds exactly its token in both strings.
-        m_linesLoading = false;
-        m_keyString->clear();
-        m_keyString2->clear();
-        setLineSelector(1);
-        AppendToActiveLine(token);
-        setLineSelector(0);
-    }
-    AppendToActiveLine(token);
     m_shiftKeys->button(0)->setChecked(true);
+}
+
+void TfrmSettings::setLinesQuietly(const QString& keyString, const QString& func2String) {
+    const bool loading = m_linesLoading;
+    m_linesLoading = true;
+    m_keyString->setText(keyString);
+    m_keyString2->setText(func2String);
+    m_linesLoading = loading;
+}
+
+void TfrmSettings::deleteWholeKey(int key) {
+    m_undoKey = {key, m_state->Setup.KeyStrings[key], m_state->Setup.Func2Strings[key]};
+    setLinesQuietly(QString(), QString());
+    m_state->Setup.KeyStrings[key].clear();
+    m_state->Setup.Func2Strings[key].clear();
+    // Also when the Func2 line is active: the cell must not keep the deleted text.
+    drawCell(keyColumn(key), keyRow(key), false);
+    m_keyTouched = false;
+    markCell(key);
+    updateMemoryMeter();
+}
+
+void TfrmSettings::restoreKey(int key) {
+    setLinesQuietly(latin1(m_undoKey.keyString), latin1(m_undoKey.func2String));
+    m_state->Setup.KeyStrings[key] = m_undoKey.keyString;
+    m_state->Setup.Func2Strings[key] = m_undoKey.func2String;
+    drawCell(keyColumn(key), keyRow(key), false);
+    setLineSelector(0);
+    markCell(key);
+    updateMemoryMeter();
+}
+
+bool TfrmSettings::KeyboardStringGridKeyDown(const QKeyEvent& key) {
+    m_keyTouched = true;
+    const int n = currentKey();
+    const Qt::KeyboardModifiers modifiers = key.modifiers();
+    const bool ctrlOrAlt = (modifiers & (Qt::ControlModifier | Qt::AltModifier)) != 0;
+    const QString text = key.text();
+    const bool character = !ctrlOrAlt && text.size() == 1 && text.at(0).unicode() >= 32 &&
+                           text.at(0).unicode() != 127 && text.at(0).unicode() <= 0xff;
+    const bool edits = key.key() == Qt::Key_Delete || key.key() == Qt::Key_Return ||
+                       key.key() == Qt::Key_Enter || character ||
+                       (key.key() == Qt::Key_Z && (modifiers & Qt::ControlModifier) != 0);
+    if (!edits) {
+        // Arrows, paging and Tab move as the grid does.
+        return false;
+    }
+    if (m_lockBox->isChecked()) {
+        // A locked setup is not changed from the grid either.
+        return true;
+    }
+    if (key.key() == Qt::Key_Delete) {
+        if (m_prompts->confirm(latin1(deleteKeyQuestion(n)))) {
+            deleteWholeKey(n);
+            setLineSelector(0);
+        }
+    } else if (key.key() == Qt::Key_Z) {
+        if (mayRestoreKey(n, m_undoKey) && m_prompts->confirm(latin1(restoreKeyQuestion(n)))) {
+            restoreKey(n);
+        }
+    } else if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
+        AppendToActiveLine(QStringLiteral("<Enter>"));
+        FocusKeyEdit();
+    } else {
+        // Typing on the grid goes on in the line.
+        AppendToActiveLine(text);
+        FocusKeyEdit();
+    }
+    return true;
+}
+
+bool TfrmSettings::HandleLineKey(const QKeyEvent& key, int line) {
+    QLineEdit* edit = line == 1 ? m_keyString2 : m_keyString;
+    m_linesLoading = false;
+    const LineKeyDecision decision =
+        decideLineKey(lineKeyOf(key), bytes(edit->text()), caretOf(*edit), selectionLengthOf(*edit),
+                      m_keyTouched);
+    if (decision.touchesKey) {
+        m_keyTouched = true;
+    }
+    using Action = LineKeyDecision::Action;
+    switch (decision.action) {
+        case Action::PassToLine:
+            return false;
+        case Action::FocusGrid:
+            if (m_grid->isEnabled()) {
+                m_grid->setFocus();
+            }
+            return true;
+        case Action::AppendEnter:
+            AppendToActiveLine(QStringLiteral("<Enter>"));
+            if (edit->isEnabled()) {
+                edit->setFocus();
+            }
+            return true;
+        case Action::AskDeleteWholeKey: {
+            const int n = currentKey();
+            if (!m_prompts->confirm(latin1(deleteKeyQuestion(n)))) {
+                return false;
+            }
+            deleteWholeKey(n);
+            return true;
+        }
+        case Action::SetText: {
+            const QString text = latin1(decision.edit.text);
+            if (edit->text() != text) {
+                edit->setText(text);
+            }
+            edit->setCursorPosition(decision.edit.caret);
+            return decision.edit.consumed;
+        }
+    }
+    return false;
+}
+
+QString TfrmSettings::memoryMeterLabel() const {
+    return m_memoryLabel->text();
+}
+
+QString TfrmSettings::lineHintText() const {
+    // The label may be cut to its width; its tooltip holds the whole text.
+    return m_lineHint->toolTip();
+}
+
+void TfrmSettings::updateMemoryMeter() {
+    if (m_memoryBar == nullptr) {
+        return;
+    }
+    // The MCR lines count as the next run will gather them; the record stays as it is.
+    SetupRecord gathered = m_state->Setup;
+    if (m_customMcr != nullptr) {
+        m_customMcr->gatherSettings(gathered.Mcr);
+    }
+    m_memoryUse = computeMemoryUse(gathered);
+    QString text = latin1(memoryMeterText(m_memoryUse));
+    const std::string failure = imageFailureText(m_memoryUse.result);
+    if (!failure.empty()) {
+        text += QStringLiteral(": ") + latin1(failure);
+    }
+    m_memoryLabel->setText(text);
+    m_memoryBar->setValue(std::min(m_memoryUse.used, m_memoryBar->maximum()));
+
+    QColor colour;
+    if (m_memoryUse.level == MemoryLevel::Error) {
+        colour = kErrorColour;
+    } else if (m_memoryUse.level == MemoryLevel::Warning) {
+        colour = kWarningColour;
+    }
+    QPalette labelPalette = palette();
+    QPalette barPalette = palette();
+    if (colour.isValid()) {
+        labelPalette.setColor(QPalette::WindowText, colour);
+        barPalette.setColor(QPalette::Highlight, colour);
+    }
+    m_memoryLabel->setPalette(labelPalette);
+    m_memoryBar->setPalette(barPalette);
+}
+
+void TfrmSettings::markCell(int key) {
+    markCell(key, compiledLengths(m_state->Setup, key));
+}
+
+void TfrmSettings::markCell(int key, const KeyLengths& lengths) {
+    QTableWidgetItem* item = m_grid->item(keyRow(key), keyColumn(key));
+    item->setToolTip(latin1(keyLengthsTooltip(lengths)));
+    if (lengths.tooLong()) {
+        item->setForeground(kErrorColour);
+        item->setBackground(kTooLongBackground);
+    } else {
+        item->setData(Qt::ForegroundRole, QVariant());
+        item->setData(Qt::BackgroundRole, QVariant());
+    }
+}
+
+void TfrmSettings::updateLineHint() {
+    const QLineEdit* line = lineSelector() == 1 ? m_keyString2 : m_keyString;
+    QStringList texts;
+    for (const NameHint& hint : unknownNames(bytes(line->text()))) {
+        texts << latin1(hint.text);
+    }
+    const QString whole = texts.join(QStringLiteral("   "));
+    m_lineHint->setToolTip(whole);
+    m_lineHint->setText(
+        m_lineHint->fontMetrics().elidedText(whole, Qt::ElideRight, m_lineHint->width()));
 }
 
 void TfrmSettings::LoadSetupIntoDialogs() {
@@ -847,9 +1101,7 @@ void TfrmSettings::everyActivation() {
     m_keyTouched = false;
     m_linesLoading = true;
     m_quietSave = false;
-    m_undoKey = 0;
-    m_undoKeyString.clear();
-    m_undoFunc2String.clear();
+    m_undoKey = {};
     m_prevRow = 0;
     m_prevColumn = 0;
     m_specialList->setCurrentRow(0);
@@ -885,6 +1137,10 @@ bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
         } else if (type == QEvent::FocusOut) {
             UpdateGridCell(std::max(0, m_grid->currentColumn()), std::max(0, m_grid->currentRow()),
                            false);
+        } else if (type == QEvent::KeyPress) {
+            if (KeyboardStringGridKeyDown(*static_cast<QKeyEvent*>(event))) {
+                return true;
+            }
         }
     } else if (watched == m_keyString || watched == m_keyString2) {
         const int line = watched == m_keyString ? 0 : 1;
@@ -896,23 +1152,7 @@ bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
             ShowSelectedKey();
             m_state->Globals.EditTarget = kEditKeyLines;
         } else if (type == QEvent::KeyPress) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            m_linesLoading = false;
-            if (key->key() != Qt::Key_Delete) {
-                m_keyTouched = true;
-            }
-            if (key->key() == Qt::Key_Escape) {
-                if (m_grid->isEnabled()) {
-                    m_grid->setFocus();
-                }
-                return true;
-            }
-            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-                AppendToActiveLine(QStringLiteral("<Enter>"));
-                auto* edit = static_cast<QLineEdit*>(watched);
-                if (edit->isEnabled()) {
-                    edit->setFocus();
-                }
+            if (HandleLineKey(*static_cast<QKeyEvent*>(event), line)) {
                 return true;
             }
         }

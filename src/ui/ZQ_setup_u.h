@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "app/key_editing.h"
+#include "keys/key_insight.h"
 #include "setup/program_state.h"
 #include "setup/setup_file.h"
 
@@ -14,9 +16,11 @@ class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
@@ -118,6 +122,12 @@ public:
     void setStatusText(const QString& text);
     QString cellText(int column, int row) const;
 
+    // Editing insight: what the next build would use and report, and the hint for the
+    // active line. Recomputed on every change of a string; never changes the setup.
+    const MemoryUse& memoryUse() const { return m_memoryUse; }
+    QString memoryMeterLabel() const;
+    QString lineHintText() const;
+
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -139,6 +149,17 @@ private:
     void LockSetupCheckBoxClick();
     void Button1Click();
     void redrawKeepingForm(int column, int row);
+    // Draws a cell whatever line the selector stands on.
+    void drawCell(int column, int row, bool compact);
+    bool KeyboardStringGridKeyDown(const QKeyEvent& key);
+    bool HandleLineKey(const QKeyEvent& key, int line);
+    void deleteWholeKey(int key);
+    void restoreKey(int key);
+    void setLinesQuietly(const QString& keyString, const QString& func2String);
+    void updateMemoryMeter();
+    void markCell(int key, const KeyLengths& lengths);
+    void markCell(int key);
+    void updateLineHint();
 
     ProgramState* m_state;
     Prompts* m_prompts;
@@ -175,6 +196,9 @@ private:
     QCheckBox* m_lockBox = nullptr;
     QPushButton* m_program = nullptr;
     QLabel* m_statusLabel = nullptr;
+    QProgressBar* m_memoryBar = nullptr;
+    QLabel* m_memoryLabel = nullptr;
+    QLabel* m_lineHint = nullptr;
     QListWidget* m_devListBox = nullptr;
     QListWidget* m_history = nullptr;
     QTimer* m_timer1 = nullptr;
@@ -183,9 +207,8 @@ private:
     bool m_linesLoading = true;
     bool m_quietSave = false;
     bool m_keyTouched = false;
-    int m_undoKey = 0;
-    std::string m_undoKeyString;
-    std::string m_undoFunc2String;
+    UndoKeyRec m_undoKey;
+    MemoryUse m_memoryUse;
     std::uint8_t m_prevRow = 0;
     std::uint8_t m_prevColumn = 0;
     bool m_activated = false;
