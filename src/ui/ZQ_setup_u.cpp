@@ -379,6 +379,7 @@ void TfrmSettings::buildControls() {
     m_memoryLabel->setToolTip(meterTip);
     status->addPermanentWidget(m_memoryLabel);
     status->addPermanentWidget(m_memoryBar);
+    status->setContentsMargins(0, 0, 8, 0);
     setStatusBar(status);
 
     // One line under the two key-string lines, above the on-screen keyboard.
