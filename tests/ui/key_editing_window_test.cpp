@@ -370,15 +370,19 @@ void KeyEditingWindowTest::mcrTargetFollowsLines() {
     // Nothing went into the key lines.
     QCOMPARE(f.state.Setup.KeyStrings[7], std::string("seven<Enter>"));
 
-    // Opened again, on-screen keys go to the preamble though the postamble had the focus.
+    // Opened again, on-screen keys go to the preamble though the postamble had the focus,
+    // and the caret waits there too.
+    QWidget* focused = nullptr;
     QTimer::singleShot(0, &custom, [&] {
         active = active && QTest::qWaitForWindowActive(&custom);
+        focused = custom.focusWidget();
         keyboard->pressKey(q);
         QTest::keyClick(postamble, Qt::Key_Backspace);
         custom.hide();
     });
     f.window.MCRSetup1Click();
     QVERIFY(active);
+    QCOMPARE(focused, preamble);
     QCOMPARE(preamble->text(), QString("qq"));
     QCOMPARE(postamble->text(), QString("q"));
 }

@@ -89,6 +89,13 @@ public:
 
 // The program's windows over a simulated keyboard, with setup files in a temporary folder.
 struct WindowFixture {
+    // The main window's title, a path, becomes the application name, and QTemporaryDir
+    // builds its default folder name from that: without this, every fixture after the
+    // first gets no folder and its setup file lands in "/".
+    bool applicationNameReset = [] {
+        QCoreApplication::setApplicationName(QStringLiteral("qk750-ui-test"));
+        return true;
+    }();
     QTemporaryDir dir;
     ProgramState state;
     ScriptedPrompts prompts;
