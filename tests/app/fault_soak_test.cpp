@@ -22,8 +22,8 @@
 
 #include "app/programming_run.h"
 #include "keys/device_image.h"
-#include "protocol_rig.h"
 #include "usb/programming_protocol.h"
+#include "usb/protocol_rig.h"
 
 namespace qk750 {
 namespace {
