@@ -1046,6 +1046,9 @@ void TfrmSettings::Test1Click() {
     }
     waitUntilHidden(m_testKeys);
     setEnabled(true);
+    if (m_closing) {
+        return;
+    }
     show();
     activateWindow();
     setFocus();
@@ -1125,6 +1128,15 @@ void TfrmSettings::closeEvent(QCloseEvent* event) {
         m_quietSave = true;
         Save1Click();
         m_quietSave = false;
+    }
+    m_closing = true;
+    // An owned window still open would keep its flow waiting, and the program running,
+    // after the main window has gone.
+    for (QWidget* owned :
+         std::initializer_list<QWidget*>{m_testKeys, m_builtInMcr, m_customMcr, m_about}) {
+        if (owned != nullptr && owned->isVisible()) {
+            owned->close();
+        }
     }
     event->accept();
 }

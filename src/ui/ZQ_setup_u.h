@@ -177,6 +177,7 @@ private:
 
     TfrmAbout* m_about = nullptr;
     TformTestKeys* m_testKeys = nullptr;
+    bool m_closing = false;  // the window has been closed
     TStatusForm* m_status = nullptr;
     TMCRCustomForm* m_customMcr = nullptr;
     TFixedMcrSetupForm* m_builtInMcr = nullptr;

@@ -83,6 +83,7 @@ private slots:
     void testFlowClearKeepsHookCloseRemovesIt();
     void testFlowReportsErrorToHook();
     void removingTheKeyboardClosesTheTest();
+    void closingTheMainWindowEndsTheTest();
 };
 
 void TestWindowTest::keystrokesShown_data() {
@@ -297,6 +298,29 @@ void TestWindowTest::removingTheKeyboardClosesTheTest() {
     QVERIFY(hook.unhooks >= 1);
     QVERIFY(fixture.main().isEnabled());
     QCOMPARE(fixture.main().statusText(), QString());
+    window.setKeyboardHook(nullptr);
+}
+
+void TestWindowTest::closingTheMainWindowEndsTheTest() {
+    WindowFixture fixture;
+    fixture.start();
+    TformTestKeys& window = fixture.windows->testKeys();
+    RecordingHook hook;
+    window.setKeyboardHook(&hook);
+    bool closedWithMain = false;
+
+    QTimer::singleShot(0, &window, [&] {
+        fixture.main().close();
+        closedWithMain = !window.isVisible();
+        window.hide();  // so that a failure here cannot hang the flow
+    });
+
+    fixture.main().findChild<QAction*>("Test1")->trigger();
+
+    QVERIFY(closedWithMain);
+    QVERIFY(hook.unhooks >= 1);
+    // The flow that opened the test window does not bring the closed window back.
+    QVERIFY(!fixture.main().isVisible());
     window.setKeyboardHook(nullptr);
 }
 
