@@ -298,23 +298,16 @@ std::u16string THidDevice::ProductName() {
 }
 
 bool THidDevice::GetFeature(std::uint8_t* buffer, std::size_t length) {
-    if (!IsAccessible()) {
-        m_lastError = 0;
-        return false;
-    }
-    HidHandle* handle = fileHandle();
-    if (handle == nullptr) {
-        return false;
-    }
-    if (!handle->getFeature(buffer, length)) {
-        m_lastError = handle->lastError();
-        return false;
-    }
-    return true;
+    return featureTransfer([&](HidHandle& handle) { return handle.getFeature(buffer, length); });
 }
 
 bool THidDevice::SetFeature(const std::uint8_t* buffer, std::size_t length) {
+    return featureTransfer([&](HidHandle& handle) { return handle.setFeature(buffer, length); });
+}
+
+bool THidDevice::featureTransfer(const std::function<bool(HidHandle&)>& transfer) {
     if (!IsAccessible()) {
+        // Nothing was asked of the system.
         m_lastError = 0;
         return false;
     }
@@ -322,7 +315,7 @@ bool THidDevice::SetFeature(const std::uint8_t* buffer, std::size_t length) {
     if (handle == nullptr) {
         return false;
     }
-    if (!handle->setFeature(buffer, length)) {
+    if (!transfer(*handle)) {
         m_lastError = handle->lastError();
         return false;
     }

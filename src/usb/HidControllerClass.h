@@ -194,6 +194,8 @@ private:
     friend class THidDeviceReadThread;
 
     HidHandle* fileHandle();
+    // A feature report over the file handle, on an accessible device only.
+    bool featureTransfer(const std::function<bool(HidHandle&)>& transfer);
     // Used by the reader while it runs, by the user-interface thread otherwise.
     HidHandle* overlappedReadHandle(std::uint32_t* error);
     void closeFileHandle();
