@@ -19,142 +19,70 @@ std::string repeat(std::string_view piece, int count) {
     return s;
 }
 
-struct CompileCase {
-    std::string name;
-    std::string source;
-    Bytes expected;
-};
-
-void PrintTo(const CompileCase& c, std::ostream* os) {
-    *os << '"' << c.source << '"';
-}
-
-class CompileKeyStringTest : public testing::TestWithParam<CompileCase> {};
-
-TEST_P(CompileKeyStringTest, GivesTheDeviceBytes) {
-    EXPECT_EQ(CompileKeyString(GetParam().source), GetParam().expected);
-}
-
-const CompileCase kCompileCases[] = {
-    {"Empty", "", {}},
-    {"BlanksOnly", "   ", {}},
-    {"PlainLetters", "abc", {0x04, 0x05, 0x06, 0xFF}},
-    {"CapitalIsShifted", "A", {0xF3, 0x02, 0x04, 0xFF}},
-    {"BlankBetweenLetters", "a b", {0x04, 0x05, 0xFF}},
-    {"ControlCharactersDrop", "a\tb\r\n", {0x04, 0x05, 0xFF}},
-    {"HighBytesDrop",
-     "a\xE9\xFF"
-     "b",
-     {0x04, 0x05, 0xFF}},
-    {"Enter", "<Enter>", {0x28, 0xFF}},
-    {"Delay", "<delay>", {0x66, 0xFF}},
-    {"Func2Toggle", "<FUNC2_TOGGLE>", {0x6A, 0xFF}},
-    {"InnerBlank", "<Pad Enter>", {0x58, 0xFF}},
-    {"ShiftEsc", "<ShiftEsc>", {0xF3, 0x02, 0x29, 0xFF}},
-    {"AltF4", "<AltF4>", {0xF3, 0x04, 0x3D, 0xFF}},
-    {"BareShift", "<Shift>", {0xE1, 0xFF}},
-    {"BareCtrl", "<Ctrl>", {0xE0, 0xFF}},
-    {"BareAlt", "<Alt>", {0xE2, 0xFF}},
-    {"NamesAreCaseSensitive", "<shift><caps><Caps Lock>", {}},
-    {"Caps", "<Caps>", {0x39, 0xFF}},
-    {"DoubledLess", "<<a", {0xF3, 0x02, 0x36, 0x04, 0xFF}},
-    {"DoubledGreater", ">>", {0xF3, 0x02, 0x37, 0xFF}},
-    {"LoneGreater", ">", {0xF3, 0x02, 0x37, 0xFF}},
-    {"UnclosedLess", "<a", {0xF3, 0x02, 0x36, 0x04, 0xFF}},
-    {"BareTagThenGreater", "<Ctrl>>", {0xE0, 0xF3, 0x02, 0x37, 0xFF}},
-    {"CapitalAfterModifierIsTheLetter", "<CtrlX>", {0xF3, 0x01, 0x1B, 0xFF}},
-    {"LowerAfterModifier", "<Ctrlx>", {0xF3, 0x01, 0x1B, 0xFF}},
-    {"ShiftedSymbolAddsShift", "<Ctrl!>", {0xF3, 0x03, 0x1E, 0xFF}},
-    {"AltShiftedSymbol", "<Alt?>", {0xF3, 0x06, 0x38, 0xFF}},
-    {"ShiftWithCapital", "<ShiftA>", {0xF3, 0x02, 0x04, 0xFF}},
-    {"ModifierDigit", "<Ctrl1>", {0xF3, 0x01, 0x1E, 0xFF}},
-    {"ModifierNamedKey", "<ShiftTab>", {0xF3, 0x02, 0x2B, 0xFF}},
-    {"TwoCapitalsAfterModifier", "<CtrlAB>", {}},
-    {"TwoModifiers", "<ShiftCtrlX>", {}},
-    {"EmptyTag", "<>", {}},
-    {"UnknownTagDropsAlone", "a<Bogus>b", {0x04, 0x05, 0xFF}},
-    {"LessInsideTag", "<a<Enter>b", {0x05, 0xFF}},
-    {"TagUpToFirstGreater", "<Enter>>a", {0x28, 0xF3, 0x02, 0x37, 0x04, 0xFF}},
-    {"LeftModifierKeysAreKeys", "<LShift><WINKey><RAlt>", {0xE1, 0xE3, 0xE6, 0xFF}},
-    {"DeviceCodes", "<HEB><ENG><FUNC2_SHIFT>", {0x68, 0x69, 0x6B, 0xFF}},
-    {"LiteralSymbols", "-_=+", {0x2D, 0xF3, 0x02, 0x2D, 0x2E, 0xF3, 0x02, 0x2E, 0xFF}},
-    {"TagNamesAreNotLiterals", "Enter", {0xF3, 0x02, 0x08, 0x11, 0x17, 0x08, 0x15, 0xFF}},
-};
-
-INSTANTIATE_TEST_SUITE_P(Examples, CompileKeyStringTest, testing::ValuesIn(kCompileCases),
-                         [](const auto& info) { return info.param.name; });
-
-Bytes expectedRun(std::initializer_list<std::uint8_t> item, int count, bool endMark = true) {
+// `count` copies of `item`, then `tail`.
+Bytes run(const Bytes& item, int count, const Bytes& tail) {
     Bytes b;
     for (int i = 0; i < count; ++i) {
-        b.insert(b.end(), item);
+        b.insert(b.end(), item.begin(), item.end());
     }
-    if (endMark && !b.empty()) {
-        b.push_back(0xFF);
-    }
+    b.insert(b.end(), tail.begin(), tail.end());
     return b;
 }
 
-// A key string reads at most 25 modifier tags, known or not; other tags and literal
-// characters do not count.
-TEST(CompileKeyString, StopsAfterTwentyFiveModifierTags) {
+// Names are case-sensitive; a shifted symbol after a modifier adds Shift. At most 25
+// modifier tags are read, known or not; other tags and characters do not count.
+TEST(CompileKeyString, GivesTheDeviceBytes) {
+    // clang-format off
     const struct {
-        const char* what;
         std::string source;
         Bytes expected;
     } cases[] = {
-        {"26 bare Shift", repeat("<Shift>", 26), expectedRun({0xE1}, 25)},
-        {"25 then a letter", repeat("<Shift>", 25) + "a", expectedRun({0xE1}, 25)},
-        {"24 then a letter", repeat("<Shift>", 24) + "a",
-         [] {
-             Bytes b = expectedRun({0xE1}, 24, false);
-             b.insert(b.end(), {0x04, 0xFF});
-             return b;
-         }()},
-        {"unknown modifier tags count", repeat("<ShiftBogus>", 25) + "a", {}},
-        {"unknown modifier tags below the limit", repeat("<CtrlBogus>", 24) + "a", {0x04, 0xFF}},
-        {"plain tags do not count", repeat("<Enter>", 30), expectedRun({0x28}, 30)},
-        {"literals do not count", repeat("A", 30), expectedRun({0xF3, 0x02, 0x04}, 30)},
-        {"mixed", repeat("<CtrlC>x<Nope>", 25) + "<Enter>",
-         [] {
-             Bytes b;
-             for (int i = 0; i < 24; ++i) {
-                 b.insert(b.end(), {0xF3, 0x01, 0x06, 0x1B});
-             }
-             b.insert(b.end(), {0xF3, 0x01, 0x06, 0xFF});
-             return b;
-         }()},
+        {"", {}}, {"   ", {}}, {"abc", {0x04, 0x05, 0x06, 0xFF}}, {"A", {0xF3, 0x02, 0x04, 0xFF}},
+        {"a b", {0x04, 0x05, 0xFF}}, {"a\tb\r\n", {0x04, 0x05, 0xFF}},
+        {"a\xE9\xFF" "b", {0x04, 0x05, 0xFF}}, {"<Enter>", {0x28, 0xFF}},
+        {"<Pad Enter>", {0x58, 0xFF}}, {"<ShiftEsc>", {0xF3, 0x02, 0x29, 0xFF}},
+        {"<Shift>", {0xE1, 0xFF}}, {"<shift><caps><Caps Lock>", {}},
+        {"<<a", {0xF3, 0x02, 0x36, 0x04, 0xFF}}, {">>", {0xF3, 0x02, 0x37, 0xFF}},
+        {">", {0xF3, 0x02, 0x37, 0xFF}}, {"<a", {0xF3, 0x02, 0x36, 0x04, 0xFF}},
+        {"<Ctrl>>", {0xE0, 0xF3, 0x02, 0x37, 0xFF}}, {"<CtrlX>", {0xF3, 0x01, 0x1B, 0xFF}},
+        {"<Ctrlx>", {0xF3, 0x01, 0x1B, 0xFF}}, {"<Ctrl!>", {0xF3, 0x03, 0x1E, 0xFF}},
+        {"<Alt?>", {0xF3, 0x06, 0x38, 0xFF}}, {"<ShiftTab>", {0xF3, 0x02, 0x2B, 0xFF}},
+        {"<CtrlAB>", {}}, {"<ShiftCtrlX>", {}}, {"<>", {}}, {"a<Bogus>b", {0x04, 0x05, 0xFF}},
+        {"<a<Enter>b", {0x05, 0xFF}}, {"<Enter>>a", {0x28, 0xF3, 0x02, 0x37, 0x04, 0xFF}},
+        {"-_=+", {0x2D, 0xF3, 0x02, 0x2D, 0x2E, 0xF3, 0x02, 0x2E, 0xFF}},
+        {"Enter", {0xF3, 0x02, 0x08, 0x11, 0x17, 0x08, 0x15, 0xFF}},
+        {repeat("<Shift>", 26), run({0xE1}, 25, {0xFF})},
+        {repeat("<Shift>", 25) + "a", run({0xE1}, 25, {0xFF})},
+        {repeat("<Shift>", 24) + "a", run({0xE1}, 24, {0x04, 0xFF})},
+        {repeat("<ShiftBogus>", 25) + "a", {}}, {repeat("<CtrlBogus>", 24) + "a", {0x04, 0xFF}},
+        {repeat("<Enter>", 30), run({0x28}, 30, {0xFF})},
+        {repeat("A", 30), run({0xF3, 0x02, 0x04}, 30, {0xFF})},
+        {repeat("<CtrlC>x<Nope>", 25) + "<Enter>",
+         run({0xF3, 0x01, 0x06, 0x1B}, 24, {0xF3, 0x01, 0x06, 0xFF})},
     };
+    // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(CompileKeyString(c.source), c.expected) << c.what;
+        EXPECT_EQ(CompileKeyString(c.source), c.expected) << '"' << c.source << '"';
     }
 }
 
 TEST(CompileKeyString, CountStartsAfreshForEveryString) {
-    const std::string source = repeat("<Alt>", 20);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(CompileKeyString(source), expectedRun({0xE2}, 20));
+        EXPECT_EQ(CompileKeyString(repeat("<Alt>", 20)), run({0xE2}, 20, {0xFF}));
     }
 }
 
 TEST(NextToken, CutsTokensOffTheFront) {
+    // clang-format off
     const struct {
         std::string source;
         std::vector<std::string> tokens;
     } cases[] = {
-        {"", {}},
-        {"ab", {"a", "b"}},
-        {">>>", {">", ">"}},
-        {"<<<", {"<", "<"}},
-        {"<<<a>", {"<", "<a>"}},
-        {"<Enter>x", {"<Enter>", "x"}},
-        {"<Pad Enter>", {"<Pad Enter>"}},
-        {"<a", {"<", "a"}},
-        {"<a<b>c>", {"<a<b>", "c", ">"}},
-        {"<>", {"<>"}},
-        {"><", {">", "<"}},
-        {" <Shift> ", {" ", "<Shift>", " "}},
+        {"", {}}, {"ab", {"a", "b"}}, {">>>", {">", ">"}}, {"<<<a>", {"<", "<a>"}},
+        {"<Enter>x", {"<Enter>", "x"}}, {"<a", {"<", "a"}}, {"<a<b>c>", {"<a<b>", "c", ">"}},
+        {"<>", {"<>"}}, {" <Shift> ", {" ", "<Shift>", " "}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         std::string source = c.source;
         std::vector<std::string> tokens;
@@ -193,21 +121,17 @@ TEST(CompileKeyString, AgreesWithNextTokenOnArbitraryText) {
     }
 }
 
+// Bytes above 0x7F are text, not blanks.
 TEST(TrimKeyString, RemovesBlanksAndControlCharactersAtTheEnds) {
+    // clang-format off
     const struct {
         std::string in;
         std::string out;
     } cases[] = {
-        {"", ""},
-        {"   ", ""},
-        {" \t\r\n<Enter>\x01 \x1F", "<Enter>"},
-        {"a b", "a b"},
-        {"  a  b  ", "a  b"},
-        {"\xA0x\xE9", "\xA0x\xE9"},  // bytes above 0x7F are text
-        {"\x7F", "\x7F"},
-        {std::string("\0a\0", 3), "a"},
-        {"!", "!"},
+        {"", ""}, {" \t\r\n<Enter>\x01 \x1F", "<Enter>"}, {"  a  b  ", "a  b"},
+        {"\xA0x\xE9", "\xA0x\xE9"}, {"\x7F", "\x7F"}, {std::string("\0a\0", 3), "a"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(TrimKeyString(c.in), c.out) << '"' << c.in << '"';
     }
