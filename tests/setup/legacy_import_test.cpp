@@ -2,93 +2,75 @@
 
 #include <gtest/gtest.h>
 
+#include "common/temp_dir.h"
 #include "setup/kbd_file.h"
-#include "setup/temp_dir.h"
 
 namespace qk750 {
 namespace {
 
 using test::kMark;
 
-struct NameCase {
-    std::string token;
-    std::string value;
-    bool literal;
-};
-
-class NormalizeLegacyNameTest : public testing::TestWithParam<NameCase> {};
-
-TEST_P(NormalizeLegacyNameTest, MapsOldNames) {
-    const LegacyName name = NormalizeLegacyName(GetParam().token);
-    EXPECT_EQ(name.value, GetParam().value);
-    EXPECT_EQ(name.literal, GetParam().literal);
+// Each step works on what the steps before it left, so the order shows in the results:
+// "Sh" + "BkSp" becomes a shifted Back by the later "Sh" rule.
+TEST(LegacyImport, NormalizeLegacyNameMapsOldNames) {
+    // clang-format off
+    const struct {
+        std::string token;
+        std::string value;
+        bool literal;
+    } cases[] = {
+        {"", "", true}, {"a", "a", true}, {"Tab", "Tab", false}, {"Pad 7", "7", true},
+        {"Pad Enter", "Enter", false}, {"Pad *", "Pad *", false}, {"Pad BkSp", "Back", false},
+        {"\x11\xC4\xD9", "Enter", false}, {"\x11\xCD", "Back", false}, {"xBkSp", "xBack", false},
+        {"CtlBkSpXY", "CtlBack", false}, {"ShBkSp", "ShiftBack", false}, {"RShft", "RShift", false},
+        {"Shft", "Shift", false}, {"ShA", "ShiftA", false}, {"Spc", "Space", false},
+        {"Func1", "FUNC2_SHIFT", false}, {"Func2", "", true}, {"Func1Tgl", "FUNC2_TOGGLE", false},
+        {"\x18", "Up", false}, {"\x11\xC4", "Left", false}, {"\xC4\x10", "Right", false},
+        {"^C", "CtrlC", false}, {"^", "Ctrl", false}, {"^Spc", "CtrlSpc", false},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        const LegacyName name = NormalizeLegacyName(c.token);
+        EXPECT_EQ(name.value, c.value) << c.token;
+        EXPECT_EQ(name.literal, c.literal) << c.token;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, NormalizeLegacyNameTest,
-    testing::Values(NameCase{"", "", true}, NameCase{"a", "a", true}, NameCase{"Tab", "Tab", false},
-                    NameCase{"Pad 7", "7", true}, NameCase{"Pad Enter", "Enter", false},
-                    NameCase{"Pad *", "Pad *", false}, NameCase{"Pad -", "Pad -", false},
-                    NameCase{"Pad", "Pad", false}, NameCase{"Pad BkSp", "Back", false},
-                    NameCase{"\x11\xC4\xD9", "Enter", false}, NameCase{"\x11\xCD", "Back", false},
-                    NameCase{"BkSp", "Back", false}, NameCase{"xBkSp", "xBack", false},
-                    NameCase{"AlBkSp", "AlBack", false}, NameCase{"CtlBkSpXY", "CtlBack", false},
-                    // "Sh" + "BkSp" becomes a shifted Back by the later "Sh" rule.
-                    NameCase{"ShBkSp", "ShiftBack", false}, NameCase{"RShft", "RShift", false},
-                    NameCase{"LShft", "LShift", false}, NameCase{"Shft", "Shift", false},
-                    NameCase{"ShA", "ShiftA", false}, NameCase{"Spc", "Space", false},
-                    NameCase{"Func1", "FUNC2_SHIFT", false}, NameCase{"Func2", "", true},
-                    NameCase{"Func1Tgl", "FUNC2_TOGGLE", false}, NameCase{"\x18", "Up", false},
-                    NameCase{"\x19", "Down", false}, NameCase{"\x11\xC4", "Left", false},
-                    NameCase{"\xC4\x10", "Right", false}, NameCase{"^C", "CtrlC", false},
-                    NameCase{"^", "Ctrl", false}, NameCase{"^Spc", "CtrlSpc", false}));
-
-struct TokensCase {
-    std::string tokens;
-    std::string keyString;
-};
-
-class TokensToKeyStringTest : public testing::TestWithParam<TokensCase> {};
-
-TEST_P(TokensToKeyStringTest, BuildsKeyStrings) {
-    EXPECT_EQ(TokensToKeyString(GetParam().tokens), GetParam().keyString);
+// The first byte is a delimiter whatever it is.
+TEST(LegacyImport, TokensToKeyStringBuildsKeyStrings) {
+    // clang-format off
+    const struct {
+        std::string tokens;
+        std::string keyString;
+    } cases[] = {
+        {kMark + "A" + kMark + "BkSp" + kMark, "A<Back>"},
+        {kMark + "A" + kMark + "Enter", "A<Enter>"}, {kMark + kMark + "x" + kMark + kMark, "x"},
+        {"", ""}, {kMark, ""}, {"AB", "B"}, {"XEnter" + kMark + "c", "<Enter>c"},
+        {"Func1Tgl", "<FUNC2_TOGGLE>"}, {kMark + "Func2" + kMark + "a", "a"},
+        {"Func1Tglx", "<unc1Tglx>"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(TokensToKeyString(c.tokens), c.keyString) << c.tokens;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tokens, TokensToKeyStringTest,
-    testing::Values(TokensCase{kMark + "A" + kMark + "BkSp" + kMark, "A<Back>"},
-                    TokensCase{kMark + "A" + kMark + "Enter", "A<Enter>"},
-                    TokensCase{kMark + kMark + "x" + kMark + kMark, "x"}, TokensCase{"", ""},
-                    TokensCase{kMark, ""},
-                    // The first byte is a delimiter whatever it is.
-                    TokensCase{"AB", "B"}, TokensCase{"XEnter" + kMark + "c", "<Enter>c"},
-                    TokensCase{"Func1Tgl", "<FUNC2_TOGGLE>"}, TokensCase{"Func1", "<FUNC2_SHIFT>"},
-                    TokensCase{"Func2", ""}, TokensCase{kMark + "Func2" + kMark + "a", "a"},
-                    TokensCase{"Func1Tglx", "<unc1Tglx>"}));
-
-struct DatTextCase {
-    std::string text;
-    std::string keyString;
-};
-
-class DatTextTest : public testing::TestWithParam<DatTextCase> {};
-
-TEST_P(DatTextTest, ConvertsToKeyString) {
-    EXPECT_EQ(TokensToKeyString(DatTextToTokens(GetParam().text)), GetParam().keyString);
+// An arrow does not close its token: it joins the next character.
+TEST(LegacyImport, DatTextConvertsToKeyString) {
+    // clang-format off
+    const struct {
+        std::string text;
+        std::string keyString;
+    } cases[] = {
+        {"AB[Enter]", "AB<Enter>"}, {"[Shft]a", "<Shift>a"}, {"[^C]", "<CtrlC>"}, {"^", "<Ctrl>"},
+        {"[Pad 7]", "7"}, {"[Pad -]", "<Pad ->"}, {"[Func2]", ""}, {"x[Spc]y", "x<Space>y"},
+        {"a b", "a b"}, {"a\tb\x01", "ab"}, {"a\x19", "a<Down>"}, {"\x18x", "<Upx>"}, {"[]", ""},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(TokensToKeyString(DatTextToTokens(c.text)), c.keyString) << c.text;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    DatTexts, DatTextTest,
-    testing::Values(DatTextCase{"AB[Enter]", "AB<Enter>"}, DatTextCase{"[Shft]a", "<Shift>a"},
-                    DatTextCase{"[^C]", "<CtrlC>"}, DatTextCase{"^", "<Ctrl>"},
-                    DatTextCase{"[Pad 7]", "7"}, DatTextCase{"[Pad -]", "<Pad ->"},
-                    DatTextCase{"[Pad Enter]", "<Enter>"}, DatTextCase{"[Func1]", "<FUNC2_SHIFT>"},
-                    DatTextCase{"[Func2]", ""}, DatTextCase{"[RShft][LShft]", "<RShift><LShift>"},
-                    DatTextCase{"x[Spc]y", "x<Space>y"}, DatTextCase{"a b", "a b"},
-                    DatTextCase{"a\tb\x01", "ab"}, DatTextCase{"\x18", "<Up>"},
-                    DatTextCase{"a\x19", "a<Down>"},
-                    // An arrow does not close its token: it joins the next character.
-                    DatTextCase{"\x18x", "<Upx>"}, DatTextCase{"[]", ""}));
 
 class KbdImportTest : public testing::Test {
 protected:
