@@ -95,7 +95,6 @@ public:
     void progressStep(int position, int) override {
         progressVisible = true;
         lastPosition = position;
-        ++steps;
     }
     void progressHide() override { progressVisible = false; }
 
@@ -105,28 +104,21 @@ public:
     bool answerOk = true;
     int maximum = 0;
     int lastPosition = 0;
-    int steps = 0;
     bool progressVisible = false;
 };
 
 // The simulated computer, the controller and its device list, and the protocol, all on
 // virtual time.
 struct Rig {
-    explicit Rig(SimFaultPlan faults = {}, bool otherInterfaces = true)
-        : platform(makeOptions(std::move(faults), otherInterfaces)),
+    explicit Rig(SimFaultPlan faults = {})
+        : platform({.otherInterfaces = true,
+                    .clock = [this] { return waits.now(); },
+                    .faults = std::move(faults)}),
           controller(platform, dispatcher),
           devices(controller, {}),
           protocol(state, devices, reporter, waits) {
         state.SetupFileName = "/tmp/shop.ini";
         dispatcher.processPending();  // the start-up pass fills the list
-    }
-
-    HidPlatformSim::Options makeOptions(SimFaultPlan faults, bool otherInterfaces) {
-        HidPlatformSim::Options options;
-        options.otherInterfaces = otherInterfaces;
-        options.faults = std::move(faults);
-        options.clock = [this] { return waits.now(); };
-        return options;
     }
 
     bool program(SetupRecord setup = {}) {
