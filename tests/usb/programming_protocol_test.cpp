@@ -33,63 +33,50 @@ SetupRecord setupWithStringBytes(int bytes) {
     return setup;
 }
 
-TEST(ProgrammingProtocolTest, RequestBytesAndTexts) {
-    EXPECT_EQ(BuildRequest({'W', 0x01, 0x02, 0x41, 0x42}),
-              (FeatureReport{0x00, 0x57, 0x01, 0x02, 0x41, 0x42, 0x57}));
+void unplugKeyboard(Rig& rig) {
+    rig.platform.unplug(rig.platform.keyboardIndex());
+    rig.dispatcher.processPending();
+}
+
+// The one failure the run reported, or an empty one.
+Failure onlyFailure(const Rig& rig) {
+    EXPECT_EQ(rig.reporter.failures.size(), 1u);
+    return rig.reporter.failures.empty() ? Failure{} : rig.reporter.failures[0];
+}
+
+TEST(ProgrammingProtocolTest, RequestCheckByteAndBatchTitle) {
     EXPECT_EQ(BuildRequest({'W', 0x07, 0xFF, 0x00, 0x00}),
               (FeatureReport{0x00, 0x57, 0x07, 0xFF, 0x00, 0x00, 0xAF}));
-    EXPECT_EQ(VerifyDetail(0x0010, 0x41, 0xFF), "Memory 0010 Written41 Read=FF");
-    EXPECT_EQ(ReceiveErrorText(358),
-              "Error receiving data from USB QK750 Memory #358 !!\r\r  Check connection.");
     EXPECT_EQ(BatchTitle(ProgressPercent(370, 1000)), "37% ZQ QK750 USB");
     EXPECT_EQ(ProgressPercent(2047, 2046), 100);  // the closing request lies above the maximum
     EXPECT_EQ(ProgressPercent(1, 359), 0);
 }
 
-TEST(ProgrammingProtocolTest, TransferExtentFollowsTheSetupSize) {
+TEST(ProgrammingProtocolTest, TheSetupSizeDecidesHowFarTheRunWrites) {
     struct Row {
+        int stringBytes;
         int setupSize;
-        int extent;
+        int maximum;  // the highest pair address, capped at 2046 from 1690 on
+        int requests;
     };
     for (const Row& row :
-         {Row{1, 359}, Row{1688, 2046}, Row{1689, 2047}, Row{1690, 2046}, Row{1695, 2046}}) {
-        EXPECT_EQ(TransferExtent(row.setupSize), row.extent) << row.setupSize;
+         {Row{0, 1, 359, 181}, Row{1688, 1689, 2047, 1025}, Row{1689, 1690, 2046, 1025},
+          Row{kStringAreaCapacity, 1695, 2046, 1025}}) {
+        SCOPED_TRACE(row.setupSize);
+        Rig rig;
+        ASSERT_TRUE(rig.program(setupWithStringBytes(row.stringBytes)));
+        EXPECT_EQ(rig.protocol.setupSize(), row.setupSize);
+        EXPECT_EQ(rig.reporter.maximum, row.maximum);
+        EXPECT_EQ(rig.reporter.lastPosition, 2047);
+        EXPECT_FALSE(rig.reporter.progressVisible);
+        EXPECT_EQ(rig.firmware().requestsSeen(), row.requests);
+        // The 100 ms pause is the caller's; each request waits 6 ms, its reply there at once.
+        EXPECT_EQ(rig.waits.elapsedMs(), row.requests * 6);
+        const DeviceImage& image = rig.protocol.image();
+        const auto sent = static_cast<std::ptrdiff_t>(std::min(row.maximum + 1, 2047));
+        EXPECT_TRUE(
+            std::equal(image.begin(), image.begin() + sent, rig.firmware().memory().begin()));
     }
-}
-
-TEST(ProgrammingProtocolTest, EmptySetupSendsTheHeaderAndTablesThenTheClosingRequest) {
-    Rig rig;
-    ASSERT_TRUE(rig.program());
-    // Pairs at 0, 2, ..., 358 and the closing request.
-    EXPECT_EQ(rig.firmware().requestsSeen(), 181);
-    EXPECT_EQ(rig.reporter.maximum, 359);
-    EXPECT_EQ(rig.reporter.lastPosition, 2047);
-    EXPECT_FALSE(rig.reporter.progressVisible);
-    EXPECT_TRUE(rig.reporter.failures.empty());
-    const auto& memory = rig.firmware().memory();
-    const DeviceImage& image = rig.protocol.image();
-    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 360, memory.begin()));
-    // 100 ms is the caller's; each request waits 6 ms and its reply is there at once.
-    EXPECT_EQ(rig.waits.elapsedMs(), 181 * 6);
-}
-
-TEST(ProgrammingProtocolTest, FullStringAreaSends1024PairsAndLandsInTheKeyboard) {
-    Rig rig;
-    ASSERT_TRUE(rig.program(setupWithStringBytes(kStringAreaCapacity)));
-    EXPECT_EQ(rig.protocol.setupSize(), 1695);
-    EXPECT_EQ(rig.reporter.maximum, 2046);
-    EXPECT_EQ(rig.firmware().requestsSeen(), 1025);
-    const auto& memory = rig.firmware().memory();
-    const DeviceImage& image = rig.protocol.image();
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), memory.begin()));
-}
-
-TEST(ProgrammingProtocolTest, SetupSize1689SendsUpToTheLastPairWithoutCapping) {
-    Rig rig;
-    ASSERT_TRUE(rig.program(setupWithStringBytes(1688)));
-    EXPECT_EQ(rig.protocol.setupSize(), 1689);
-    EXPECT_EQ(rig.reporter.maximum, 2047);
-    EXPECT_EQ(rig.firmware().requestsSeen(), 1025);
 }
 
 TEST(ProgrammingProtocolTest, ACheckByteErrorThatIsNotFreshIsOnlyAPoll) {
@@ -108,27 +95,19 @@ TEST(ProgrammingProtocolTest, ACheckByteErrorThatIsNotFreshIsOnlyAPoll) {
 }
 
 TEST(ProgrammingProtocolTest, StaleRepliesArePolledUpToFifteenTimes) {
-    {
-        Rig rig(SimFaultPlan{.staleReplies = 14, .latencyMs = 0, .faults = {}});
-        EXPECT_TRUE(rig.program());
-        // Each request: 6 ms, then 14 stale polls 2 ms apart before the fresh one.
-        EXPECT_EQ(rig.waits.elapsedMs(), 181 * (6 + 14 * 2));
-    }
-    {
-        Rig rig(SimFaultPlan{.staleReplies = 15, .latencyMs = 0, .faults = {}});
-        rig.state.BatchMode = true;
-        EXPECT_FALSE(rig.program());
-        ASSERT_EQ(rig.reporter.failures.size(), 1u);
-        EXPECT_EQ(rig.reporter.failures[0].code, "ERR_USB_RECEIVE");
-        EXPECT_EQ(rig.reporter.failures[0].message, ReceiveErrorText(0));
-        EXPECT_EQ(rig.firmware().requestsSeen(), 1);
-    }
-}
+    Rig fourteen(SimFaultPlan{.staleReplies = 14, .latencyMs = 0, .faults = {}});
+    EXPECT_TRUE(fourteen.program());
+    // Each request: 6 ms, then 14 stale polls 2 ms apart before the fresh one.
+    EXPECT_EQ(fourteen.waits.elapsedMs(), 181 * (6 + 14 * 2));
 
-TEST(ProgrammingProtocolTest, LatencyWithinThePollsIsNoFailure) {
-    Rig rig(SimFaultPlan{.staleReplies = 0, .latencyMs = 20, .faults = {}});
-    EXPECT_TRUE(rig.program());
-    EXPECT_TRUE(rig.reporter.failures.empty());
+    Rig slow(SimFaultPlan{.staleReplies = 0, .latencyMs = 20, .faults = {}});
+    EXPECT_TRUE(slow.program());
+
+    Rig fifteen(SimFaultPlan{.staleReplies = 15, .latencyMs = 0, .faults = {}});
+    fifteen.state.BatchMode = true;
+    EXPECT_FALSE(fifteen.program());
+    EXPECT_EQ(onlyFailure(fifteen).code, "ERR_USB_RECEIVE");
+    EXPECT_EQ(fifteen.firmware().requestsSeen(), 1);
 }
 
 struct FaultRow {
@@ -149,8 +128,7 @@ TEST_P(ProtocolFaultTest, EachFailureIsReportedOnceAndEndsTheRun) {
     SetupRecord setup;
     setup.KeyStrings[1] = "a";  // key 1's entry 00 04 lands at 0x008 and 0x009
     ASSERT_FALSE(rig.program(setup));
-    ASSERT_EQ(rig.reporter.failures.size(), 1u);
-    const Failure& failure = rig.reporter.failures[0];
+    const Failure failure = onlyFailure(rig);
     EXPECT_EQ(failure.code, row.code);
     EXPECT_EQ(failure.detail, row.detail != nullptr ? row.detail : rig.state.SetupFileName);
     EXPECT_EQ(failure.message, row.message);
@@ -177,23 +155,20 @@ INSTANTIATE_TEST_SUITE_P(
                  "Error receiving data from USB QK750 Memory #6 !!\r\r  Check connection."}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ProgrammingProtocolTest, StopWaitingAbortsTheRunAtTheNextWait) {
+TEST(ProgrammingProtocolTest, StopWaitingEndsTheWaitAndAbortsTheRun) {
     Rig rig;
     rig.waits.at(milliseconds(300), [&] { rig.state.Globals.StopWaiting = true; });
     ASSERT_FALSE(rig.program());
-    ASSERT_EQ(rig.reporter.failures.size(), 1u);
-    EXPECT_EQ(rig.reporter.failures[0].code, "ERR_USER_ABORT");
-    EXPECT_EQ(rig.reporter.failures[0].message, "User Abort!! Not all data was programmed !!!");
+    const Failure failure = onlyFailure(rig);
+    EXPECT_EQ(failure.code, "ERR_USER_ABORT");
+    EXPECT_EQ(failure.message, "User Abort!! Not all data was programmed !!!");
     EXPECT_EQ(rig.state.Globals.UsbStatus, kUsbAborted);
     EXPECT_EQ(rig.firmware().requestsSeen(), 50);  // the 50th request was waiting at 300 ms
-}
 
-TEST(ProgrammingProtocolTest, PauseEndsWhenStopWaitingIsSet) {
-    Rig rig;
-    rig.waits.at(milliseconds(30), [&] { rig.state.Globals.StopWaiting = true; });
-    rig.protocol.PauseBeforeProgramming();
-    EXPECT_EQ(rig.waits.elapsedMs(), 30);
-
+    Rig paused;
+    paused.waits.at(milliseconds(30), [&] { paused.state.Globals.StopWaiting = true; });
+    paused.protocol.PauseBeforeProgramming();
+    EXPECT_EQ(paused.waits.elapsedMs(), 30);
     Rig quiet;
     quiet.protocol.PauseBeforeProgramming();
     EXPECT_EQ(quiet.waits.elapsedMs(), 100);
@@ -206,58 +181,54 @@ TEST(ProgrammingProtocolTest, DeviceListRebuiltMidRunLeavesNoDeviceToAnswer) {
                  [&] { rig.platform.addDevice(HidPlatformSim::namelessConfig()); });
     rig.state.BatchMode = true;
     ASSERT_FALSE(rig.program());
-    ASSERT_EQ(rig.reporter.failures.size(), 1u);
-    EXPECT_EQ(rig.reporter.failures[0].code, "ERR_USB_RECEIVE");
+    EXPECT_EQ(onlyFailure(rig).code, "ERR_USB_RECEIVE");
     EXPECT_EQ(rig.devices.currentDevice(), nullptr);
 }
 
-TEST(ProgrammingProtocolTest, BatchModeReportsAMissingKeyboardAtOnce) {
-    Rig rig;
-    rig.platform.unplug(rig.platform.keyboardIndex());
-    rig.dispatcher.processPending();
-    rig.state.BatchMode = true;
-    ASSERT_FALSE(rig.program());
-    ASSERT_EQ(rig.reporter.failures.size(), 1u);
-    EXPECT_EQ(rig.reporter.failures[0].code, "ERR_USB_KBD_NOT_CONNECTED");
-    EXPECT_EQ(rig.reporter.failures[0].detail, rig.state.SetupFileName);
-    EXPECT_TRUE(rig.reporter.questions.empty());
-    // The search went past every entry and left nothing selected.
-    EXPECT_EQ(rig.devices.currentDevice(), nullptr);
-}
-
-TEST(ProgrammingProtocolTest, InteractiveSearchAsksFourTimesThenGivesUpSilently) {
-    Rig rig;
-    rig.platform.unplug(rig.platform.keyboardIndex());
-    rig.dispatcher.processPending();
-    ASSERT_FALSE(rig.program());
-    EXPECT_TRUE(rig.reporter.failures.empty());
-    ASSERT_EQ(rig.reporter.questions.size(), 4u);
-    EXPECT_EQ(rig.reporter.questions[0], kConnectQuestion);
-    for (int i = 1; i < 4; ++i) {
-        EXPECT_EQ(rig.reporter.questions[static_cast<std::size_t>(i)], kNotFoundQuestion);
-    }
-    EXPECT_EQ(rig.firmware().requestsSeen(), 0);
-}
-
-TEST(ProgrammingProtocolTest, KeyboardConnectedWhileTheQuestionIsShownIsProgrammed) {
-    Rig rig;
-    rig.platform.unplug(rig.platform.keyboardIndex());
-    rig.dispatcher.processPending();
-    rig.reporter.onQuestion = [&] {
-        // The question's own event loop handles the arrival.
-        rig.platform.plug(rig.platform.keyboardIndex());
-        rig.dispatcher.processPending();
+TEST(ProgrammingProtocolTest, MissingKeyboardSearches) {
+    struct Row {
+        const char* name;
+        bool batch;
+        bool answerOk;
+        bool plugAtFirstQuestion;
+        std::size_t questions;
+        bool programmed;
     };
-    EXPECT_TRUE(rig.program());
-    EXPECT_EQ(rig.reporter.questions.size(), 1u);
-
-    Rig cancelled;
-    cancelled.platform.unplug(cancelled.platform.keyboardIndex());
-    cancelled.dispatcher.processPending();
-    cancelled.reporter.answerOk = false;
-    EXPECT_FALSE(cancelled.program());
-    EXPECT_EQ(cancelled.reporter.questions.size(), 1u);
-    EXPECT_TRUE(cancelled.reporter.failures.empty());
+    for (const Row& row : {Row{"batch: reported at once", true, true, false, 0, false},
+                           Row{"four searches, then silence", false, true, false, 4, false},
+                           Row{"cancelled", false, false, false, 1, false},
+                           Row{"plugged while asked", false, true, true, 1, true}}) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        unplugKeyboard(rig);
+        rig.state.BatchMode = row.batch;
+        rig.reporter.answerOk = row.answerOk;
+        if (row.plugAtFirstQuestion) {
+            rig.reporter.onQuestion = [&] {
+                // The question's own event loop handles the arrival.
+                rig.platform.plug(rig.platform.keyboardIndex());
+                rig.dispatcher.processPending();
+            };
+        }
+        EXPECT_EQ(rig.program(), row.programmed);
+        const auto& questions = rig.reporter.questions;
+        ASSERT_EQ(questions.size(), row.questions);
+        for (std::size_t i = 0; i < questions.size(); ++i) {
+            EXPECT_EQ(questions[i], i == 0 ? kConnectQuestion : kNotFoundQuestion) << i;
+        }
+        if (row.batch) {
+            const Failure failure = onlyFailure(rig);
+            EXPECT_EQ(failure.code, "ERR_USB_KBD_NOT_CONNECTED");
+            EXPECT_EQ(failure.detail, rig.state.SetupFileName);
+        } else {
+            EXPECT_TRUE(rig.reporter.failures.empty());
+        }
+        if (!row.programmed) {
+            // The search went past every entry and left nothing selected.
+            EXPECT_EQ(rig.devices.currentDevice(), nullptr);
+            EXPECT_EQ(rig.firmware().requestsSeen(), 0);
+        }
+    }
 }
 
 TEST(ProgrammingProtocolTest, TheFirstKeyboardInListOrderIsProgrammed) {
@@ -267,16 +238,14 @@ TEST(ProgrammingProtocolTest, TheFirstKeyboardInListOrderIsProgrammed) {
     ASSERT_TRUE(rig.program());
     // The decoy (feature length 8) is listed first and skipped; the first real keyboard
     // is selected and stays selected.
-    THidDevice* current = rig.devices.currentDevice();
-    ASSERT_NE(current, nullptr);
+    ASSERT_NE(rig.devices.currentDevice(), nullptr);
     EXPECT_EQ(rig.devices.selectedIndex(), 1);
     EXPECT_LT(rig.platform.keyboardIndex(), second);
 }
 
 TEST(ProgrammingProtocolTest, ADecoyWithTheModelNameIsNotTheKeyboard) {
     Rig rig;
-    rig.platform.unplug(rig.platform.keyboardIndex());
-    rig.dispatcher.processPending();
+    unplugKeyboard(rig);
     ASSERT_EQ(rig.devices.count(), 2);  // the feature-length-8 decoy and the nameless one
     EXPECT_FALSE(rig.protocol.FindKeyboard());
     EXPECT_EQ(rig.devices.currentDevice(), nullptr);
