@@ -4,32 +4,23 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_dir.h"
+#include "common/temp_dir.h"
 
 namespace qk750 {
 namespace {
 
-TEST(WriteErrorFile, WritesTwoCrLfLines) {
+TEST(WriteErrorFile, WritesTwoCrLfLinesOverEarlierContent) {
     test::TempDir dir;
-    const std::string path = dir.file("QK750.ERR");
+    const std::string path = dir.write(
+        "QK750.ERR", "ERR_SETUP_FILE_NOT_FOUND\r\n/a/very/long/path/of/an/earlier/run.ini\r\n");
     ASSERT_TRUE(WriteErrorFile(path, "OK", "/srv/setups/shop.ini"));
-    EXPECT_EQ(test::readFile(path), "OK\r\n/srv/setups/shop.ini\r\n");
-}
-
-TEST(WriteErrorFile, ReplacesEarlierContent) {
-    test::TempDir dir;
-    const std::string path = dir.file("QK750.ERR");
-    test::writeFile(path,
-                    "ERR_SETUP_FILE_NOT_FOUND\r\n/a/very/long/path/of/an/earlier/run.ini\r\n");
-    ASSERT_TRUE(WriteErrorFile(path, "ERR_KEY_LEN", "Key 7"));
-    ASSERT_TRUE(WriteErrorFile(path, "OK", ""));
-    EXPECT_EQ(test::readFile(path), "OK\r\n\r\n");
+    EXPECT_EQ(test::TempDir::read(path), "OK\r\n/srv/setups/shop.ini\r\n");
 }
 
 TEST(WriteErrorFile, FailsQuietlyWhenItCannotBeWritten) {
     test::TempDir dir;
-    EXPECT_FALSE(WriteErrorFile(dir.file("missing/QK750.ERR"), "OK", "x"));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+    EXPECT_FALSE(WriteErrorFile(dir.path("missing/QK750.ERR"), "OK", "x"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("missing")));
     // A directory standing where the file should be.
     EXPECT_FALSE(WriteErrorFile(dir.path(), "OK", "x"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.path()));
