@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/temp_dir.h"
+#include "common/temp_dir.h"
 
 namespace qk750 {
 namespace {
@@ -41,13 +41,13 @@ TEST(BatchReporterTest, ProgressIsOneLinePerFivePercentUnlessOnATerminal) {
 TEST(BatchReporterTest, FailureGoesToTheOutcomeFileAndStandardError) {
     test::TempDir dir;
     ProgramState state;
-    state.ErrorFilePath = dir.file("QK750.ERR");
+    state.ErrorFilePath = dir.path("QK750.ERR");
     std::ostringstream err;
     BatchReporter reporter(state, err, true);
     reporter.progressStep(370, 1000);
     reporter.failure("ERR_WRITE_VERIFY", "Memory 0010 Written41 Read=FF",
                      "Verify error in data write to USB QK750\r\rMemory 0010 Written41 Read=FF");
-    EXPECT_EQ(test::readFile(dir.file("QK750.ERR")),
+    EXPECT_EQ(test::TempDir::read(dir.path("QK750.ERR")),
               "ERR_WRITE_VERIFY\r\nMemory 0010 Written41 Read=FF\r\n");
     // The progress line is ended first, and the message's carriage returns become line ends.
     EXPECT_EQ(err.str(),
