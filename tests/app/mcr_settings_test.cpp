@@ -6,51 +6,33 @@ namespace qk750 {
 namespace {
 
 SetupRecType mcr(bool builtIn, bool checksum, bool bf, std::int32_t mode, std::int32_t delay) {
-    SetupRecType m;
-    m.BuiltIn_Setup = builtIn;
-    m.TransmitChecksum = checksum;
-    m.BF_Checksum = bf;
-    m.McrSetupMode = mode;
-    m.McrDelay = delay;
-    return m;
+    return SetupRecType{builtIn, checksum, bf, false, mode, "", "", delay};
 }
 
-struct RoundTripCase {
-    const char* name;
-    SetupRecType loaded;
-    SetupRecType gathered;
-};
-
-class McrRoundTripTest : public testing::TestWithParam<RoundTripCase> {};
-
-TEST_P(McrRoundTripTest, GathersWhatTheDialogsShow) {
-    EXPECT_EQ(mcrAsShownAndGathered(GetParam().loaded), GetParam().gathered);
+// A built-in mode (1-11) wins over the file's BuiltIn_Setup, and checking the built-in box
+// clears both checksum boxes. Outside the list the box is checked (checksums cleared) but
+// no entry is selected; 0 and 255 mean no built-in mode and leave the checksums as loaded.
+// Only a delay of 0 is replaced.
+TEST(McrRoundTrip, GathersWhatTheDialogsShow) {
+    const struct {
+        SetupRecType loaded;
+        SetupRecType gathered;
+    } cases[] = {
+        {mcr(false, true, true, 3, 7), mcr(true, false, false, 3, 7)},
+        {mcr(false, false, true, 1, 5), mcr(true, false, false, 1, 5)},
+        {mcr(true, true, false, 11, 9), mcr(true, false, false, 11, 9)},
+        {mcr(true, true, true, 12, 5), mcr(false, false, false, 0, 5)},
+        {mcr(true, true, true, -1, 5), mcr(false, false, false, 0, 5)},
+        {mcr(true, true, true, 255, 5), mcr(false, true, true, 0, 5)},
+        {mcr(true, true, false, 0, 5), mcr(false, true, false, 0, 5)},
+        {mcr(false, false, false, 0, 0), mcr(false, false, false, 0, 5)},
+        {mcr(false, false, false, 0, -3), mcr(false, false, false, 0, -3)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(mcrAsShownAndGathered(c.loaded), c.gathered)
+            << "mode " << c.loaded.McrSetupMode << " delay " << c.loaded.McrDelay;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Modes, McrRoundTripTest,
-    testing::Values(
-        // A built-in mode wins over the file's BuiltIn_Setup, and checking the built-in box
-        // clears both checksum boxes.
-        RoundTripCase{"Mode3ClearsChecksums", mcr(false, true, true, 3, 7),
-                      mcr(true, false, false, 3, 7)},
-        RoundTripCase{"FirstMode", mcr(false, false, true, 1, 5), mcr(true, false, false, 1, 5)},
-        RoundTripCase{"LastMode", mcr(true, true, false, 11, 9), mcr(true, false, false, 11, 9)},
-        // Outside the list: the box is checked (checksums cleared) but no entry is selected.
-        RoundTripCase{"ModeBeyondList", mcr(true, true, true, 12, 5),
-                      mcr(false, false, false, 0, 5)},
-        RoundTripCase{"NegativeMode", mcr(true, true, true, -1, 5), mcr(false, false, false, 0, 5)},
-        // 0 and 255 mean no built-in mode: the checksum boxes stay as loaded.
-        RoundTripCase{"Mode255", mcr(true, true, true, 255, 5), mcr(false, true, true, 0, 5)},
-        RoundTripCase{"Mode0WithStaleBuiltInFlag", mcr(true, true, false, 0, 5),
-                      mcr(false, true, false, 0, 5)},
-        // Only a delay of 0 is replaced.
-        RoundTripCase{"DelayZero", mcr(false, false, false, 0, 0), mcr(false, false, false, 0, 5)},
-        RoundTripCase{"DelayNegative", mcr(false, false, false, 0, -3),
-                      mcr(false, false, false, 0, -3)},
-        RoundTripCase{"DelayLarge", mcr(false, false, false, 0, 300),
-                      mcr(false, false, false, 0, 300)}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(McrRoundTrip, KeepsStringsAndLockAsTheyStand) {
     SetupRecType loaded = mcr(false, true, false, 4, 0);
