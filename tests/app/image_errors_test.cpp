@@ -17,8 +17,6 @@ TEST(DescribeImageFailure, GivesTextCodeAndDetail) {
     const FailureCase cases[] = {
         {{ImageError::KeyTooLong, 12, 2, 40},
          {"Key 12 is too long !! Reduce length of key...", "ERR_KEY_LEN", "Key 12"}},
-        {{ImageError::KeyTooLong, 84, 1, 1},
-         {"Key 84 is too long !! Reduce length of key...", "ERR_KEY_LEN", "Key 84"}},
         {{ImageError::PreambleTooLong, 85, 1, 1},
          {"MCR Preamble is too long !! Reduce length of preamble...", "ERR_MCR_PREAMBLE_LEN",
           file}},
