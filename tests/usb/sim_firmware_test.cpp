@@ -5,21 +5,16 @@
 #include <array>
 #include <chrono>
 
+#include "usb/programming_protocol.h"
+
 namespace qk750 {
 namespace {
 
-using Report = std::array<std::uint8_t, 7>;
+using Report = FeatureReport;
 
 Report request(std::uint16_t address, std::uint8_t first, std::uint8_t second) {
-    Report r{0,
-             'W',
-             static_cast<std::uint8_t>(address >> 8),
-             static_cast<std::uint8_t>(address & 0xFF),
-             first,
-             second,
-             0};
-    r[6] = r[1] ^ r[2] ^ r[3] ^ r[4] ^ r[5];
-    return r;
+    return BuildRequest({'W', static_cast<std::uint8_t>(address >> 8),
+                         static_cast<std::uint8_t>(address & 0xFF), first, second});
 }
 
 Report poll(SimFirmware& firmware) {
@@ -28,64 +23,53 @@ Report poll(SimFirmware& firmware) {
     return reply;
 }
 
-TEST(SimFirmware, RequestBytesMatchTheKeyboardsFormat) {
-    EXPECT_EQ(request(0x0102, 0x41, 0x42), (Report{0x00, 0x57, 0x01, 0x02, 0x41, 0x42, 0x57}));
-    EXPECT_EQ(request(2047, 0, 0), (Report{0x00, 0x57, 0x07, 0xFF, 0x00, 0x00, 0xAF}));
+// Sends the request; true when the firmware took it.
+bool send(SimFirmware& firmware, const Report& r) {
+    return firmware.setFeature(r.data(), r.size());
 }
 
-TEST(SimFirmware, WritesTwoBytesAndAnswersFreshly) {
-    SimFirmware firmware;
-    EXPECT_EQ(poll(firmware), Report{});  // nothing said yet
-    EXPECT_EQ(firmware.memory()[0x102], 0xFF);
-
-    const Report r = request(0x0102, 0x41, 0x42);
-    ASSERT_TRUE(firmware.setFeature(r.data(), r.size()));
-    EXPECT_EQ(firmware.memory()[0x102], 0x41);
-    EXPECT_EQ(firmware.memory()[0x103], 0x42);
-    const Report reply = poll(firmware);
-    EXPECT_EQ(reply[1], '+');
-    EXPECT_EQ(reply[2], 0x41);
-    EXPECT_NE(reply[5], r[5]);
-}
-
-TEST(SimFirmware, ClosingRequestWritesNothing) {
-    SimFirmware firmware;
-    const Report r = request(2047, 0, 0);
-    ASSERT_TRUE(firmware.setFeature(r.data(), r.size()));
-    EXPECT_EQ(firmware.memory()[2047], 0xFF);
-    const Report reply = poll(firmware);
-    EXPECT_EQ(reply[1], '+');
-    EXPECT_NE(reply[5], r[5]);
-}
-
-TEST(SimFirmware, WrongCheckByteGivesFreshCrcErrorAndWritesNothing) {
-    SimFirmware firmware;
-    Report r = request(0x10, 0x41, 0x00);
-    r[6] ^= 0x01;
-    ASSERT_TRUE(firmware.setFeature(r.data(), r.size()));
-    const Report reply = poll(firmware);
-    EXPECT_EQ(reply[1], 'E');
-    EXPECT_EQ(reply[2], 'C');
-    EXPECT_NE(reply[5], r[5]);
-    EXPECT_EQ(firmware.memory()[0x10], 0xFF);
+TEST(SimFirmware, EachRequestIsAnsweredFreshly) {
+    struct Row {
+        const char* name;
+        std::uint16_t address;
+        bool badCheckByte;
+        std::uint8_t letter, second;
+        std::uint8_t stored, storedNext;  // memory at the address and after it, afterwards
+    };
+    for (const Row& row : {Row{"write", 0x0102, false, '+', 0x41, 0x41, 0x42},
+                           Row{"closing request writes nothing", 2047, false, '+', 0, 0xFF, 0},
+                           Row{"wrong check byte", 0x10, true, 'E', 'C', 0xFF, 0xFF}}) {
+        SCOPED_TRACE(row.name);
+        SimFirmware firmware;
+        EXPECT_EQ(poll(firmware), Report{});  // nothing said yet
+        Report r = request(row.address, 0x41, 0x42);
+        r[6] ^= row.badCheckByte ? 1 : 0;
+        ASSERT_TRUE(send(firmware, r));
+        EXPECT_EQ(firmware.memory()[row.address], row.stored);
+        const Report reply = poll(firmware);
+        EXPECT_EQ(reply[1], row.letter);
+        if (row.address != 2047) {
+            EXPECT_EQ(reply[2], row.second);
+            EXPECT_EQ(firmware.memory()[row.address + 1u], row.storedNext);
+        }
+        EXPECT_NE(reply[5], r[5]);
+    }
 }
 
 TEST(SimFirmware, StaleRepliesCarryTheRequestsByte5) {
     SimFirmware firmware;
     firmware.setFaultPlan({2, 0, {}});
     const Report first = request(0, 1, 2);
-    ASSERT_TRUE(firmware.setFeature(first.data(), first.size()));
+    ASSERT_TRUE(send(firmware, first));
     EXPECT_EQ(poll(firmware)[5], first[5]);
     EXPECT_EQ(poll(firmware)[5], first[5]);
     const Report fresh = poll(firmware);
     EXPECT_NE(fresh[5], first[5]);
     EXPECT_EQ(fresh[1], '+');
-
-    // The next request's stale replies still show the previous answer's letter.
+    // The next request's stale replies carry its own byte 5 again.
     const Report second = request(2, 3, 4);
-    ASSERT_TRUE(firmware.setFeature(second.data(), second.size()));
-    const Report stale = poll(firmware);
-    EXPECT_EQ(stale[5], second[5]);
+    ASSERT_TRUE(send(firmware, second));
+    EXPECT_EQ(poll(firmware)[5], second[5]);
 }
 
 TEST(SimFirmware, LatencyIsMeasuredOnTheInjectedClock) {
@@ -93,7 +77,7 @@ TEST(SimFirmware, LatencyIsMeasuredOnTheInjectedClock) {
     SimFirmware firmware([&] { return now; });
     firmware.setFaultPlan({0, 5, {}});
     const Report r = request(0, 1, 2);
-    ASSERT_TRUE(firmware.setFeature(r.data(), r.size()));
+    ASSERT_TRUE(send(firmware, r));
     EXPECT_EQ(poll(firmware)[5], r[5]);
     now += std::chrono::milliseconds(4);
     EXPECT_EQ(poll(firmware)[5], r[5]);
@@ -123,20 +107,25 @@ TEST_P(SimFirmwareFault, ShowsAtItsAddressOnly) {
 
     // Another address is unaffected.
     const Report before = request(0x0E, 0x11, 0x22);
-    ASSERT_TRUE(firmware.setFeature(before.data(), before.size()));
+    ASSERT_TRUE(send(firmware, before));
     EXPECT_EQ(poll(firmware)[1], '+');
     EXPECT_FALSE(firmware.faultFired());
 
     const Report r = request(0x10, 0x41, 0x42);
-    EXPECT_EQ(firmware.setFeature(r.data(), r.size()), c.sendSucceeds);
+    EXPECT_EQ(send(firmware, r), c.sendSucceeds);
     EXPECT_TRUE(firmware.faultFired());
     EXPECT_EQ(firmware.unplugged(), c.unplugged);
     EXPECT_EQ(firmware.memory()[0x10], c.stored);
     if (c.unplugged) {
         Report reply{};
         EXPECT_FALSE(firmware.getFeature(reply.data(), reply.size()));
-        EXPECT_FALSE(firmware.setFeature(before.data(), before.size()));
+        EXPECT_FALSE(send(firmware, before));
         EXPECT_EQ(firmware.requestsAfterFailure(), 1);
+        // Plugged in again: the memory is kept, nothing is said yet.
+        firmware.replug();
+        EXPECT_FALSE(firmware.unplugged());
+        EXPECT_EQ(firmware.memory()[0x10], 0x41);
+        EXPECT_EQ(poll(firmware), Report{});
         return;
     }
     if (c.sendSucceeds) {
@@ -151,7 +140,7 @@ TEST_P(SimFirmwareFault, ShowsAtItsAddressOnly) {
         }
     }
     // A host that goes on after the failure is counted.
-    ASSERT_TRUE(firmware.setFeature(before.data(), before.size()));
+    ASSERT_TRUE(send(firmware, before));
     EXPECT_EQ(firmware.requestsAfterFailure(), 1);
     EXPECT_EQ(firmware.requestsSeen(), 3);
 }
@@ -164,58 +153,34 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"sendfail@16", false, false, 0, 0, 0xFF, false},
                       FaultCase{"unplug@16", true, false, 0, 0, 0x41, true}));
 
-TEST(SimFirmware, ReplugKeepsMemory) {
-    SimFirmware firmware;
-    firmware.setFaultPlan(*parseSimFaultPlan("unplug@0", nullptr));
-    const Report r = request(0, 0x12, 0x34);
-    ASSERT_TRUE(firmware.setFeature(r.data(), r.size()));
-    ASSERT_TRUE(firmware.unplugged());
-    firmware.replug();
-    EXPECT_FALSE(firmware.unplugged());
-    EXPECT_EQ(firmware.memory()[0], 0x12);
-    EXPECT_EQ(poll(firmware), Report{});
-}
-
-TEST(SimFaultPlanParser, AcceptsWellFormedPlans) {
-    struct Case {
-        const char* text;
-        int stale;
-        int latency;
-        std::vector<SimFault> faults;
-    };
-    const Case cases[] = {
-        {"", 0, 0, {}},
-        {"  ", 0, 0, {}},
-        {"stale=3", 3, 0, {}},
-        {"latency=5,crc@0x10", 0, 5, {{SimFaultKind::Crc, 16}}},
-        {" verify@16 , noreply@2047 ",
-         0,
-         0,
-         {{SimFaultKind::Verify, 16}, {SimFaultKind::NoReply, 2047}}},
-        {"sendfail@0x7ff,unplug@0,stale=0",
-         0,
-         0,
-         {{SimFaultKind::SendFail, 2047}, {SimFaultKind::Unplug, 0}}},
-    };
-    for (const Case& c : cases) {
+TEST(SimFaultPlanParser, AcceptsWellFormedPlansAndNamesWhatIsMalformed) {
+    const SimFaultPlan none, stale3{3, 0, {}}, crc16{0, 5, {{SimFaultKind::Crc, 16}}},
+        verifyNoReply{0, 0, {{SimFaultKind::Verify, 16}, {SimFaultKind::NoReply, 2047}}},
+        sendUnplug{0, 0, {{SimFaultKind::SendFail, 2047}, {SimFaultKind::Unplug, 0}}};
+    // Null: malformed.
+    // clang-format off
+    const std::pair<const char*, const SimFaultPlan*> cases[] = {
+        {"", &none}, {"  ", &none}, {"stale=3", &stale3}, {"latency=5,crc@0x10", &crc16},
+        {" verify@16 , noreply@2047 ", &verifyNoReply},
+        {"sendfail@0x7ff,unplug@0,stale=0", &sendUnplug},
+        {"stale", nullptr}, {"stale=-1", nullptr}, {"stale=x", nullptr}, {"latency=", nullptr},
+        {"crc@2048", nullptr}, {"crc@0x", nullptr}, {"crc@", nullptr}, {"crc@1@2", nullptr},
+        {"bogus@1", nullptr}, {"crc=1", nullptr}, {"speed=3", nullptr},
+        {"stale=2,,crc@1", nullptr}, {"crc@16,", nullptr}, {"verify@0x10000", nullptr},
+        {"unplug@1x", nullptr}, {"noreply@99999999999", nullptr}};
+    // clang-format on
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
         std::string error;
-        const auto plan = parseSimFaultPlan(c.text, &error);
-        ASSERT_TRUE(plan) << c.text << ": " << error;
-        EXPECT_EQ(plan->staleReplies, c.stale) << c.text;
-        EXPECT_EQ(plan->latencyMs, c.latency) << c.text;
-        EXPECT_EQ(plan->faults, c.faults) << c.text;
-    }
-}
-
-TEST(SimFaultPlanParser, RejectsMalformedPlansWithAReason) {
-    const char* cases[] = {"stale",    "stale=-1",       "stale=x",   "latency=",
-                           "crc@2048", "crc@0x",         "crc@",      "crc@1@2",
-                           "bogus@1",  "crc=1",          "speed=3",   "stale=2,,crc@1",
-                           "crc@16,",  "verify@0x10000", "unplug@1x", "noreply@99999999999"};
-    for (const char* text : cases) {
-        std::string error;
-        EXPECT_FALSE(parseSimFaultPlan(text, &error)) << text;
-        EXPECT_NE(error.find(text), std::string::npos) << error;
+        const auto plan = parseSimFaultPlan(text, &error);
+        ASSERT_EQ(plan.has_value(), expected != nullptr) << error;
+        if (plan) {
+            EXPECT_EQ(plan->staleReplies, expected->staleReplies);
+            EXPECT_EQ(plan->latencyMs, expected->latencyMs);
+            EXPECT_EQ(plan->faults, expected->faults);
+        } else {
+            EXPECT_NE(error.find(text), std::string::npos) << error;
+        }
     }
 }
 
