@@ -7,17 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "common/temp_dir.h"
 
 extern char** environ;
 
@@ -31,36 +29,20 @@ struct RunResult {
     std::string err;
 };
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 class ProgramTest : public testing::Test {
 protected:
-    ProgramTest() {
-        std::string pattern = (fs::temp_directory_path() / "qk750-e2e-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        m_dir = pattern;
-        fs::create_directory(m_dir / "work");
-    }
-    ~ProgramTest() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
+    ProgramTest() { fs::create_directory(m_root.path("work")); }
 
     // Where the test puts setups; the program's output goes beside it, not in it.
-    std::string file(const std::string& name) const { return (m_dir / "work" / name).string(); }
+    std::string file(const std::string& name) const { return m_root.path("work/" + name); }
+    void write(const std::string& name, const std::string& bytes) const {
+        m_root.write("work/" + name, bytes);
+    }
+    std::string read(const std::string& name) const { return test::TempDir::read(file(name)); }
 
     std::set<std::string> filesInWork() const {
         std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir / "work")) {
+        for (const auto& entry : fs::directory_iterator(m_root.path("work"))) {
             names.insert(entry.path().filename().string());
         }
         return names;
@@ -70,8 +52,8 @@ protected:
     // ("NAME=value"), in the work folder.
     RunResult run(const std::vector<std::string>& arguments,
                   const std::vector<std::string>& environment = {}) const {
-        const std::string outPath = (m_dir / "stdout").string();
-        const std::string errPath = (m_dir / "stderr").string();
+        const std::string outPath = m_root.path("stdout");
+        const std::string errPath = m_root.path("stderr");
         std::vector<std::string> argv{QK750_EXE};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<char*> rawArgv;
@@ -97,7 +79,7 @@ protected:
                                          0644);
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        const std::string work = (m_dir / "work").string();
+        const std::string work = m_root.path("work");
         posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
         pid_t pid = 0;
         RunResult result;
@@ -111,18 +93,14 @@ protected:
         int status = 0;
         waitpid(pid, &status, 0);
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readFile(outPath);
-        result.err = readFile(errPath);
+        result.out = test::TempDir::read(outPath);
+        result.err = test::TempDir::read(errPath);
         return result;
     }
 
 private:
-    fs::path m_dir;
+    test::TempDir m_root;
 };
-
-inline std::vector<std::uint8_t> bytesOf(const std::string& text) {
-    return {text.begin(), text.end()};
-}
 
 // A KBD file of the given size whose record 1 holds `first` as its first string.
 inline std::string kbdBytes(const std::string& first, std::size_t size = 21300) {
