@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -57,82 +56,66 @@ const Bytes kPushPop = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08, 0x
 const Bytes kExtendedUsage = {0x0B, 0x01, 0x00, 0x0C, 0x00, 0xA1, 0x01,
                               0x75, 0x0C, 0x95, 0x01, 0x81, 0x02, 0xC0};
 
-struct WellFormedCase {
+struct DescriptorCase {
     std::string name;
     Bytes descriptor;
-    HidCaps expected;
-    bool usesReportIds;
+    bool valid;
+    HidCaps expected = {};  // {Usage, UsagePage, Input, Output, Feature}, when valid
+    bool usesReportIds = false;
 };
 
-void PrintTo(const WellFormedCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-// {Usage, UsagePage, Input, Output, Feature}
-const WellFormedCase kWellFormed[] = {
-    {"BootKeyboard", kBootKeyboard, {0x06, 0x01, 9, 2, 0}, false},
-    {"Mouse", kMouse, {0x02, 0x01, 4, 0, 0}, false},
-    {"VendorFeature6", kVendorFeature6, {0x01, 0xFF00, 9, 0, 7}, false},
-    {"SeveralReportIds", kSeveralIds, {0x06, 0x01, 9, 0, 64}, true},
-    {"LongItemSkipped", kWithLongItem, {0x01, 0xFF00, 0, 0, 7}, false},
-    {"PushPop", kPushPop, {0x01, 0xFF00, 17, 0, 5}, false},
-    {"ExtendedUsage", kExtendedUsage, {0x01, 0x0C, 3, 0, 0}, false},
-    {"Empty", {}, {0, 0, 0, 0, 0}, false},
-};
-
-class WellFormedDescriptor : public ::testing::TestWithParam<WellFormedCase> {};
-
-TEST_P(WellFormedDescriptor, GivesWindowsStyleCaps) {
-    const WellFormedCase& c = GetParam();
-    const ReportDescriptorSummary s =
-        parseReportDescriptor(c.descriptor.data(), c.descriptor.size());
-    EXPECT_TRUE(s.valid);
-    EXPECT_EQ(s.usesReportIds, c.usesReportIds);
-    EXPECT_EQ(s.caps.UsagePage, c.expected.UsagePage);
-    EXPECT_EQ(s.caps.Usage, c.expected.Usage);
-    EXPECT_EQ(s.caps.InputReportByteLength, c.expected.InputReportByteLength);
-    EXPECT_EQ(s.caps.OutputReportByteLength, c.expected.OutputReportByteLength);
-    EXPECT_EQ(s.caps.FeatureReportByteLength, c.expected.FeatureReportByteLength);
-}
-
-INSTANTIATE_TEST_SUITE_P(Descriptors, WellFormedDescriptor, ::testing::ValuesIn(kWellFormed),
-                         [](const auto& info) { return info.param.name; });
-
-struct MalformedCase {
-    std::string name;
-    Bytes descriptor;
-};
-
-void PrintTo(const MalformedCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-const MalformedCase kMalformed[] = {
-    {"TruncatedTwoByteItem", {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x26, 0xFF}},
-    {"TruncatedFourByteItem", {0x05, 0x01, 0x17, 0x00, 0x00}},
-    {"TruncatedLongItemHeader", {0x05, 0x01, 0xFE, 0x05}},
-    {"TruncatedLongItemData", {0x05, 0x01, 0xFE, 0x05, 0x10, 0xAA, 0xBB}},
-    {"PopWithoutPush", {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0xB4, 0xC0}},
-    {"EndCollectionWithoutCollection", {0x05, 0x01, 0xC0}},
+const DescriptorCase kDescriptors[] = {
+    {"BootKeyboard", kBootKeyboard, true, {0x06, 0x01, 9, 2, 0}, false},
+    {"Mouse", kMouse, true, {0x02, 0x01, 4, 0, 0}, false},
+    {"VendorFeature6", kVendorFeature6, true, {0x01, 0xFF00, 9, 0, 7}, false},
+    {"SeveralReportIds", kSeveralIds, true, {0x06, 0x01, 9, 0, 64}, true},
+    {"LongItemSkipped", kWithLongItem, true, {0x01, 0xFF00, 0, 0, 7}, false},
+    {"PushPop", kPushPop, true, {0x01, 0xFF00, 17, 0, 5}, false},
+    {"ExtendedUsage", kExtendedUsage, true, {0x01, 0x0C, 3, 0, 0}, false},
+    {"Empty", {}, true, {}, false},
+    {"TruncatedTwoByteItem", {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x26, 0xFF}, false},
+    {"TruncatedFourByteItem", {0x05, 0x01, 0x17, 0x00, 0x00}, false},
+    {"TruncatedLongItemHeader", {0x05, 0x01, 0xFE, 0x05}, false},
+    {"TruncatedLongItemData", {0x05, 0x01, 0xFE, 0x05, 0x10, 0xAA, 0xBB}, false},
+    {"PopWithoutPush", {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0xB4, 0xC0}, false},
+    {"EndCollectionWithoutCollection", {0x05, 0x01, 0xC0}, false},
     {"UnclosedCollection",
-     {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02}},
-    {"ReportSizeTooLarge", {0xA1, 0x01, 0x76, 0x00, 0x10, 0x95, 0x01, 0x81, 0x02, 0xC0}},
-    {"ReportCountHuge", {0xA1, 0x01, 0x75, 0x08, 0x97, 0xFF, 0xFF, 0xFF, 0xFF, 0xB1, 0x02, 0xC0}},
-    {"ReportIdZero", {0xA1, 0x01, 0x85, 0x00, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0}},
-    {"ReportIdAbove255", {0xA1, 0x01, 0x86, 0x00, 0x01, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0}},
+     {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02},
+     false},
+    {"ReportSizeTooLarge", {0xA1, 0x01, 0x76, 0x00, 0x10, 0x95, 0x01, 0x81, 0x02, 0xC0}, false},
+    {"ReportCountHuge",
+     {0xA1, 0x01, 0x75, 0x08, 0x97, 0xFF, 0xFF, 0xFF, 0xFF, 0xB1, 0x02, 0xC0},
+     false},
+    {"ReportIdZero", {0xA1, 0x01, 0x85, 0x00, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0}, false},
+    {"ReportIdAbove255",
+     {0xA1, 0x01, 0x86, 0x00, 0x01, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0},
+     false},
 };
 
-class MalformedDescriptor : public ::testing::TestWithParam<MalformedCase> {};
-
-TEST_P(MalformedDescriptor, IsRejected) {
-    const Bytes& d = GetParam().descriptor;
-    // An exactly sized heap copy, so a sanitizer build catches any read past the end.
-    auto copy = std::make_unique<std::uint8_t[]>(d.size());
-    std::copy(d.begin(), d.end(), copy.get());
-    EXPECT_FALSE(parseReportDescriptor(copy.get(), d.size()).valid);
+// An exactly sized heap copy, so a sanitizer build catches any read past the end.
+ReportDescriptorSummary parseCopy(const Bytes& d, std::size_t length) {
+    auto copy = std::make_unique<std::uint8_t[]>(length);
+    std::copy(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(length), copy.get());
+    return parseReportDescriptor(copy.get(), length);
 }
 
-INSTANTIATE_TEST_SUITE_P(Descriptors, MalformedDescriptor, ::testing::ValuesIn(kMalformed),
+class Descriptor : public ::testing::TestWithParam<DescriptorCase> {};
+
+TEST_P(Descriptor, GivesWindowsStyleCapsOrIsRejected) {
+    const DescriptorCase& c = GetParam();
+    const ReportDescriptorSummary s = parseCopy(c.descriptor, c.descriptor.size());
+    ASSERT_EQ(s.valid, c.valid);
+    if (c.valid) {
+        EXPECT_EQ(s.usesReportIds, c.usesReportIds);
+        EXPECT_EQ(s.caps.UsagePage, c.expected.UsagePage);
+        EXPECT_EQ(s.caps.Usage, c.expected.Usage);
+        EXPECT_EQ(s.caps.InputReportByteLength, c.expected.InputReportByteLength);
+        EXPECT_EQ(s.caps.OutputReportByteLength, c.expected.OutputReportByteLength);
+        EXPECT_EQ(s.caps.FeatureReportByteLength, c.expected.FeatureReportByteLength);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptors, Descriptor, ::testing::ValuesIn(kDescriptors),
                          [](const auto& info) { return info.param.name; });
 
 TEST(ReportDescriptor, EveryStrictPrefixIsRejectedWithinBounds) {
@@ -144,9 +127,7 @@ TEST(ReportDescriptor, EveryStrictPrefixIsRejectedWithinBounds) {
         const ReportDescriptorSummary whole = parseReportDescriptor(full->data(), full->size());
         const auto opened = std::find(full->begin(), full->end(), 0xA1) - full->begin() + 2;
         for (auto n = static_cast<std::size_t>(opened); n < full->size(); ++n) {
-            auto copy = std::make_unique<std::uint8_t[]>(n);
-            std::copy(full->begin(), full->begin() + static_cast<std::ptrdiff_t>(n), copy.get());
-            const ReportDescriptorSummary cut = parseReportDescriptor(copy.get(), n);
+            const ReportDescriptorSummary cut = parseCopy(*full, n);
             EXPECT_FALSE(cut.valid) << "prefix " << n;
             EXPECT_LE(cut.caps.InputReportByteLength, whole.caps.InputReportByteLength);
             EXPECT_LE(cut.caps.FeatureReportByteLength, whole.caps.FeatureReportByteLength);
