@@ -139,27 +139,28 @@ struct HintCase {
 };
 
 TEST(UnknownNames, NameTheNearestRealTag) {
+    using K = NameHintKind;
+    // clang-format off
     const HintCase cases[] = {
-        {"<shift>", NameHintKind::CaseMismatch, "<shift>", 0, "<Shift>"},
-        {"ab<caps>", NameHintKind::CaseMismatch, "<caps>", 2, "<Caps>"},
-        {"<SHIFTTab>", NameHintKind::CaseMismatch, "<SHIFTTab>", 0, "<ShiftTab>"},
-        {"<Ctrlesc>", NameHintKind::CaseMismatch, "<Ctrlesc>", 0, "<CtrlEsc>"},
-        {"<Caps Lock>", NameHintKind::Misspelt, "<Caps Lock>", 0, "<Caps>"},
-        {"<PageUp>", NameHintKind::Misspelt, "<PageUp>", 0, "<PgUp>"},
-        {"<Return>", NameHintKind::Misspelt, "<Return>", 0, "<Enter>"},
-        {"x<Esc >", NameHintKind::Misspelt, "<Esc >", 1, "<Esc>"},
-        {"<PadEnter>", NameHintKind::Misspelt, "<PadEnter>", 0, "<Pad Enter>"},
-        {"<ShiftPage Down>", NameHintKind::Misspelt, "<ShiftPage Down>", 0, "<ShiftPgDn>"},
-        {"<Entr>", NameHintKind::Misspelt, "<Entr>", 0, "<Enter>"},
-        {"<Shfit>", NameHintKind::Misspelt, "<Shfit>", 0, "<Shift>"},
-        {"<Tabb>", NameHintKind::Misspelt, "<Tabb>", 0, "<Tab>"},
-        {"<Xyzzy>", NameHintKind::UnknownName, "<Xyzzy>", 0, ""},
-        {"<AltShiftTab>", NameHintKind::TwoModifiers, "<AltShiftTab>", 0, ""},
-        {"a<b<Enter>", NameHintKind::BracketInsideTag, "<b<Enter>", 1, ""},
-        {"a<>", NameHintKind::EmptyTag, "<>", 1, ""},
-        {" 12 50 ", NameHintKind::Blank, " ", 3, "<Space>"},
-        {"x\xE9y", NameHintKind::NoKeyCharacter, "\xE9", 1, ""},
+        {"<shift>", K::CaseMismatch, "<shift>", 0, "<Shift>"},
+        {"ab<caps>", K::CaseMismatch, "<caps>", 2, "<Caps>"},
+        {"<SHIFTTab>", K::CaseMismatch, "<SHIFTTab>", 0, "<ShiftTab>"},
+        {"<Ctrlesc>", K::CaseMismatch, "<Ctrlesc>", 0, "<CtrlEsc>"},
+        {"<Caps Lock>", K::Misspelt, "<Caps Lock>", 0, "<Caps>"},
+        {"<PageUp>", K::Misspelt, "<PageUp>", 0, "<PgUp>"},
+        {"<Return>", K::Misspelt, "<Return>", 0, "<Enter>"},
+        {"x<Esc >", K::Misspelt, "<Esc >", 1, "<Esc>"},
+        {"<PadEnter>", K::Misspelt, "<PadEnter>", 0, "<Pad Enter>"},
+        {"<ShiftPage Down>", K::Misspelt, "<ShiftPage Down>", 0, "<ShiftPgDn>"},
+        {"<Entr>", K::Misspelt, "<Entr>", 0, "<Enter>"},
+        {"<Shfit>", K::Misspelt, "<Shfit>", 0, "<Shift>"},
+        {"<Tabb>", K::Misspelt, "<Tabb>", 0, "<Tab>"},
+        {"<Xyzzy>", K::UnknownName, "<Xyzzy>", 0, ""},
+        {"<AltShiftTab>", K::TwoModifiers, "<AltShiftTab>", 0, ""},
+        {"a<b<Enter>", K::BracketInsideTag, "<b<Enter>", 1, ""}, {"a<>", K::EmptyTag, "<>", 1, ""},
+        {" 12 50 ", K::Blank, " ", 3, "<Space>"}, {"x\xE9y", K::NoKeyCharacter, "\xE9", 1, ""},
     };
+    // clang-format on
     for (const HintCase& c : cases) {
         SCOPED_TRACE(c.line);
         const auto hints = unknownNames(c.line);
