@@ -46,24 +46,6 @@ TEST_F(SetupFileTest, SaveAndLoadReproduceEveryField) {
     EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
 }
 
-TEST_F(SetupFileTest, NewFileHasTheKnownLayout) {
-    SetupRecord setup;
-    setup.Mcr.McrDelay = 5;
-    setup.KeyStrings[84] = "x";
-    const std::string path = m_dir.path("new.INI");
-    ASSERT_TRUE(SaveSetupIni(setup, path).ok);
-
-    std::string expected = "[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=0\r\n[Keys]\r\n";
-    for (int key = 1; key <= kKeyCount; ++key) {
-        const std::string n = std::to_string(key);
-        expected += "Key" + n + "=" + (key == 84 ? "x" : "") + "\r\nKey" + n + "_2=\r\n";
-    }
-    expected +=
-        "[Mcr]\r\nBuiltIn_Setup=0\r\nMcrSetupMode=0\r\nMcrDelay=5\r\nTransmitChecksum=0\r\n"
-        "BF_Checksum=0\r\nPreambleString=\r\nPostambleString=\r\n";
-    EXPECT_EQ(test::TempDir::read(path), expected);
-}
-
 TEST_F(SetupFileTest, SaveKeepsWhatItDoesNotOwn) {
     const std::string path = m_dir.write("shop.ini",
                                          "; shop 12\n"
