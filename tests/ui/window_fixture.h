@@ -1,15 +1,19 @@
 #pragma once
 
 // What the window tests share: scripted prompts, a virtual clock for the protocol's waits,
-// and the program's windows over the simulated keyboard.
+// the program's windows over the simulated keyboard, and controls found by name.
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QList>
 #include <QStringList>
+#include <QTableWidget>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "setup/program_state.h"
 #include "ui/prompts.h"
@@ -19,69 +23,62 @@
 
 namespace qk750::test {
 
-struct PromptRecord {
-    QString kind;  // "error", "information", "confirm", "errorOkCancel", "file"
-    QString text;  // the message, or the dialog's objectName
-};
+// A renamed control stops the test here instead of crashing it later.
+template <class T = QWidget>
+T* child(const QWidget& window, const char* name) {
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (found == nullptr) {
+        qFatal("no control %s", name);
+    }
+    return found;
+}
 
-// Records every prompt and gives the scripted answers in order; when the script runs out,
-// questions get defaultAnswer and file dialogs are cancelled.
+// Records every prompt as (kind, text): "error", "information", "confirm", "errorOkCancel",
+// or "file" with the dialog's objectName. Gives the scripted answers in order; when the
+// script runs out, questions get defaultAnswer and file dialogs are cancelled.
 class ScriptedPrompts : public Prompts {
 public:
-    QList<PromptRecord> seen;
+    QList<std::pair<QString, QString>> seen;
     QList<bool> answers;
     QStringList fileNames;
-    QList<FileDialogRequest> fileRequests;
     bool defaultAnswer = false;
 
-    void error(const QString& text) override { seen.append({QStringLiteral("error"), text}); }
-    void information(const QString& text) override {
-        seen.append({QStringLiteral("information"), text});
-    }
-    bool confirm(const QString& text) override {
-        seen.append({QStringLiteral("confirm"), text});
-        return answer();
-    }
-    bool errorOkCancel(const QString& text) override {
-        seen.append({QStringLiteral("errorOkCancel"), text});
-        return answer();
-    }
+    void error(const QString& text) override { seen.append({"error", text}); }
+    void information(const QString& text) override { seen.append({"information", text}); }
+    bool confirm(const QString& text) override { return ask("confirm", text); }
+    bool errorOkCancel(const QString& text) override { return ask("errorOkCancel", text); }
     QString fileName(const FileDialogRequest& request) override {
-        seen.append({QStringLiteral("file"), request.objectName});
-        fileRequests.append(request);
+        seen.append({"file", request.objectName});
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
     }
 
     QStringList texts(const QString& kind) const {
         QStringList result;
-        for (const PromptRecord& record : seen) {
-            if (record.kind == kind) {
-                result << record.text;
+        for (const auto& [seenKind, text] : seen) {
+            if (seenKind == kind) {
+                result << text;
             }
         }
         return result;
     }
 
 private:
-    bool answer() { return answers.isEmpty() ? defaultAnswer : answers.takeFirst(); }
+    bool ask(const QString& kind, const QString& text) {
+        seen.append({kind, text});
+        return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
+    }
 };
 
-// The protocol's waits on a virtual clock: each wait processes pending events once and
-// advances the clock, so a whole programming run takes no real time.
+// The protocol's waits in no real time: each wait processes pending events once, so a whole
+// programming run finishes at once.
 class VirtualWaits : public ProtocolWaits {
 public:
-    long long elapsedMs = 0;
-    int waits = 0;
     std::function<void()> onWait;
 
-    void pumpedWait(int ms, const bool* stop) override {
+    void pumpedWait(int, const bool*) override {
         QCoreApplication::processEvents();
-        ++waits;
         if (onWait) {
             onWait();
-        }
-        if (stop == nullptr || !*stop) {
-            elapsedMs += ms;
         }
     }
     void processMessages() override { QCoreApplication::processEvents(); }
@@ -103,9 +100,8 @@ struct WindowFixture {
     HidPlatformSim* sim = nullptr;
     std::unique_ptr<SetupWindows> windows;
 
-    explicit WindowFixture(const std::string& setupFileName = {},
-                           HidPlatformSim::Options options = {}) {
-        state.SetupFileName = setupFileName.empty() ? path("QK750.INI") : setupFileName;
+    explicit WindowFixture(HidPlatformSim::Options options = {}) {
+        state.SetupFileName = path("QK750.INI");
         auto platform = std::make_unique<HidPlatformSim>(std::move(options));
         sim = platform.get();
         MainWindowServices services;
@@ -116,11 +112,15 @@ struct WindowFixture {
         windows = std::make_unique<SetupWindows>(std::move(services));
     }
 
-    std::string path(const char* name) const {
-        return (dir.path() + QLatin1Char('/') + QLatin1String(name)).toStdString();
-    }
-
+    std::string path(const QString& name) const { return (dir.path() + '/' + name).toStdString(); }
     TfrmSettings& main() const { return windows->main(); }
+    void trigger(const char* action) const { child<QAction>(main(), action)->trigger(); }
+
+    void clickCell(int key) const {
+        auto* grid = child<QTableWidget>(main(), "KeyboardStringGrid");
+        const QRect cell = grid->visualItemRect(grid->item(keyRow(key), keyColumn(key)));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    }
 
     // Shows the main window and runs its first activation after the device list is filled.
     void start() {
