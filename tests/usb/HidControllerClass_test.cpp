@@ -133,10 +133,7 @@ TEST_F(ControllerTest, UnplugOfAClaimedDeviceKeepsItUntilReleased) {
     start();
     THidDevice* keyboard = claimAt(1);
     int unplugCalls = 0;
-    keyboard->SetOnUnplug([&](THidDevice& d) {
-        ++unplugCalls;
-        EXPECT_EQ(&d, keyboard);
-    });
+    keyboard->SetOnUnplug([&](THidDevice& d) { unplugCalls += &d == keyboard ? 1 : 100; });
     keyboard->SetOnData(kIgnoreData);
     ASSERT_TRUE(keyboard->IsReading());
 
@@ -230,23 +227,18 @@ TEST_F(ControllerTest, OnlyClaimedObjectsTouchTheDevice) {
 }
 
 TEST_F(ControllerTest, InterfacesThatCannotBeUsedAreSkippedWithTheReason) {
-    SimDeviceConfig locked = HidPlatformSim::namelessConfig();
-    locked.readWriteOpenError = locked.queryOpenError = HidPlatformSim::kErrorAccessDenied;
+    // (One that cannot be opened at all is listed by the device list's print-out test.)
     SimDeviceConfig mute = HidPlatformSim::namelessConfig();
     mute.attributesFail = true;
     SimDeviceConfig readOnly = HidPlatformSim::keyboardConfig();
     readOnly.readWriteOpenError = HidPlatformSim::kErrorAccessDenied;
-    for (const SimDeviceConfig& config : {locked, mute, readOnly}) {
-        sim.addDevice(config);
-    }
+    sim.addDevice(mute);
+    sim.addDevice(readOnly);
     dispatcher.processPending();
 
     ASSERT_EQ(controller->count(), 4u);
-    const auto& skipped = controller->SkippedInterfaces();
-    ASSERT_EQ(skipped.size(), 2u);
-    EXPECT_EQ(skipped[0].reason, "device cannot be opened");
-    EXPECT_EQ(skipped[0].osError, HidPlatformSim::kErrorAccessDenied);
-    EXPECT_EQ(skipped[1].reason, "device cannot be identified");
+    ASSERT_EQ(controller->SkippedInterfaces().size(), 1u);
+    EXPECT_EQ(controller->SkippedInterfaces()[0].reason, "device cannot be identified");
 
     // Opened for queries only: listed, but it never reads.
     THidDevice* queryOnly = claimAt(3);
