@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
 #include <QList>
 #include <QStringList>
 #include <QTableWidget>
@@ -86,14 +87,9 @@ public:
 
 // The program's windows over a simulated keyboard, with setup files in a temporary folder.
 struct WindowFixture {
-    // The main window's title, a path, becomes the application name, and QTemporaryDir
-    // builds its default folder name from that: without this, every fixture after the
-    // first gets no folder and its setup file lands in "/".
-    bool applicationNameReset = [] {
-        QCoreApplication::setApplicationName(QStringLiteral("qk750-ui-test"));
-        return true;
-    }();
-    QTemporaryDir dir;
+    // A folder of its own: the default name comes from the application name, which the main
+    // window's title (a path) changes.
+    QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/qk750-ui-XXXXXX")};
     ProgramState state;
     ScriptedPrompts prompts;
     VirtualWaits waits;
