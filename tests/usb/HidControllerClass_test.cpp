@@ -133,7 +133,10 @@ TEST_F(ControllerTest, UnplugOfAClaimedDeviceKeepsItUntilReleased) {
     start();
     THidDevice* keyboard = claimAt(1);
     int unplugCalls = 0;
-    keyboard->SetOnUnplug([&](THidDevice& d) { unplugCalls += &d == keyboard ? 1 : 100; });
+    keyboard->SetOnUnplug([&](THidDevice& d) {
+        EXPECT_EQ(&d, keyboard);
+        ++unplugCalls;
+    });
     keyboard->SetOnData(kIgnoreData);
     ASSERT_TRUE(keyboard->IsReading());
 
