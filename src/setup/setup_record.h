@@ -12,9 +12,15 @@ inline constexpr int kKeyCount = 84;
 inline constexpr int kGridRows = 7;
 inline constexpr int kGridColumns = 12;
 
-inline constexpr int keyRow(int key) { return (key - 1) / kGridColumns; }
-inline constexpr int keyColumn(int key) { return (key - 1) % kGridColumns; }
-inline constexpr int keyAt(int row, int column) { return row * kGridColumns + column + 1; }
+inline constexpr int keyRow(int key) {
+    return (key - 1) / kGridColumns;
+}
+inline constexpr int keyColumn(int key) {
+    return (key - 1) % kGridColumns;
+}
+inline constexpr int keyAt(int row, int column) {
+    return row * kGridColumns + column + 1;
+}
 
 // The card-reader (MCR) and lock part of a setup.
 struct SetupRecType {
