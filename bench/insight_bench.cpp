@@ -2,24 +2,13 @@
 
 #include <string>
 
+#include "bench_setups.h"
 #include "keys/key_insight.h"
 
 namespace qk750 {
 namespace {
 
-// Every key and Func2 string used, 1686 of the 1694 string-area bytes: the most work a
-// keystroke's recomputation can take.
-SetupRecord fullSetup() {
-    SetupRecord setup;
-    setup.Mcr.McrDelay = 5;
-    for (int k = 1; k <= kKeyCount; ++k) {
-        setup.KeyStrings[k] = "abcdefghi";
-        setup.Func2Strings[k] = "<CtrlC><Tab>xyzuv";
-    }
-    setup.Mcr.PreambleString = "<F8>";
-    setup.Mcr.PostambleString = "<Enter>";
-    return setup;
-}
+using bench::fullSetup;
 
 // What the editor recomputes after each change of a line: the meter and the active line's
 // hints, with key 40 as the active line. Arguments: 0 a clean line, 1 a line with misspelt

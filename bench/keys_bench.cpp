@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "bench_setups.h"
 #include "keys/device_image.h"
 #include "keys/key_string.h"
 
@@ -63,17 +64,9 @@ void BM_CompileUnclosed(benchmark::State& state) {
 }
 BENCHMARK(BM_CompileUnclosed)->Range(8, 1 << 15);
 
-// Every key and Func2 string used: 168 strings of 10 bytes and two 3-byte MCR strings
-// put 1686 of the 1694 string-area bytes to use.
+// The fullest setup the string area holds.
 void BM_BuildFullImage(benchmark::State& state) {
-    SetupRecord setup;
-    setup.Mcr.McrDelay = 5;
-    for (int k = 1; k <= kKeyCount; ++k) {
-        setup.KeyStrings[k] = "abcdefghi";
-        setup.Func2Strings[k] = "<CtrlC><Tab>xyzuv";
-    }
-    setup.Mcr.PreambleString = "<F8>";
-    setup.Mcr.PostambleString = "<Enter>";
+    SetupRecord setup = bench::fullSetup();
     DeviceImage image;
     int setupSize = 0;
     for (auto _ : state) {

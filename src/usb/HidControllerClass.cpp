@@ -648,40 +648,46 @@ void THidDeviceController::SetOnDeviceChange(TNotifyEvent handler) {
     }
 }
 
-void THidDeviceController::SetOnDeviceData(THidDataEvent handler) {
-    if (handler == m_onDeviceData) {
+namespace {
+
+// A new default handler reaches every listed device still using the previous default;
+// devices given a handler of their own keep it.
+template <class Event, class Get, class Set>
+void handOnDefault(std::vector<std::unique_ptr<THidDevice>>& devices, Event& current, Event handler,
+                   Get get, Set set) {
+    if (handler == current) {
         return;
     }
-    for (auto& device : m_devices) {
-        if (device->m_onData == m_onDeviceData) {
-            device->SetOnData(handler);
+    for (auto& device : devices) {
+        if (get(*device) == current) {
+            set(*device, handler);
         }
     }
-    m_onDeviceData = std::move(handler);
+    current = std::move(handler);
+}
+
+}  // namespace
+
+void THidDeviceController::SetOnDeviceData(THidDataEvent handler) {
+    // Through the device's setter, so readers start or stop.
+    handOnDefault(
+        m_devices, m_onDeviceData, std::move(handler),
+        [](THidDevice& device) -> const THidDataEvent& { return device.m_onData; },
+        [](THidDevice& device, const THidDataEvent& event) { device.SetOnData(event); });
 }
 
 void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent handler) {
-    if (handler == m_onDeviceDataError) {
-        return;
-    }
-    for (auto& device : m_devices) {
-        if (device->m_onDataError == m_onDeviceDataError) {
-            device->m_onDataError = handler;
-        }
-    }
-    m_onDeviceDataError = std::move(handler);
+    handOnDefault(
+        m_devices, m_onDeviceDataError, std::move(handler),
+        [](THidDevice& device) -> const THidDataErrorEvent& { return device.m_onDataError; },
+        [](THidDevice& device, const THidDataErrorEvent& event) { device.m_onDataError = event; });
 }
 
 void THidDeviceController::SetOnDeviceUnplug(THidPlugEvent handler) {
-    if (handler == m_onDeviceUnplug) {
-        return;
-    }
-    for (auto& device : m_devices) {
-        if (device->m_onUnplug == m_onDeviceUnplug) {
-            device->m_onUnplug = handler;
-        }
-    }
-    m_onDeviceUnplug = std::move(handler);
+    handOnDefault(
+        m_devices, m_onDeviceUnplug, std::move(handler),
+        [](THidDevice& device) -> const THidPlugEvent& { return device.m_onUnplug; },
+        [](THidDevice& device, const THidPlugEvent& event) { device.m_onUnplug = event; });
 }
 
 void THidDeviceController::SetDevThreadSleepTime(std::uint32_t ms) {
