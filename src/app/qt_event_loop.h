@@ -17,6 +17,7 @@ class HidPlatform;
 // shorter than asked and overshoots by no more than the scheduler's wake-up latency.
 class QtProtocolWaits : public ProtocolWaits {
 public:
+    QtProtocolWaits();
     void pumpedWait(int ms, const bool* stop = nullptr) override;
     void processMessages() override;
 };
