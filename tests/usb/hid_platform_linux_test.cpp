@@ -27,20 +27,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(HidPlatformLinux, MonitorSourceFollowsDaemonUnlessForced) {
-    struct Case {
-        const char* override;
-        bool daemonRunning;
-        const char* expected;
-    };
-    for (const Case& c : {Case{nullptr, true, "udev"}, Case{nullptr, false, "kernel"},
-                          Case{"kernel", true, "kernel"}, Case{"udev", false, "udev"},
-                          Case{"bogus", true, "udev"}, Case{"UDEV", false, "kernel"}}) {
-        EXPECT_EQ(HidPlatformLinux::chooseMonitorSource(c.override, c.daemonRunning), c.expected)
-            << (c.override ? c.override : "(unset)") << " daemon=" << c.daemonRunning;
-    }
-}
-
 TEST(HidPlatformLinux, OpenFailureGivesErrnoAndNoHandle) {
     HidPlatformLinux platform;
     ASSERT_TRUE(platform.available());
