@@ -394,27 +394,5 @@ TEST_F(ControllerTest, NotificationsPostedBeforeDestructionAreHarmless) {
     EXPECT_TRUE(events.empty());
 }
 
-// A computer whose HID facilities are missing.
-struct NoHidPlatform : HidPlatformSim {
-    bool available() const override { return false; }
-    std::vector<HidInterfaceInfo> enumerate() override {
-        ++enumerations;
-        return {};
-    }
-    void setChangeListener(ChangeListener listener) override { listenerSet = bool(listener); }
-    int enumerations = 0;
-    bool listenerSet = false;
-};
-
-TEST(ControllerWithoutHid, NeverEnumeratesNorListens) {
-    NoHidPlatform platform;
-    QueueDispatcher dispatcher;
-    THidDeviceController controller(platform, dispatcher);
-    EXPECT_EQ(dispatcher.pendingCount(), 0u);
-    EXPECT_FALSE(platform.listenerSet);
-    controller.DeviceChange();
-    EXPECT_EQ(platform.enumerations, 0);
-}
-
 }  // namespace
 }  // namespace qk750
