@@ -118,23 +118,6 @@ TEST_P(Descriptor, GivesWindowsStyleCapsOrIsRejected) {
 INSTANTIATE_TEST_SUITE_P(Descriptors, Descriptor, ::testing::ValuesIn(kDescriptors),
                          [](const auto& info) { return info.param.name; });
 
-TEST(ReportDescriptor, EveryStrictPrefixIsRejectedWithinBounds) {
-    // Each sample has one top-level collection, closed by its last item, so every cut made after
-    // the first collection opened is malformed: either an item is cut short or a collection stays
-    // open. (In these samples no data byte before that item is 0xA1.)
-    for (const Bytes* full :
-         {&kBootKeyboard, &kMouse, &kVendorFeature6, &kWithLongItem, &kPushPop}) {
-        const ReportDescriptorSummary whole = parseReportDescriptor(full->data(), full->size());
-        const auto opened = std::find(full->begin(), full->end(), 0xA1) - full->begin() + 2;
-        for (auto n = static_cast<std::size_t>(opened); n < full->size(); ++n) {
-            const ReportDescriptorSummary cut = parseCopy(*full, n);
-            EXPECT_FALSE(cut.valid) << "prefix " << n;
-            EXPECT_LE(cut.caps.InputReportByteLength, whole.caps.InputReportByteLength);
-            EXPECT_LE(cut.caps.FeatureReportByteLength, whole.caps.FeatureReportByteLength);
-        }
-    }
-}
-
 TEST(ReportDescriptor, ReportsBeyondSixteenBitLengthsAreRejectedAndClamped) {
     // Each Input item adds 256 x 12288 bits (393216 bytes) to report 0.
     const Bytes item = {0x81, 0x02};
