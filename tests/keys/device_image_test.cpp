@@ -94,21 +94,6 @@ TEST(DeviceImage, HeaderCarriesTheMcrSettings) {
     }
 }
 
-TEST(DeviceImage, StringsAndEntries) {
-    SetupRecord setup = emptySetup();
-    setup.KeyStrings[1] = "abc";
-    setup.KeyStrings[2] = "a";
-    setup.KeyStrings[3] = " \t<Enter>\r\n";
-    DeviceImage image;
-    const ImageResult result = BuildDeviceImage(setup, image);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(entryWord(image, 1, 1), 0x1160);
-    expectBytes(image, 0x160, {0x04, 0x05, 0x06, 0xFF, 0xFF});
-    EXPECT_EQ(entryWord(image, 2, 1), 0x0004);
-    EXPECT_EQ(entryWord(image, 3, 1), 0x0028);
-    EXPECT_EQ(result.setupSize, 5);
-}
-
 TEST(DeviceImage, OneCodePreambleIsStoredWithASecondEndMark) {
     SetupRecord setup = emptySetup();
     setup.Mcr.PreambleString = "<Enter>";
@@ -124,22 +109,29 @@ TEST(DeviceImage, OneCodePreambleIsStoredWithASecondEndMark) {
     EXPECT_EQ(entryWord(image, 86, 2), 0xFF00);
 }
 
-TEST(DeviceImage, StringsFollowTheStorageOrder) {
+// One-code strings live in the entry itself; longer ones go to the string area in
+// storage order: first-layer keys, preamble, postamble, then Func2 strings.
+TEST(DeviceImage, StringsAndEntriesFollowTheStorageOrder) {
     SetupRecord setup = emptySetup();
     setup.Func2Strings[1] = "ab";  // stored last
     setup.Mcr.PostambleString = "cd";
     setup.Mcr.PreambleString = "ef";
     setup.KeyStrings[84] = "gh";
-    setup.KeyStrings[2] = "ij";  // stored first
+    setup.KeyStrings[1] = "abc";  // stored first
+    setup.KeyStrings[2] = "a";
+    setup.KeyStrings[3] = " \t<Enter>\r\n";
     DeviceImage image;
     const ImageResult result = BuildDeviceImage(setup, image);
     ASSERT_TRUE(result.ok());
-    EXPECT_EQ(entryWord(image, 2, 1), 0x1160);
-    EXPECT_EQ(entryWord(image, 84, 1), 0x1163);
-    EXPECT_EQ(entryWord(image, 85, 1), 0x0166);
-    EXPECT_EQ(entryWord(image, 86, 1), 0x0169);
-    EXPECT_EQ(entryWord(image, 1, 2), 0x116C);
-    EXPECT_EQ(result.setupSize, 16);
+    expectBytes(image, 0x160, {0x04, 0x05, 0x06, 0xFF, 0x0A, 0x0B, 0xFF});
+    EXPECT_EQ(entryWord(image, 1, 1), 0x1160);
+    EXPECT_EQ(entryWord(image, 2, 1), 0x0004);
+    EXPECT_EQ(entryWord(image, 3, 1), 0x0028);
+    EXPECT_EQ(entryWord(image, 84, 1), 0x1164);
+    EXPECT_EQ(entryWord(image, 85, 1), 0x0167);
+    EXPECT_EQ(entryWord(image, 86, 1), 0x016A);
+    EXPECT_EQ(entryWord(image, 1, 2), 0x116D);
+    EXPECT_EQ(result.setupSize, 17);
 }
 
 TEST(DeviceImage, LengthLimitIs48BytesWithTheEndMark) {
@@ -239,21 +231,6 @@ TEST(DeviceImage, FailedBuildStopsAtTheFirstViolation) {
     EXPECT_EQ(result.error, ImageError::KeyTooLong);
     EXPECT_EQ(result.key, 5);
     EXPECT_EQ(entryWord(image, 5, 1), 0xFF00);  // left as cleared
-}
-
-TEST(DeviceImage, NothingOfAnEarlierBuildSurvives) {
-    SetupRecord full = emptySetup();
-    for (int k = 1; k <= 84; ++k) {
-        full.KeyStrings[k] = full.Func2Strings[k] = letters(20);
-    }
-    DeviceImage image;
-    EXPECT_EQ(BuildDeviceImage(full, image).error, ImageError::MemoryFull);
-
-    SetupRecord empty = emptySetup();
-    DeviceImage fresh;
-    ASSERT_TRUE(BuildDeviceImage(empty, image).ok());
-    ASSERT_TRUE(BuildDeviceImage(empty, fresh).ok());
-    EXPECT_EQ(image, fresh);
 }
 
 TEST(StoreKeyEntry, NeverWritesPastTheImage) {
