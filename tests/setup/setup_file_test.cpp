@@ -225,8 +225,6 @@ TEST_F(SetupFileTest, LoadChoosesTheReaderByExtensionInAnyCase) {
     } cases[] = {
         {"SHOP.KBD", nullptr, "SHOP.INI", "earlier.dat", true, KbdImportStatus::Ok, "K<Space>",
          S{"SHOP.KBD", "SHOP.INI"}},
-        {"shop.kbd", nullptr, "shop.INI", "earlier.dat", true, KbdImportStatus::Ok, "K<Space>",
-         S{"shop.kbd", "shop.INI"}},
         {"gone.KBD", kNoFile, "gone.KBD", "earlier.dat", true, KbdImportStatus::Missing, "", S{}},
         {"bad.Kbd", "short", "bad.Kbd", "earlier.dat", true, KbdImportStatus::InvalidSize, "",
          S{"bad.Kbd"}},
