@@ -293,9 +293,10 @@ private:
     if (ranInChild() || IsSkipped() || HasFatalFailure()) \
     return
 
-TEST_F(EmulatedHidraw, EnumerationGivesHidIdentityAndNode) {
+TEST_F(EmulatedHidraw, EnumerationQueriesAndFeatureTransfersReachTheNode) {
     RUN_UNDER_UMOCKDEV();
-    const std::vector<HidInterfaceInfo> found = HidPlatformLinux().enumerate();
+    HidPlatformLinux platform;
+    const std::vector<HidInterfaceInfo> found = platform.enumerate();
     ASSERT_EQ(found.size(), 3u);
     auto listed = [&found](const std::string& instanceId, const std::string& path) {
         return std::any_of(found.begin(), found.end(), [&](const HidInterfaceInfo& f) {
@@ -304,11 +305,7 @@ TEST_F(EmulatedHidraw, EnumerationGivesHidIdentityAndNode) {
     };
     EXPECT_TRUE(listed(keyboardHid, "/dev/hidraw0"));
     EXPECT_TRUE(listed(otherHid, "/dev/hidraw1"));
-}
 
-TEST_F(EmulatedHidraw, QueriesAndFeatureTransfersReachTheNode) {
-    RUN_UNDER_UMOCKDEV();
-    HidPlatformLinux platform;
     std::uint32_t error = 1;
     auto handle = platform.open("/dev/hidraw0", HidOpenMode::ReadWrite, &error);
     ASSERT_NE(handle, nullptr);
