@@ -127,4 +127,12 @@ struct WindowFixture {
     }
 };
 
+// The fixture with its main window already shown and activated.
+struct StartedFixture : WindowFixture {
+    explicit StartedFixture(HidPlatformSim::Options options = {})
+        : WindowFixture(std::move(options)) {
+        start();
+    }
+};
+
 }  // namespace qk750::test
