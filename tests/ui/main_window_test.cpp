@@ -58,8 +58,7 @@ private slots:
         QFETCH(QString, keyString);
         QFETCH(QString, compact);
         QFETCH(QString, whole);
-        WindowFixture f;
-        f.start();
+        StartedFixture f;
         f.state.Setup.KeyStrings[2] = keyString.toLatin1().toStdString();
         f.main().RefreshGrid();
         QCOMPARE(f.main().cellText(1, 0), compact);
@@ -84,8 +83,7 @@ private slots:
         QFETCH(QString, named);
         QFETCH(QString, chosen);
         QFETCH(QString, saved);
-        WindowFixture f;
-        f.start();
+        StartedFixture f;
         f.state.SetupFileName = named.isEmpty() ? ".INI" : f.path(named);
         f.prompts.fileNames << f.dir.filePath(chosen);
         f.state.Setup.KeyStrings[5] = "five";
@@ -102,8 +100,7 @@ private slots:
     }
 
     void failedSaveShowsTheError() {
-        WindowFixture f;
-        f.start();
+        StartedFixture f;
         f.state.SetupFileName = f.path("missing/shop.ini");
         f.trigger("Save1");
         const QStringList errors = f.prompts.texts("error");
@@ -129,8 +126,7 @@ private slots:
     }
 
     void openLoadsTheChosenFile() {
-        WindowFixture f;
-        f.start();
+        StartedFixture f;
         writeSetup(f.path("shop.INI"), 2, "two");
         std::ofstream(f.path("OLD.KBD"), std::ios::binary) << "too short";
         f.state.Setup.KeyStrings[3] = "three";
@@ -171,8 +167,7 @@ private slots:
     }
 
     void closeUnnamedCancelStillCloses() {
-        WindowFixture f;
-        f.start();
+        StartedFixture f;
         f.state.SetupFileName = ".INI";
         f.main().close();
         QCOMPARE(f.prompts.texts("file"), QStringList{"SaveDialog1"});
@@ -181,8 +176,7 @@ private slots:
     }
 
     void unlockAsksAndCancelKeepsItLocked() {
-        WindowFixture f;
-        f.start();
+        StartedFixture f;
         auto* lock = child<QCheckBox>(f.main(), "LockSetupCheckBox");
         auto* line = child<QLineEdit>(f.main(), "edKeyString");
         lock->click();  // locking asks nothing
@@ -201,8 +195,7 @@ private slots:
     }
 
     void removalEmptiesStatusBar() {
-        WindowFixture f;
-        f.start();
+        StartedFixture f;
         QVERIFY(f.main().statusText().startsWith(" **  "));
         QVERIFY(f.main().statusText().endsWith(" Detected **"));
         f.sim->unplug(f.sim->keyboardIndex());
@@ -213,8 +206,7 @@ private slots:
     }
 
     void programmingRunIgnoresSecondRequest() {
-        WindowFixture f;
-        f.start();
+        StartedFixture f;
         for (int key = 1; key <= kKeyCount; ++key) {
             f.state.Setup.KeyStrings[key] = "K" + std::to_string(key) + "<Enter>";
         }
@@ -250,8 +242,7 @@ private slots:
     void failingRunReportsOnceAndHidesProgress() {
         HidPlatformSim::Options options;
         options.faults.faults.push_back({SimFaultKind::Crc, 0x10});
-        WindowFixture f(options);
-        f.start();
+        StartedFixture f(options);
         f.state.Setup.KeyStrings[1] = "abc";
 
         f.trigger("ProgramQK7501");
