@@ -218,8 +218,7 @@ void TMCRCustomForm::SaveClick() {
     }
     const SaveResult saved = SaveSetupIni(m_state.Setup, m_state.SetupFileName);
     if (!saved.ok) {
-        m_prompts.error(QString::fromLocal8Bit(m_state.SetupFileName) + QStringLiteral(": ") +
-                        QString::fromLocal8Bit(saved.error));
+        m_prompts.error(saveFailedText(m_state.SetupFileName, saved.error));
         return;
     }
     hide();

@@ -935,8 +935,7 @@ bool TfrmSettings::saveTo(const std::string& path) {
     UpdateTitle();
     if (!saved.ok) {
         // The old file stays as it was.
-        m_prompts->error(QStringLiteral("Cannot save ") + pathText(m_state->SetupFileName) +
-                         QStringLiteral("\r\r") + QString::fromLocal8Bit(saved.error));
+        m_prompts->error(saveFailedText(m_state->SetupFileName, saved.error));
         return false;
     }
     if (!m_quietSave) {
@@ -987,8 +986,7 @@ void TfrmSettings::reportLoad(const LoadResult& result) {
             QString::fromLatin1(kInvalidKbdFileSizeText.data(),
                                 static_cast<qsizetype>(kInvalidKbdFileSizeText.size())));
     } else if (result.kbdStatus == KbdImportStatus::Ok && !result.save.ok) {
-        m_prompts->error(QStringLiteral("Cannot save ") + pathText(m_state->SetupFileName) +
-                         QStringLiteral("\r\r") + QString::fromLocal8Bit(result.save.error));
+        m_prompts->error(saveFailedText(m_state->SetupFileName, result.save.error));
     }
 }
 

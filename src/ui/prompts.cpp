@@ -1,6 +1,7 @@
 #include "ui/prompts.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -23,6 +24,11 @@ QString dialogFilter(const QString& pipeFilter) {
                        QLatin1Char(')');
     }
     return filters.join(QStringLiteral(";;"));
+}
+
+QString saveFailedText(const std::string& path, const std::string& systemError) {
+    return QStringLiteral("Cannot save ") + QFile::decodeName(QByteArray::fromStdString(path)) +
+           QStringLiteral("\r\r") + QString::fromLocal8Bit(systemError);
 }
 
 QString displayText(const QString& text) {

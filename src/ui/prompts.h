@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+
 class QWidget;
 
 namespace qk750 {
@@ -41,6 +43,10 @@ QString dialogFilter(const QString& pipeFilter);
 // Message text for display: each carriage return (with a following line feed, if any)
 // becomes one line break.
 QString displayText(const QString& text);
+
+// The error text of a setup file that could not be saved: the path, then the system's
+// words for why.
+QString saveFailedText(const std::string& path, const std::string& systemError);
 
 // The production prompts: QMessageBox and QFileDialog over the given parent.
 class QtPrompts : public Prompts {
