@@ -8,8 +8,6 @@ namespace qk750 {
 
 namespace {
 
-constexpr int kFeatureReportLength = 7;
-
 std::string hexByte(std::uint8_t value) {
     char text[3];
     std::snprintf(text, sizeof text, "%02X", value);
@@ -130,11 +128,7 @@ bool ProgrammingProtocol::FindKeyboard() {
 
 bool ProgrammingProtocol::IsTargetDevice() {
     THidDevice* device = m_devices.currentDevice();
-    if (device == nullptr) {
-        return false;
-    }
-    return device->Caps().FeatureReportByteLength == kFeatureReportLength &&
-           DeviceName(*device).find("QK750") != std::string::npos;
+    return device != nullptr && LooksLikeKeyboard(*device);
 }
 
 bool ProgrammingProtocol::WriteWordVerified(int address, std::uint8_t first, std::uint8_t second) {
