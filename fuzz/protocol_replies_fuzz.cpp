@@ -18,8 +18,8 @@
 #include "fuzz_files.h"
 #include "keys/device_image.h"
 #include "setup/program_state.h"
-#include "usb/HidControllerClass.h"
 #include "usb/device_list.h"
+#include "usb/hid_controller.h"
 #include "usb/programming_protocol.h"
 
 namespace {
@@ -187,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Keyboard keyboard(input);
     Platform platform(keyboard);
     QueueDispatcher dispatcher;
-    THidDeviceController controller(platform, dispatcher);
+    HidController controller(platform, dispatcher);
     DeviceList devices(controller, {});
     dispatcher.processPending();
 

@@ -9,8 +9,8 @@
 #include "app/programming_run.h"
 #include "app/qt_event_loop.h"
 #include "setup/file_names.h"
-#include "usb/HidControllerClass.h"
 #include "usb/device_list.h"
+#include "usb/hid_controller.h"
 #include "usb/programming_protocol.h"
 
 namespace qk750 {
@@ -91,7 +91,7 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
     BatchReporter reporter(state, err, options.errIsTerminal);
     int exitCode = 1;
     {
-        THidDeviceController controller(platform, dispatcher);
+        HidController controller(platform, dispatcher);
         DeviceList devices(
             controller, MakeHistorySink(options.trace,
                                         [&err](const std::string& line) { err << line << '\n'; }));
@@ -113,7 +113,7 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
         if (!load.save.ok) {
             err << state.SetupFileName << ": " << load.save.error << '\n';
         }
-        devices.DevListBoxClick();
+        devices.applySelection();
 
         std::error_code ec;
         if (fileExists(state.ErrorFilePath)) {

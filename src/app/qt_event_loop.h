@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "usb/HidControllerClass.h"
+#include "usb/hid_controller.h"
 #include "usb/protocol_ports.h"
 
 class QSocketNotifier;

@@ -39,8 +39,8 @@
 #include "ui/status.h"
 #include "ui/tstkeys.h"
 #include "ui/window_support.h"
-#include "usb/HidControllerClass.h"
 #include "usb/device_list.h"
+#include "usb/hid_controller.h"
 #include "usb/hid_platform.h"
 #include "usb/programming_protocol.h"
 
@@ -462,12 +462,12 @@ void TfrmSettings::buildMenu() {
 void TfrmSettings::buildDevices(bool trace) {
     m_trace = trace;
     m_dispatcher = std::make_unique<QtUiDispatcher>();
-    m_controller = std::make_unique<THidDeviceController>(*m_platform, *m_dispatcher);
+    m_controller = std::make_unique<HidController>(*m_platform, *m_dispatcher);
     DeviceList::Callbacks callbacks;
-    callbacks.keyboardArrived = [this](THidDevice&, const std::string& name) {
+    callbacks.keyboardArrived = [this](HidDevice&, const std::string& name) {
         setStatusText(QStringLiteral(" **  ") + latin1(name) + QStringLiteral(" Detected **"));
     };
-    callbacks.keyboardRemoved = [this](THidDevice&, const std::string&) {
+    callbacks.keyboardRemoved = [this](HidDevice&, const std::string&) {
         setStatusText(QString());
         // The keyboard under test is gone: so is the test.
         if (m_testKeys != nullptr && m_testKeys->isVisible()) {
@@ -1091,7 +1091,7 @@ void TfrmSettings::FormActivate() {
     // The loaded file may have a new name (a KBD or DAT file becomes its INI twin).
     UpdateTitle();
 
-    m_devices->DevListBoxClick();
+    m_devices->applySelection();
     m_devListBox->clear();
     for (int index = 0; index < m_devices->count(); ++index) {
         m_devListBox->addItem(latin1(m_devices->name(index)));

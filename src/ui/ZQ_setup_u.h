@@ -36,7 +36,7 @@ class PlatformNotificationWatcher;
 class ProtocolWaits;
 class Prompts;
 class TFixedMcrSetupForm;
-class THidDeviceController;
+class HidController;
 class TKeyboard;
 class TMCRCustomForm;
 class TStatusForm;
@@ -78,7 +78,7 @@ public:
                     TFixedMcrSetupForm* builtInMcr);
 
     ProgramState& state() const { return *m_state; }
-    THidDeviceController& HidCtl() const { return *m_controller; }
+    HidController& HidCtl() const { return *m_controller; }
     DeviceList& devices() const { return *m_devices; }
     HidPlatform& platform() const { return *m_platform; }
 
@@ -167,7 +167,7 @@ private:
     std::unique_ptr<ProtocolWaits> m_ownWaits;
     ProtocolWaits* m_waits;
     std::unique_ptr<UiDispatcher> m_dispatcher;
-    std::unique_ptr<THidDeviceController> m_controller;
+    std::unique_ptr<HidController> m_controller;
     std::unique_ptr<DeviceList> m_devices;
     std::unique_ptr<PlatformNotificationWatcher> m_watcher;
     std::unique_ptr<WindowReporter> m_reporter;

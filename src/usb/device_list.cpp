@@ -35,7 +35,7 @@ TraceSink MakeHistorySink(bool tracing, TraceSink out) {
     return out;
 }
 
-std::string DeviceName(THidDevice& device) {
+std::string DeviceName(HidDevice& device) {
     const std::u16string product = device.ProductName();
     if (product.empty()) {
         return "Device VID=" + hex4(device.Attributes().VendorID) +
@@ -58,32 +58,31 @@ bool IsAccessDeniedError(std::uint32_t error) {
 #endif
 }
 
-void DevListBox::add(std::string text, THidDevice* object) {
+void DeviceEntries::add(std::string text, HidDevice* object) {
     m_items.push_back({std::move(text), object});
 }
 
-void DevListBox::clear() {
+void DeviceEntries::clear() {
     m_items.clear();
     m_itemIndex = -1;
 }
 
-void DevListBox::SetItemIndex(int index) {
+void DeviceEntries::setItemIndex(int index) {
     m_itemIndex = index >= 0 && index < count() ? index : -1;
 }
 
-DeviceList::DeviceList(THidDeviceController& controller, TraceSink addToHistory,
-                       Callbacks callbacks)
+DeviceList::DeviceList(HidController& controller, TraceSink addToHistory, Callbacks callbacks)
     : m_controller(controller),
       m_addToHistory(std::move(addToHistory)),
       m_callbacks(std::move(callbacks)),
-      m_showRead([](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {}) {
+      m_showRead([](HidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {}) {
     // Bound as a form binds them: the posted start-up pass does the first rebuild.
     m_controller.BeginLoading();
-    m_controller.SetOnDeviceChange([this](THidDeviceController&) { HidCtlDeviceChange(); });
-    m_controller.SetOnArrival([this](THidDevice& device) { HidCtrlArrival(device); });
-    m_controller.SetOnRemoval([this](THidDevice& device) { HidCtlRemoval(device); });
+    m_controller.SetOnDeviceChange([this](HidController&) { onDevicesChanged(); });
+    m_controller.SetOnArrival([this](HidDevice& device) { onDeviceArrival(device); });
+    m_controller.SetOnRemoval([this](HidDevice& device) { onDeviceRemoval(device); });
     m_controller.SetOnDeviceDataError(
-        [this](THidDevice& device, std::uint32_t error) { HidCtlDeviceDataError(device, error); });
+        [this](HidDevice& device, std::uint32_t error) { onReadError(device, error); });
     m_controller.EndLoading();
 }
 
@@ -105,21 +104,21 @@ void DeviceList::AddToHistory(const std::string& line) const {
 
 void DeviceList::releaseAll() {
     m_currentDevice = nullptr;
-    std::vector<THidDevice*> claimed;
+    std::vector<HidDevice*> claimed;
     for (int i = 0; i < m_box.count(); ++i) {
         claimed.push_back(m_box.item(i).object);
     }
     m_box.clear();
-    for (THidDevice* device : claimed) {
+    for (HidDevice* device : claimed) {
         if (device != nullptr) {
             device->release();
         }
     }
 }
 
-void DeviceList::HidCtlDeviceChange() {
+void DeviceList::onDevicesChanged() {
     releaseAll();
-    THidDevice* device = nullptr;
+    HidDevice* device = nullptr;
     while (m_controller.ClaimDevice(device)) {
         m_box.add(DeviceName(*device), device);
         device->SetNumInputBuffers(kNumBuffers);
@@ -128,25 +127,25 @@ void DeviceList::HidCtlDeviceChange() {
 }
 
 void DeviceList::select(int index) {
-    m_box.SetItemIndex(index);
-    DevListBoxClick();
+    m_box.setItemIndex(index);
+    applySelection();
 }
 
-void DeviceList::DevListBoxClick() {
+void DeviceList::applySelection() {
     if (m_currentDevice != nullptr) {
         m_currentDevice->SetOnData({});
     }
     m_currentDevice = nullptr;
-    const int index = m_box.ItemIndex();
+    const int index = m_box.itemIndex();
     if (m_box.count() > 0 && index >= 0) {
-        THidDevice* device = m_box.item(index).object;
+        HidDevice* device = m_box.item(index).object;
         device->SetOnData(m_showRead);
         m_currentDevice = device;
         AddToHistory("Selection of " + DeviceName(*device));
     }
 }
 
-void DeviceList::HidCtrlArrival(THidDevice& device) {
+void DeviceList::onDeviceArrival(HidDevice& device) {
     const std::string name = DeviceName(device);
     if (namesKeyboard(name) && m_callbacks.keyboardArrived) {
         m_callbacks.keyboardArrived(device, name);
@@ -154,7 +153,7 @@ void DeviceList::HidCtrlArrival(THidDevice& device) {
     AddToHistory("Arrival of " + name);
 }
 
-void DeviceList::HidCtlRemoval(THidDevice& device) {
+void DeviceList::onDeviceRemoval(HidDevice& device) {
     const std::string name = DeviceName(device);
     if (namesKeyboard(name) && m_callbacks.keyboardRemoved) {
         m_callbacks.keyboardRemoved(device, name);
@@ -162,17 +161,17 @@ void DeviceList::HidCtlRemoval(THidDevice& device) {
     AddToHistory("Removal of " + name);
 }
 
-void DeviceList::HidCtlDeviceDataError(THidDevice& device, std::uint32_t error) {
+void DeviceList::onReadError(HidDevice& device, std::uint32_t error) {
     AddToHistory("READ ERROR: " + device.ErrorText(error) + " (" + hex(error) + ")");
 }
 
-bool LooksLikeKeyboard(THidDevice& device) {
+bool LooksLikeKeyboard(HidDevice& device) {
     return device.Caps().FeatureReportByteLength == 7 && namesKeyboard(DeviceName(device));
 }
 
 void ListDevices(HidPlatform& platform, bool trace, std::ostream& out, std::ostream& err) {
     QueueDispatcher dispatcher;
-    THidDeviceController controller(platform, dispatcher);
+    HidController controller(platform, dispatcher);
     std::vector<SkippedInterface> skipped;
     {
         DeviceList list(controller, MakeHistorySink(trace, [&err](const std::string& line) {
@@ -187,7 +186,7 @@ void ListDevices(HidPlatform& platform, bool trace, std::ostream& out, std::ostr
             out << "No HID devices found.\n";
         }
         for (int i = 0; i < list.count(); ++i) {
-            THidDevice& device = *list.device(i);
+            HidDevice& device = *list.device(i);
             const HidCaps caps = device.Caps();
             out << i << ": " << list.name(i) << "  VID=" << hex4(device.Attributes().VendorID)
                 << " PID=" << hex4(device.Attributes().ProductID)

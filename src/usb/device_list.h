@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "usb/HidControllerClass.h"
+#include "usb/hid_controller.h"
 
 namespace qk750 {
 
@@ -18,26 +18,26 @@ TraceSink MakeHistorySink(bool tracing, TraceSink out);
 
 // A device's display name: its product string as 8-bit text, else
 // "Device VID=%.4X PID=%.4X" from its IDs.
-std::string DeviceName(THidDevice& device);
+std::string DeviceName(HidDevice& device);
 
 // Whether an OS error code means the interface may not be opened by this user.
 bool IsAccessDeniedError(std::uint32_t error);
 
 // The hidden list of devices: each entry's text is a name, its object a claimed device.
-class DevListBox {
+class DeviceEntries {
 public:
     struct Item {
         std::string text;
-        THidDevice* object = nullptr;
+        HidDevice* object = nullptr;
     };
 
     int count() const { return static_cast<int>(m_items.size()); }
     const Item& item(int index) const { return m_items.at(static_cast<std::size_t>(index)); }
-    void add(std::string text, THidDevice* object);
+    void add(std::string text, HidDevice* object);
     void clear();
     // -1 when nothing is selected; selecting outside the list selects nothing.
-    int ItemIndex() const { return m_itemIndex; }
-    void SetItemIndex(int index);
+    int itemIndex() const { return m_itemIndex; }
+    void setItemIndex(int index);
 
 private:
     std::vector<Item> m_items;
@@ -52,51 +52,51 @@ class DeviceList {
 public:
     struct Callbacks {
         // A device whose name contains "QK750" arrived / went away.
-        std::function<void(THidDevice& device, const std::string& name)> keyboardArrived;
-        std::function<void(THidDevice& device, const std::string& name)> keyboardRemoved;
+        std::function<void(HidDevice& device, const std::string& name)> keyboardArrived;
+        std::function<void(HidDevice& device, const std::string& name)> keyboardRemoved;
     };
 
-    DeviceList(THidDeviceController& controller, TraceSink addToHistory, Callbacks callbacks = {});
+    DeviceList(HidController& controller, TraceSink addToHistory, Callbacks callbacks = {});
     ~DeviceList();
     DeviceList(const DeviceList&) = delete;
     DeviceList& operator=(const DeviceList&) = delete;
 
     int count() const { return m_box.count(); }
-    THidDevice* device(int index) const { return m_box.item(index).object; }
+    HidDevice* device(int index) const { return m_box.item(index).object; }
     const std::string& name(int index) const { return m_box.item(index).text; }
     // Selects the entry and runs the selection step.
     void select(int index);
-    int selectedIndex() const { return m_box.ItemIndex(); }
-    THidDevice* currentDevice() const { return m_currentDevice; }
-    THidDevice* CurrentDevice() const { return m_currentDevice; }
-    const DevListBox& devListBox() const { return m_box; }
-    THidDeviceController& controller() const { return m_controller; }
+    int selectedIndex() const { return m_box.itemIndex(); }
+    HidDevice* currentDevice() const { return m_currentDevice; }
+    HidDevice* CurrentDevice() const { return m_currentDevice; }
+    const DeviceEntries& entries() const { return m_box; }
+    HidController& controller() const { return m_controller; }
 
     void AddToHistory(const std::string& line) const;
 
     // Event handlers.
-    void HidCtlDeviceChange();
-    void DevListBoxClick();
-    void HidCtrlArrival(THidDevice& device);
-    void HidCtlRemoval(THidDevice& device);
-    void HidCtlDeviceDataError(THidDevice& device, std::uint32_t error);
+    void onDevicesChanged();
+    void applySelection();
+    void onDeviceArrival(HidDevice& device);
+    void onDeviceRemoval(HidDevice& device);
+    void onReadError(HidDevice& device, std::uint32_t error);
     // Given to the selected device, whose input reports are read and dropped.
-    const THidDataEvent& ShowRead() const { return m_showRead; }
+    const HidDataEvent& ShowRead() const { return m_showRead; }
 
 private:
     void releaseAll();
 
-    THidDeviceController& m_controller;
+    HidController& m_controller;
     TraceSink m_addToHistory;
     Callbacks m_callbacks;
-    DevListBox m_box;
-    THidDevice* m_currentDevice = nullptr;
-    THidDataEvent m_showRead;
+    DeviceEntries m_box;
+    HidDevice* m_currentDevice = nullptr;
+    HidDataEvent m_showRead;
 };
 
 // Whether a listed device looks like the keyboard: feature report length 7 and a name
 // containing "QK750".
-bool LooksLikeKeyboard(THidDevice& device);
+bool LooksLikeKeyboard(HidDevice& device);
 
 // Builds the controller and the device list over the platform, runs the start-up pass and
 // prints one line per device, then the interfaces that could not be opened, and why.

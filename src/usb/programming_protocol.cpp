@@ -127,7 +127,7 @@ bool ProgrammingProtocol::FindKeyboard() {
 }
 
 bool ProgrammingProtocol::IsTargetDevice() {
-    THidDevice* device = m_devices.currentDevice();
+    HidDevice* device = m_devices.currentDevice();
     return device != nullptr && LooksLikeKeyboard(*device);
 }
 
@@ -189,7 +189,7 @@ bool ProgrammingProtocol::WriteWordVerified(int address, std::uint8_t first, std
 bool ProgrammingProtocol::SendRequest(const RequestBytes& request, FeatureReport& reply) {
     const FeatureReport report = BuildRequest(request);
     m_state.Globals.UsbStatus = kUsbSendFailed;
-    THidDevice* device = m_devices.currentDevice();
+    HidDevice* device = m_devices.currentDevice();
     if (device == nullptr || !device->SetFeature(report.data(), report.size())) {
         return false;
     }
@@ -224,7 +224,7 @@ bool ProgrammingProtocol::WaitForReply(std::uint8_t sentByte5, FeatureReport& re
 }
 
 bool ProgrammingProtocol::ReadFeatureReport(std::uint8_t* buffer, std::size_t length) {
-    THidDevice* device = m_devices.currentDevice();
+    HidDevice* device = m_devices.currentDevice();
     if (device == nullptr) {
         return false;
     }

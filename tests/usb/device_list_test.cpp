@@ -16,12 +16,12 @@ protected:
     DeviceListTest()
         : controller(sim, dispatcher),
           list(controller, [this](const std::string& line) { trace.push_back(line); },
-               {[this](THidDevice&, const std::string& name) { status = "detected " + name; },
-                [this](THidDevice&, const std::string&) { status.clear(); }}) {}
+               {[this](HidDevice&, const std::string& name) { status = "detected " + name; },
+                [this](HidDevice&, const std::string&) { status.clear(); }}) {}
 
     HidPlatformSim sim;
     QueueDispatcher dispatcher;
-    THidDeviceController controller;
+    HidController controller;
     Strings trace;
     std::string status;
     DeviceList list;
@@ -48,7 +48,7 @@ TEST_F(DeviceListTest, SelectionStepMovesTheReaderToTheSelectedDevice) {
     dispatcher.processPending();
     trace.clear();
     list.select(1);
-    THidDevice* keyboard = list.device(1);
+    HidDevice* keyboard = list.device(1);
     EXPECT_EQ(list.currentDevice(), keyboard);
     EXPECT_TRUE(keyboard->IsReading());
     EXPECT_TRUE(keyboard->OnData() == list.ShowRead());
@@ -68,7 +68,7 @@ TEST_F(DeviceListTest, SelectionStepMovesTheReaderToTheSelectedDevice) {
 TEST_F(DeviceListTest, UnplugOfTheKeyboardRebuildsWithoutIt) {
     dispatcher.processPending();
     list.select(1);
-    THidDevice* before = list.device(0);
+    HidDevice* before = list.device(0);
     sim.unplug(sim.keyboardIndex());
     dispatcher.processPending();
     ASSERT_EQ(list.count(), 2);
@@ -113,7 +113,7 @@ TEST(DeviceName, ProductStringOrIds) {
         sim.addDevice(config);
     }
     QueueDispatcher dispatcher;
-    THidDeviceController controller(sim, dispatcher);
+    HidController controller(sim, dispatcher);
     DeviceList list(controller, {});
     dispatcher.processPending();
     ASSERT_EQ(list.count(), 3);

@@ -16,8 +16,8 @@
 
 #include "keys/device_image.h"
 #include "setup/program_state.h"
-#include "usb/HidControllerClass.h"
 #include "usb/device_list.h"
+#include "usb/hid_controller.h"
 #include "usb/hid_platform_sim.h"
 #include "usb/programming_protocol.h"
 
@@ -135,7 +135,7 @@ struct Rig {
     QueueDispatcher dispatcher;
     VirtualWaits waits{dispatcher};
     HidPlatformSim platform;
-    THidDeviceController controller;
+    HidController controller;
     DeviceList devices;
     RecordingReporter reporter;
     ProgramState state;

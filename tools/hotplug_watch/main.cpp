@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "app/qt_event_loop.h"
-#include "usb/HidControllerClass.h"
 #include "usb/device_list.h"
+#include "usb/hid_controller.h"
 #include "usb/hid_platform_linux.h"
 
 namespace {
@@ -59,10 +59,10 @@ int main(int argc, char** argv) {
     QtProtocolWaits waits;
     int result = 1;
     {
-        THidDeviceController controller(platform, dispatcher);
+        HidController controller(platform, dispatcher);
         bool arrived = false;
         DeviceList::Callbacks callbacks;
-        callbacks.keyboardArrived = [&](THidDevice& device, const std::string& name) {
+        callbacks.keyboardArrived = [&](HidDevice& device, const std::string& name) {
             arrived = true;
             std::cout << "arrived: " << name << " feature=" << device.Caps().FeatureReportByteLength
                       << (LooksLikeKeyboard(device) ? " [keyboard]" : "") << std::endl;
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
                 app.quit();
             }
         };
-        callbacks.keyboardRemoved = [&](THidDevice&, const std::string& name) {
+        callbacks.keyboardRemoved = [&](HidDevice&, const std::string& name) {
             std::cout << "removed: " << name << std::endl;
             if (arrived) {
                 result = 0;

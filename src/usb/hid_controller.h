@@ -45,8 +45,8 @@ private:
     std::vector<std::function<void()>> m_queue;
 };
 
-class THidDevice;
-class THidDeviceController;
+class HidDevice;
+class HidController;
 
 // An event handler with an identity: copies compare equal, two handlers made separately
 // do not, so "is this still the handler the controller gave" can be asked.
@@ -77,16 +77,16 @@ private:
     std::shared_ptr<const std::function<Signature>> m_fn;
 };
 
-using THidPlugEvent = HidEvent<void(THidDevice& HidDev)>;
-using THidDataEvent = HidEvent<void(THidDevice& HidDev, std::uint8_t ReportID,
-                                    const std::uint8_t* Data, std::uint16_t Size)>;
-using THidDataErrorEvent = HidEvent<void(THidDevice& HidDev, std::uint32_t Error)>;
-using TNotifyEvent = HidEvent<void(THidDeviceController& Sender)>;
+using HidPlugEvent = HidEvent<void(HidDevice& HidDev)>;
+using HidDataEvent = HidEvent<void(HidDevice& HidDev, std::uint8_t ReportID,
+                                   const std::uint8_t* Data, std::uint16_t Size)>;
+using HidDataErrorEvent = HidEvent<void(HidDevice& HidDev, std::uint32_t Error)>;
+using HidNotifyEvent = HidEvent<void(HidController& Sender)>;
 
 // Raised by device creation; the controller absorbs it during enumeration.
-class EControllerError : public std::runtime_error {
+class HidControllerError : public std::runtime_error {
 public:
-    EControllerError(const std::string& message, std::uint32_t osError)
+    HidControllerError(const std::string& message, std::uint32_t osError)
         : std::runtime_error(message), m_osError(osError) {}
     std::uint32_t osError() const { return m_osError; }
 
@@ -95,9 +95,9 @@ private:
 };
 
 // What identifies an interface and opens it.
-class THidPnPInfo {
+class HidPnPInfo {
 public:
-    explicit THidPnPInfo(HidInterfaceInfo info) : m_info(std::move(info)) {}
+    explicit HidPnPInfo(HidInterfaceInfo info) : m_info(std::move(info)) {}
     const std::string& DeviceInstance() const { return m_info.instanceId; }
     const std::string& DevicePath() const { return m_info.path; }
 
@@ -107,12 +107,12 @@ private:
 
 // Reads input reports of one device on a thread of its own and hands each report (or
 // read error) to the user-interface thread, waiting until it has been handled there.
-class THidDeviceReadThread {
+class HidReadThread {
 public:
-    THidDeviceReadThread(THidDevice& device, std::size_t reportLength);
-    ~THidDeviceReadThread();
-    THidDeviceReadThread(const THidDeviceReadThread&) = delete;
-    THidDeviceReadThread& operator=(const THidDeviceReadThread&) = delete;
+    HidReadThread(HidDevice& device, std::size_t reportLength);
+    ~HidReadThread();
+    HidReadThread(const HidReadThread&) = delete;
+    HidReadThread& operator=(const HidReadThread&) = delete;
 
     // On the user-interface thread: asks the thread to end and waits for it, meanwhile
     // running whatever the thread hands over, so a thread waiting for its handler ends.
@@ -124,7 +124,7 @@ private:
     void run();
     void handOver(std::function<void()> work);
 
-    THidDevice& m_device;
+    HidDevice& m_device;
     std::vector<std::uint8_t> m_report;
     std::atomic<bool> m_terminated{false};
     std::atomic<std::uint32_t> m_lastError{0};
@@ -138,17 +138,17 @@ private:
 
 // One HID interface. Created by the controller's enumeration; claimed by the
 // application; given back with release().
-class THidDevice {
+class HidDevice {
 public:
     static constexpr std::uint32_t kMinThreadSleepTime = 10;
     static constexpr std::uint32_t kMaxThreadSleepTime = 10000;
     static constexpr std::uint32_t kDefaultThreadSleepTime = 100;
 
-    // Opens the interface once to identify it. Throws EControllerError.
-    THidDevice(std::unique_ptr<THidPnPInfo> pnpInfo, THidDeviceController& controller);
-    ~THidDevice();
-    THidDevice(const THidDevice&) = delete;
-    THidDevice& operator=(const THidDevice&) = delete;
+    // Opens the interface once to identify it. Throws HidControllerError.
+    HidDevice(std::unique_ptr<HidPnPInfo> pnpInfo, HidController& controller);
+    ~HidDevice();
+    HidDevice(const HidDevice&) = delete;
+    HidDevice& operator=(const HidDevice&) = delete;
 
     // Gives the object back: the controller puts a fresh unclaimed object in its place
     // while the interface is still there. The object is gone afterwards.
@@ -164,12 +164,12 @@ public:
     std::uint32_t NumInputBuffers() const { return m_numInputBuffers; }
     std::uint32_t NumOverlappedBuffers() const { return m_numOverlappedBuffers.load(); }
 
-    void SetOnData(THidDataEvent handler);
-    const THidDataEvent& OnData() const { return m_onData; }
-    void SetOnDataError(THidDataErrorEvent handler) { m_onDataError = std::move(handler); }
-    const THidDataErrorEvent& OnDataError() const { return m_onDataError; }
-    void SetOnUnplug(THidPlugEvent handler) { m_onUnplug = std::move(handler); }
-    const THidPlugEvent& OnUnplug() const { return m_onUnplug; }
+    void SetOnData(HidDataEvent handler);
+    const HidDataEvent& OnData() const { return m_onData; }
+    void SetOnDataError(HidDataErrorEvent handler) { m_onDataError = std::move(handler); }
+    const HidDataErrorEvent& OnDataError() const { return m_onDataError; }
+    void SetOnUnplug(HidPlugEvent handler) { m_onUnplug = std::move(handler); }
+    const HidPlugEvent& OnUnplug() const { return m_onUnplug; }
     void SetThreadSleepTime(std::uint32_t ms);
     std::uint32_t ThreadSleepTime() const { return m_threadSleepTime.load(); }
 
@@ -180,8 +180,8 @@ public:
     bool IsReading() const { return m_readThread != nullptr; }
     // Plugged in and either claimed or being announced: only then are handles opened.
     bool IsAccessible() const { return m_pluggedIn && (m_claimed || m_announcing); }
-    const THidPnPInfo& PnPInfo() const { return *m_pnpInfo; }
-    THidDeviceController* Controller() const { return m_controller; }
+    const HidPnPInfo& PnPInfo() const { return *m_pnpInfo; }
+    HidController* Controller() const { return m_controller; }
 
     // The OS error of the last failed call (0 when the object was not accessible, so
     // nothing was asked of the system), and the system's text for it.
@@ -190,8 +190,8 @@ public:
     std::string ErrorText(std::uint32_t error) const;
 
 private:
-    friend class THidDeviceController;
-    friend class THidDeviceReadThread;
+    friend class HidController;
+    friend class HidReadThread;
 
     HidHandle* fileHandle();
     // A feature report over the file handle, on an accessible device only.
@@ -209,10 +209,10 @@ private:
     void deliverData(const std::uint8_t* report, std::size_t length);
     void deliverError(std::uint32_t error);
 
-    THidDeviceController* m_controller;
+    HidController* m_controller;
     HidPlatform& m_platform;
     UiDispatcher& m_dispatcher;
-    std::unique_ptr<THidPnPInfo> m_pnpInfo;
+    std::unique_ptr<HidPnPInfo> m_pnpInfo;
     bool m_pluggedIn = true;
     bool m_claimed = false;
     bool m_announcing = false;
@@ -225,12 +225,12 @@ private:
     std::uint32_t m_numInputBuffers = 0;
     std::atomic<std::uint32_t> m_numOverlappedBuffers{0};
     std::atomic<std::uint32_t> m_threadSleepTime{kDefaultThreadSleepTime};
-    THidDataEvent m_onData;
-    THidDataErrorEvent m_onDataError;
-    THidPlugEvent m_onUnplug;
+    HidDataEvent m_onData;
+    HidDataErrorEvent m_onDataError;
+    HidPlugEvent m_onUnplug;
     bool m_readWriteAccess = false;
     std::uint32_t m_lastError = 0;
-    std::unique_ptr<THidDeviceReadThread> m_readThread;
+    std::unique_ptr<HidReadThread> m_readThread;
 };
 
 // An interface the last enumeration found but could not make a device object of.
@@ -242,7 +242,7 @@ struct SkippedInterface {
 
 // Keeps one device object per present HID interface, re-enumerates on every device
 // change and reports what came and went.
-class THidDeviceController {
+class HidController {
 public:
     // Parameter of the start-up notification, and of the system's "device nodes
     // changed" broadcast.
@@ -251,10 +251,10 @@ public:
 
     // Listens for the platform's device changes and posts the start-up pass, so the
     // first processing of events fills the list.
-    THidDeviceController(HidPlatform& platform, UiDispatcher& dispatcher);
-    ~THidDeviceController();
-    THidDeviceController(const THidDeviceController&) = delete;
-    THidDeviceController& operator=(const THidDeviceController&) = delete;
+    HidController(HidPlatform& platform, UiDispatcher& dispatcher);
+    ~HidController();
+    HidController(const HidController&) = delete;
+    HidController& operator=(const HidController&) = delete;
 
     const std::string& Version() const { return m_version; }
     bool HidAvailable() const { return m_platform.available(); }
@@ -266,27 +266,27 @@ public:
     void HandleNotification(std::int32_t parameter);
     bool InChange() const { return m_inChange; }
 
-    bool ClaimDevice(THidDevice*& device);
-    bool ClaimDeviceAt(THidDevice*& device, std::size_t index);
+    bool ClaimDevice(HidDevice*& device);
+    bool ClaimDeviceAt(HidDevice*& device, std::size_t index);
     // Same as device->release().
-    void release(THidDevice* device);
+    void release(HidDevice* device);
 
     std::size_t count() const { return m_devices.size(); }
-    THidDevice* device(std::size_t index) const;
+    HidDevice* device(std::size_t index) const;
     // The interfaces the last enumeration had to skip, and why.
     const std::vector<SkippedInterface>& SkippedInterfaces() const { return m_skipped; }
 
-    void SetOnArrival(THidPlugEvent handler) { m_onArrival = std::move(handler); }
-    void SetOnRemoval(THidPlugEvent handler) { m_onRemoval = std::move(handler); }
-    void SetOnDeviceChange(TNotifyEvent handler);
-    void SetOnDeviceData(THidDataEvent handler);
-    void SetOnDeviceDataError(THidDataErrorEvent handler);
-    void SetOnDeviceUnplug(THidPlugEvent handler);
+    void SetOnArrival(HidPlugEvent handler) { m_onArrival = std::move(handler); }
+    void SetOnRemoval(HidPlugEvent handler) { m_onRemoval = std::move(handler); }
+    void SetOnDeviceChange(HidNotifyEvent handler);
+    void SetOnDeviceData(HidDataEvent handler);
+    void SetOnDeviceDataError(HidDataErrorEvent handler);
+    void SetOnDeviceUnplug(HidPlugEvent handler);
     void SetDevThreadSleepTime(std::uint32_t ms);
     std::uint32_t DevThreadSleepTime() const { return m_devThreadSleepTime; }
-    const THidDataEvent& OnDeviceData() const { return m_onDeviceData; }
-    const THidDataErrorEvent& OnDeviceDataError() const { return m_onDeviceDataError; }
-    const THidPlugEvent& OnDeviceUnplug() const { return m_onDeviceUnplug; }
+    const HidDataEvent& OnDeviceData() const { return m_onDeviceData; }
+    const HidDataErrorEvent& OnDeviceDataError() const { return m_onDeviceDataError; }
+    const HidPlugEvent& OnDeviceUnplug() const { return m_onDeviceUnplug; }
 
     // While handlers are being bound at start-up, setting OnDeviceChange does not run
     // DeviceChange (the posted start-up pass will).
@@ -297,24 +297,24 @@ public:
     UiDispatcher& dispatcher() const { return m_dispatcher; }
 
 private:
-    friend class THidDevice;
+    friend class HidDevice;
 
-    std::vector<std::unique_ptr<THidDevice>> enumerate();
-    void releaseDevice(THidDevice* device);
-    void announce(THidDevice& device, const THidPlugEvent& event);
+    std::vector<std::unique_ptr<HidDevice>> enumerate();
+    void releaseDevice(HidDevice* device);
+    void announce(HidDevice& device, const HidPlugEvent& event);
     void postNotification(std::int32_t parameter);
 
     HidPlatform& m_platform;
     UiDispatcher& m_dispatcher;
     std::string m_version = "1.0";
-    THidPlugEvent m_onArrival;
-    TNotifyEvent m_onDeviceChange;
-    THidDataEvent m_onDeviceData;
-    THidDataErrorEvent m_onDeviceDataError;
-    THidPlugEvent m_onDeviceUnplug;
-    THidPlugEvent m_onRemoval;
-    std::uint32_t m_devThreadSleepTime = THidDevice::kDefaultThreadSleepTime;
-    std::vector<std::unique_ptr<THidDevice>> m_devices;
+    HidPlugEvent m_onArrival;
+    HidNotifyEvent m_onDeviceChange;
+    HidDataEvent m_onDeviceData;
+    HidDataErrorEvent m_onDeviceDataError;
+    HidPlugEvent m_onDeviceUnplug;
+    HidPlugEvent m_onRemoval;
+    std::uint32_t m_devThreadSleepTime = HidDevice::kDefaultThreadSleepTime;
+    std::vector<std::unique_ptr<HidDevice>> m_devices;
     std::vector<SkippedInterface> m_skipped;
     bool m_inChange = false;
     bool m_changeMissed = false;
@@ -322,7 +322,7 @@ private:
     bool m_loading = false;
     std::int32_t m_notification = 0;
     // Posted notifications check it, so none runs on a destroyed controller.
-    std::shared_ptr<THidDeviceController*> m_alive;
+    std::shared_ptr<HidController*> m_alive;
 };
 
 }  // namespace qk750

@@ -1,4 +1,4 @@
-#include "usb/HidControllerClass.h"
+#include "usb/hid_controller.h"
 
 #include <algorithm>
 
@@ -53,12 +53,12 @@ std::size_t QueueDispatcher::pendingCount() const {
     return m_queue.size();
 }
 
-// ---------------------------------------------------------------- THidDeviceReadThread
+// ---------------------------------------------------------------- HidReadThread
 
 // One piece of work the reader hands to the user-interface thread. It runs exactly once,
 // from the dispatcher's queue or from stop(), whichever comes first; the queued copy
 // keeps only this record alive, so it is harmless after the reader has gone.
-struct THidDeviceReadThread::Handover {
+struct HidReadThread::Handover {
     std::mutex mutex;
     std::condition_variable doneChanged;
     std::function<void()> work;
@@ -87,16 +87,16 @@ struct THidDeviceReadThread::Handover {
     }
 };
 
-THidDeviceReadThread::THidDeviceReadThread(THidDevice& device, std::size_t reportLength)
+HidReadThread::HidReadThread(HidDevice& device, std::size_t reportLength)
     : m_device(device), m_report(reportLength) {
     m_thread = std::thread([this] { run(); });
 }
 
-THidDeviceReadThread::~THidDeviceReadThread() {
+HidReadThread::~HidReadThread() {
     stop();
 }
 
-void THidDeviceReadThread::stop() {
+void HidReadThread::stop() {
     if (!m_thread.joinable()) {
         return;
     }
@@ -122,7 +122,7 @@ void THidDeviceReadThread::stop() {
     m_thread.join();
 }
 
-void THidDeviceReadThread::handOver(std::function<void()> work) {
+void HidReadThread::handOver(std::function<void()> work) {
     auto handover = std::make_shared<Handover>();
     handover->work = std::move(work);
     {
@@ -138,7 +138,7 @@ void THidDeviceReadThread::handOver(std::function<void()> work) {
     }
 }
 
-void THidDeviceReadThread::run() {
+void HidReadThread::run() {
     while (!m_terminated) {
         std::fill(m_report.begin(), m_report.end(), 0);
         std::uint32_t error = 0;
@@ -182,9 +182,9 @@ void THidDeviceReadThread::run() {
     m_changed.notify_all();
 }
 
-// ---------------------------------------------------------------- THidDevice
+// ---------------------------------------------------------------- HidDevice
 
-THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnpInfo, THidDeviceController& controller)
+HidDevice::HidDevice(std::unique_ptr<HidPnPInfo> pnpInfo, HidController& controller)
     : m_controller(&controller),
       m_platform(controller.platform()),
       m_dispatcher(controller.dispatcher()),
@@ -200,19 +200,19 @@ THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnpInfo, THidDeviceControlle
         m_file = m_platform.open(m_pnpInfo->DevicePath(), HidOpenMode::QueryOnly, &error);
     }
     if (!m_file) {
-        throw EControllerError("device cannot be opened", error);
+        throw HidControllerError("device cannot be opened", error);
     }
     if (!m_file->getAttributes(m_attributes)) {
-        throw EControllerError("device cannot be identified", m_file->lastError());
+        throw HidControllerError("device cannot be identified", m_file->lastError());
     }
     closeFileHandle();
 }
 
-THidDevice::~THidDevice() {
+HidDevice::~HidDevice() {
     closeHandles();
 }
 
-void THidDevice::release() {
+void HidDevice::release() {
     if (m_controller != nullptr) {
         m_controller->releaseDevice(this);
         return;
@@ -221,7 +221,7 @@ void THidDevice::release() {
     delete this;
 }
 
-HidHandle* THidDevice::fileHandle() {
+HidHandle* HidDevice::fileHandle() {
     if (!m_file && IsAccessible()) {
         std::uint32_t error = 0;
         m_file = m_platform.open(m_pnpInfo->DevicePath(), HidOpenMode::ReadWrite, &error);
@@ -242,7 +242,7 @@ HidHandle* THidDevice::fileHandle() {
     return m_file.get();
 }
 
-HidHandle* THidDevice::overlappedReadHandle(std::uint32_t* error) {
+HidHandle* HidDevice::overlappedReadHandle(std::uint32_t* error) {
     if (!m_overlappedRead && IsAccessible()) {
         m_overlappedRead =
             m_platform.open(m_pnpInfo->DevicePath(), HidOpenMode::OverlappedRead, error);
@@ -255,12 +255,12 @@ HidHandle* THidDevice::overlappedReadHandle(std::uint32_t* error) {
     return m_overlappedRead.get();
 }
 
-void THidDevice::closeFileHandle() {
+void HidDevice::closeFileHandle() {
     m_file.reset();
     m_numInputBuffers = 0;
 }
 
-void THidDevice::closeHandles() {
+void HidDevice::closeHandles() {
     // The reader uses the overlapped read handle: it has to end before that closes.
     stopReadThread();
     closeFileHandle();
@@ -269,7 +269,7 @@ void THidDevice::closeHandles() {
     m_overlappedWrite.reset();
 }
 
-HidCaps THidDevice::Caps() {
+HidCaps HidDevice::Caps() {
     if (!m_preparsed) {
         if (HidHandle* handle = fileHandle()) {
             HidCaps caps;
@@ -284,7 +284,7 @@ HidCaps THidDevice::Caps() {
     return m_preparsed.value_or(HidCaps{});
 }
 
-std::u16string THidDevice::ProductName() {
+std::u16string HidDevice::ProductName() {
     if (m_productName.empty()) {
         if (HidHandle* handle = fileHandle()) {
             std::u16string product;
@@ -297,15 +297,15 @@ std::u16string THidDevice::ProductName() {
     return m_productName;
 }
 
-bool THidDevice::GetFeature(std::uint8_t* buffer, std::size_t length) {
+bool HidDevice::GetFeature(std::uint8_t* buffer, std::size_t length) {
     return featureTransfer([&](HidHandle& handle) { return handle.getFeature(buffer, length); });
 }
 
-bool THidDevice::SetFeature(const std::uint8_t* buffer, std::size_t length) {
+bool HidDevice::SetFeature(const std::uint8_t* buffer, std::size_t length) {
     return featureTransfer([&](HidHandle& handle) { return handle.setFeature(buffer, length); });
 }
 
-bool THidDevice::featureTransfer(const std::function<bool(HidHandle&)>& transfer) {
+bool HidDevice::featureTransfer(const std::function<bool(HidHandle&)>& transfer) {
     if (!IsAccessible()) {
         // Nothing was asked of the system.
         m_lastError = 0;
@@ -322,7 +322,7 @@ bool THidDevice::featureTransfer(const std::function<bool(HidHandle&)>& transfer
     return true;
 }
 
-void THidDevice::SetNumInputBuffers(std::uint32_t count) {
+void HidDevice::SetNumInputBuffers(std::uint32_t count) {
     if (count == m_numInputBuffers) {
         return;
     }
@@ -335,7 +335,7 @@ void THidDevice::SetNumInputBuffers(std::uint32_t count) {
     }
 }
 
-void THidDevice::SetNumOverlappedBuffers(std::uint32_t count) {
+void HidDevice::SetNumOverlappedBuffers(std::uint32_t count) {
     if (count == m_numOverlappedBuffers) {
         return;
     }
@@ -357,7 +357,7 @@ void THidDevice::SetNumOverlappedBuffers(std::uint32_t count) {
     }
 }
 
-void THidDevice::SetOnData(THidDataEvent handler) {
+void HidDevice::SetOnData(HidDataEvent handler) {
     if (!handler) {
         stopReadThread();
     }
@@ -365,26 +365,26 @@ void THidDevice::SetOnData(THidDataEvent handler) {
     startReadThreadIfAllowed();
 }
 
-void THidDevice::SetThreadSleepTime(std::uint32_t ms) {
+void HidDevice::SetThreadSleepTime(std::uint32_t ms) {
     if (ms >= kMinThreadSleepTime && ms <= kMaxThreadSleepTime) {
         m_threadSleepTime = ms;
     }
 }
 
-std::string THidDevice::ErrorText(std::uint32_t error) const {
+std::string HidDevice::ErrorText(std::uint32_t error) const {
     return m_platform.errorText(error);
 }
 
-std::string THidDevice::LastErrorText() const {
+std::string HidDevice::LastErrorText() const {
     return ErrorText(m_lastError);
 }
 
-void THidDevice::setClaimed() {
+void HidDevice::setClaimed() {
     m_claimed = true;
     startReadThreadIfAllowed();
 }
 
-void THidDevice::startReadThreadIfAllowed() {
+void HidDevice::startReadThreadIfAllowed() {
     if (!m_onData || !m_pluggedIn || !m_claimed || !m_readWriteAccess || m_readThread) {
         return;
     }
@@ -394,43 +394,43 @@ void THidDevice::startReadThreadIfAllowed() {
     if (length == 0) {
         return;
     }
-    m_readThread = std::make_unique<THidDeviceReadThread>(*this, length);
+    m_readThread = std::make_unique<HidReadThread>(*this, length);
 }
 
-void THidDevice::stopReadThread() {
+void HidDevice::stopReadThread() {
     if (m_readThread) {
         m_readThread->stop();
         m_readThread.reset();
     }
 }
 
-void THidDevice::markUnplugged() {
+void HidDevice::markUnplugged() {
     closeHandles();
     m_pluggedIn = false;
-    const THidPlugEvent handler = m_onUnplug;
+    const HidPlugEvent handler = m_onUnplug;
     handler(*this);
     m_onUnplug = {};
 }
 
-void THidDevice::deliverData(const std::uint8_t* report, std::size_t length) {
+void HidDevice::deliverData(const std::uint8_t* report, std::size_t length) {
     if (m_onData && length > 0) {
         m_onData(*this, report[0], report + 1, static_cast<std::uint16_t>(length - 1));
     }
 }
 
-void THidDevice::deliverError(std::uint32_t error) {
+void HidDevice::deliverError(std::uint32_t error) {
     m_onDataError(*this, error);
 }
 
-// ---------------------------------------------------------------- THidDeviceController
+// ---------------------------------------------------------------- HidController
 
-THidDeviceController::THidDeviceController(HidPlatform& platform, UiDispatcher& dispatcher)
+HidController::HidController(HidPlatform& platform, UiDispatcher& dispatcher)
     : m_platform(platform),
       m_dispatcher(dispatcher),
-      m_alive(std::make_shared<THidDeviceController*>(this)) {
+      m_alive(std::make_shared<HidController*>(this)) {
     // Without HID facilities there is nothing to enumerate and nothing to listen to.
     if (m_platform.available()) {
-        std::weak_ptr<THidDeviceController*> alive = m_alive;
+        std::weak_ptr<HidController*> alive = m_alive;
         m_platform.setChangeListener([alive, &dispatcher] {
             dispatcher.post([alive] {
                 if (auto controller = alive.lock()) {
@@ -442,7 +442,7 @@ THidDeviceController::THidDeviceController(HidPlatform& platform, UiDispatcher& 
     }
 }
 
-THidDeviceController::~THidDeviceController() {
+HidController::~HidController() {
     if (m_platform.available()) {
         m_platform.setChangeListener(nullptr);
     }
@@ -453,15 +453,15 @@ THidDeviceController::~THidDeviceController() {
         device->m_controller = nullptr;
         if (device->m_claimed) {
             // The claimant still holds it and gives it back with release().
-            THidDevice* orphan = device.release();
+            HidDevice* orphan = device.release();
             orphan->markUnplugged();
         }
     }
     m_devices.clear();
 }
 
-void THidDeviceController::postNotification(std::int32_t parameter) {
-    std::weak_ptr<THidDeviceController*> alive = m_alive;
+void HidController::postNotification(std::int32_t parameter) {
+    std::weak_ptr<HidController*> alive = m_alive;
     m_dispatcher.post([alive, parameter] {
         if (auto controller = alive.lock()) {
             (*controller)->HandleNotification(parameter);
@@ -469,7 +469,7 @@ void THidDeviceController::postNotification(std::int32_t parameter) {
     });
 }
 
-void THidDeviceController::HandleNotification(std::int32_t parameter) {
+void HidController::HandleNotification(std::int32_t parameter) {
     if (m_inChange) {
         // A change during the pass (its handlers process events) may have come after
         // the enumeration: run once more afterwards rather than lose it.
@@ -493,33 +493,32 @@ void THidDeviceController::HandleNotification(std::int32_t parameter) {
     } while (m_changeMissed);
 }
 
-std::vector<std::unique_ptr<THidDevice>> THidDeviceController::enumerate() {
-    std::vector<std::unique_ptr<THidDevice>> found;
+std::vector<std::unique_ptr<HidDevice>> HidController::enumerate() {
+    std::vector<std::unique_ptr<HidDevice>> found;
     m_skipped.clear();
     if (!m_platform.available()) {
         return found;
     }
     for (HidInterfaceInfo& info : m_platform.enumerate()) {
         try {
-            found.push_back(
-                std::make_unique<THidDevice>(std::make_unique<THidPnPInfo>(info), *this));
-        } catch (const EControllerError& error) {
+            found.push_back(std::make_unique<HidDevice>(std::make_unique<HidPnPInfo>(info), *this));
+        } catch (const HidControllerError& error) {
             m_skipped.push_back({std::move(info), error.what(), error.osError()});
         }
     }
     return found;
 }
 
-void THidDeviceController::announce(THidDevice& device, const THidPlugEvent& event) {
+void HidController::announce(HidDevice& device, const HidPlugEvent& event) {
     device.m_announcing = true;
     event(device);
     device.m_announcing = false;
 }
 
-void THidDeviceController::DeviceChange() {
+void HidController::DeviceChange() {
     bool changed = m_notification == kStartupNotification;
-    std::vector<std::unique_ptr<THidDevice>> found = enumerate();
-    auto presentIn = [](const std::vector<std::unique_ptr<THidDevice>>& list,
+    std::vector<std::unique_ptr<HidDevice>> found = enumerate();
+    auto presentIn = [](const std::vector<std::unique_ptr<HidDevice>>& list,
                         const std::string& instance) {
         return std::any_of(list.begin(), list.end(), [&](const auto& other) {
             return other && other->PnPInfo().DeviceInstance() == instance;
@@ -530,7 +529,7 @@ void THidDeviceController::DeviceChange() {
         if (i >= m_devices.size()) {
             continue;  // a handler gave devices back meanwhile
         }
-        THidDevice* device = m_devices[i].get();
+        HidDevice* device = m_devices[i].get();
         // A claimed object already known to be gone waits for its release; announcing
         // it again on every later pass would repeat the removal.
         if (!device->m_pluggedIn || presentIn(found, device->PnPInfo().DeviceInstance())) {
@@ -563,7 +562,7 @@ void THidDeviceController::DeviceChange() {
         if (!candidate) {
             continue;
         }
-        THidDevice* device = candidate.get();
+        HidDevice* device = candidate.get();
         m_devices.push_back(std::move(candidate));
         changed = true;
         announce(*device, m_onArrival);
@@ -574,7 +573,7 @@ void THidDeviceController::DeviceChange() {
     }
 }
 
-bool THidDeviceController::ClaimDevice(THidDevice*& device) {
+bool HidController::ClaimDevice(HidDevice*& device) {
     device = nullptr;
     for (auto& entry : m_devices) {
         if (!entry->m_claimed) {
@@ -586,7 +585,7 @@ bool THidDeviceController::ClaimDevice(THidDevice*& device) {
     return false;
 }
 
-bool THidDeviceController::ClaimDeviceAt(THidDevice*& device, std::size_t index) {
+bool HidController::ClaimDeviceAt(HidDevice*& device, std::size_t index) {
     device = nullptr;
     if (index >= m_devices.size() || m_devices[index]->m_claimed) {
         return false;
@@ -596,24 +595,24 @@ bool THidDeviceController::ClaimDeviceAt(THidDevice*& device, std::size_t index)
     return true;
 }
 
-THidDevice* THidDeviceController::device(std::size_t index) const {
+HidDevice* HidController::device(std::size_t index) const {
     return index < m_devices.size() ? m_devices[index].get() : nullptr;
 }
 
-void THidDeviceController::release(THidDevice* device) {
+void HidController::release(HidDevice* device) {
     if (device != nullptr) {
         device->release();
     }
 }
 
-void THidDeviceController::releaseDevice(THidDevice* device) {
+void HidController::releaseDevice(HidDevice* device) {
     auto it = std::find_if(m_devices.begin(), m_devices.end(),
                            [&](const auto& entry) { return entry.get() == device; });
     if (it == m_devices.end()) {
         return;  // not one of ours (any more)
     }
-    const THidDataEvent onData = device->m_onData;
-    const THidPlugEvent onUnplug = device->m_onUnplug;
+    const HidDataEvent onData = device->m_onData;
+    const HidPlugEvent onUnplug = device->m_onUnplug;
     const std::uint32_t sleepTime = device->ThreadSleepTime();
     device->SetOnData({});
     device->m_onUnplug = {};
@@ -627,18 +626,18 @@ void THidDeviceController::releaseDevice(THidDevice* device) {
     // Still there: a fresh, unclaimed object takes its place, so the list keeps one
     // object per present interface.
     try {
-        auto fresh = std::make_unique<THidDevice>(std::move(device->m_pnpInfo), *this);
+        auto fresh = std::make_unique<HidDevice>(std::move(device->m_pnpInfo), *this);
         fresh->SetOnData(onData);
         fresh->m_onUnplug = onUnplug;
         fresh->SetThreadSleepTime(sleepTime);
         it->swap(fresh);  // the old object goes with `fresh`
-    } catch (const EControllerError&) {
+    } catch (const HidControllerError&) {
         // It cannot be opened again: drop the entry rather than keep a dead object.
         m_devices.erase(it);
     }
 }
 
-void THidDeviceController::SetOnDeviceChange(TNotifyEvent handler) {
+void HidController::SetOnDeviceChange(HidNotifyEvent handler) {
     if (handler == m_onDeviceChange) {
         return;
     }
@@ -653,7 +652,7 @@ namespace {
 // A new default handler reaches every listed device still using the previous default;
 // devices given a handler of their own keep it.
 template <class Event, class Get, class Set>
-void handOnDefault(std::vector<std::unique_ptr<THidDevice>>& devices, Event& current, Event handler,
+void handOnDefault(std::vector<std::unique_ptr<HidDevice>>& devices, Event& current, Event handler,
                    Get get, Set set) {
     if (handler == current) {
         return;
@@ -668,29 +667,29 @@ void handOnDefault(std::vector<std::unique_ptr<THidDevice>>& devices, Event& cur
 
 }  // namespace
 
-void THidDeviceController::SetOnDeviceData(THidDataEvent handler) {
+void HidController::SetOnDeviceData(HidDataEvent handler) {
     // Through the device's setter, so readers start or stop.
     handOnDefault(
         m_devices, m_onDeviceData, std::move(handler),
-        [](THidDevice& device) -> const THidDataEvent& { return device.m_onData; },
-        [](THidDevice& device, const THidDataEvent& event) { device.SetOnData(event); });
+        [](HidDevice& device) -> const HidDataEvent& { return device.m_onData; },
+        [](HidDevice& device, const HidDataEvent& event) { device.SetOnData(event); });
 }
 
-void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent handler) {
+void HidController::SetOnDeviceDataError(HidDataErrorEvent handler) {
     handOnDefault(
         m_devices, m_onDeviceDataError, std::move(handler),
-        [](THidDevice& device) -> const THidDataErrorEvent& { return device.m_onDataError; },
-        [](THidDevice& device, const THidDataErrorEvent& event) { device.m_onDataError = event; });
+        [](HidDevice& device) -> const HidDataErrorEvent& { return device.m_onDataError; },
+        [](HidDevice& device, const HidDataErrorEvent& event) { device.m_onDataError = event; });
 }
 
-void THidDeviceController::SetOnDeviceUnplug(THidPlugEvent handler) {
+void HidController::SetOnDeviceUnplug(HidPlugEvent handler) {
     handOnDefault(
         m_devices, m_onDeviceUnplug, std::move(handler),
-        [](THidDevice& device) -> const THidPlugEvent& { return device.m_onUnplug; },
-        [](THidDevice& device, const THidPlugEvent& event) { device.m_onUnplug = event; });
+        [](HidDevice& device) -> const HidPlugEvent& { return device.m_onUnplug; },
+        [](HidDevice& device, const HidPlugEvent& event) { device.m_onUnplug = event; });
 }
 
-void THidDeviceController::SetDevThreadSleepTime(std::uint32_t ms) {
+void HidController::SetDevThreadSleepTime(std::uint32_t ms) {
     if (ms == m_devThreadSleepTime) {
         return;
     }

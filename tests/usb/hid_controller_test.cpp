@@ -1,4 +1,4 @@
-#include "usb/HidControllerClass.h"
+#include "usb/hid_controller.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +18,7 @@ using Strings = std::vector<std::string>;
 constexpr auto kReaderGuard = 10s;
 
 // A claimed device reads only while it has a data handler.
-const THidDataEvent kIgnoreData([](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {
-});
+const HidDataEvent kIgnoreData([](HidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {});
 
 // The simulated computer: a service interface, the keyboard (index 1) and a nameless device.
 class ControllerTest : public ::testing::Test {
@@ -27,25 +26,24 @@ protected:
     explicit ControllerTest(HidPlatformSim::Options options = {}) : sim(std::move(options)) {}
 
     void SetUp() override {
-        controller = std::make_unique<THidDeviceController>(sim, dispatcher);
-        controller->SetOnArrival([this](THidDevice& d) {
+        controller = std::make_unique<HidController>(sim, dispatcher);
+        controller->SetOnArrival([this](HidDevice& d) {
             events.push_back("arrival " + d.PnPInfo().DeviceInstance());
             EXPECT_TRUE(d.IsAnnouncing());
             EXPECT_TRUE(d.IsAccessible());
         });
-        controller->SetOnRemoval([this](THidDevice& d) {
+        controller->SetOnRemoval([this](HidDevice& d) {
             events.push_back("removal " + d.PnPInfo().DeviceInstance());
             EXPECT_FALSE(d.IsPluggedIn());
         });
         controller->BeginLoading();
-        controller->SetOnDeviceChange(
-            [this](THidDeviceController&) { events.push_back("change"); });
+        controller->SetOnDeviceChange([this](HidController&) { events.push_back("change"); });
         controller->EndLoading();
     }
 
     void TearDown() override {
         // Release claims before the controller goes, as the program does.
-        for (THidDevice* d : claimed) {
+        for (HidDevice* d : claimed) {
             d->release();
         }
     }
@@ -56,15 +54,15 @@ protected:
         events.clear();
     }
 
-    THidDevice* claimAt(std::size_t index) {
-        THidDevice* d = nullptr;
+    HidDevice* claimAt(std::size_t index) {
+        HidDevice* d = nullptr;
         EXPECT_TRUE(controller->ClaimDeviceAt(d, index));
         claimed.push_back(d);
         return d;
     }
 
     // Gives a claimed device back through the controller.
-    void giveBack(THidDevice* d) {
+    void giveBack(HidDevice* d) {
         std::erase(claimed, d);
         controller->release(d);
     }
@@ -75,9 +73,9 @@ protected:
 
     HidPlatformSim sim;
     QueueDispatcher dispatcher;
-    std::unique_ptr<THidDeviceController> controller;
+    std::unique_ptr<HidController> controller;
     Strings events;
-    std::vector<THidDevice*> claimed;
+    std::vector<HidDevice*> claimed;
 };
 
 TEST_F(ControllerTest, StartupPassListsEveryInterfaceInOrder) {
@@ -122,10 +120,10 @@ TEST_F(ControllerTest, UnplugOfAnUnclaimedDeviceDropsIt) {
 
 TEST_F(ControllerTest, UnplugOfAClaimedDeviceKeepsItUntilReleased) {
     start();
-    THidDevice* first = controller->device(0);
-    THidDevice* keyboard = claimAt(1);
+    HidDevice* first = controller->device(0);
+    HidDevice* keyboard = claimAt(1);
     int unplugCalls = 0;
-    keyboard->SetOnUnplug([&](THidDevice& d) {
+    keyboard->SetOnUnplug([&](HidDevice& d) {
         EXPECT_EQ(&d, keyboard);
         ++unplugCalls;
     });
@@ -156,14 +154,14 @@ TEST_F(ControllerTest, UnplugOfAClaimedDeviceKeepsItUntilReleased) {
 
 TEST_F(ControllerTest, ReleasePutsAFreshUnclaimedObjectInPlace) {
     start();
-    THidDevice* keyboard = claimAt(1);
+    HidDevice* keyboard = claimAt(1);
     keyboard->SetOnData(kIgnoreData);
     keyboard->SetThreadSleepTime(250);
     const std::string identity = keyboard->PnPInfo().DeviceInstance();
 
     giveBack(keyboard);
     ASSERT_EQ(controller->count(), 3u);
-    THidDevice* fresh = controller->device(1);
+    HidDevice* fresh = controller->device(1);
     EXPECT_EQ(fresh->PnPInfo().DeviceInstance(), identity);
     EXPECT_FALSE(fresh->IsClaimed());
     EXPECT_FALSE(fresh->IsReading());  // unclaimed objects never read
@@ -181,7 +179,7 @@ TEST_F(ControllerTest, ReleasePutsAFreshUnclaimedObjectInPlace) {
 
 TEST_F(ControllerTest, ClaimingStopsWhenEveryDeviceIsClaimed) {
     start();
-    THidDevice* d = nullptr;
+    HidDevice* d = nullptr;
     for (std::size_t i = 0; i < 3; ++i) {
         ASSERT_TRUE(controller->ClaimDevice(d));
         claimed.push_back(d);
@@ -198,7 +196,7 @@ TEST_F(ControllerTest, ClaimingStopsWhenEveryDeviceIsClaimed) {
 
 TEST_F(ControllerTest, OnlyClaimedObjectsTouchTheDevice) {
     start();
-    THidDevice* keyboard = controller->device(1);
+    HidDevice* keyboard = controller->device(1);
     const int opens = sim.openCount();
     std::uint8_t buffer[7] = {};
     EXPECT_FALSE(keyboard->GetFeature(buffer, sizeof buffer));
@@ -215,7 +213,7 @@ TEST_F(ControllerTest, OnlyClaimedObjectsTouchTheDevice) {
     const int named = sim.openCount();
     keyboard->ProductName();
     EXPECT_EQ(sim.openCount(), named);
-    THidDevice* nameless = claimAt(2);
+    HidDevice* nameless = claimAt(2);
     const int before = sim.openCount();
     EXPECT_TRUE(nameless->ProductName().empty());
     EXPECT_TRUE(nameless->ProductName().empty());
@@ -237,7 +235,7 @@ TEST_F(ControllerTest, InterfacesThatCannotBeUsedAreSkippedWithTheReason) {
     EXPECT_EQ(controller->SkippedInterfaces()[0].reason, "device cannot be identified");
 
     // Opened for queries only: listed, but it never reads.
-    THidDevice* queryOnly = claimAt(3);
+    HidDevice* queryOnly = claimAt(3);
     EXPECT_FALSE(queryOnly->HasReadWriteAccess());
     queryOnly->SetOnData(kIgnoreData);
     EXPECT_FALSE(queryOnly->IsReading());
@@ -245,7 +243,7 @@ TEST_F(ControllerTest, InterfacesThatCannotBeUsedAreSkippedWithTheReason) {
 
 TEST_F(ControllerTest, ThreadSleepTimeKeepsItsBounds) {
     start();
-    THidDevice* d = controller->device(0);
+    HidDevice* d = controller->device(0);
     const std::pair<std::uint32_t, std::uint32_t> cases[] = {
         {9, 100}, {10, 10}, {10000, 10000}, {10001, 10000}, {0, 10000}};
     for (const auto& [asked, expected] : cases) {
@@ -256,11 +254,11 @@ TEST_F(ControllerTest, ThreadSleepTimeKeepsItsBounds) {
 
 TEST_F(ControllerTest, NewHandlersReachOnlyDevicesStillUsingTheOldOnes) {
     start();
-    const THidPlugEvent own([](THidDevice&) {});
+    const HidPlugEvent own([](HidDevice&) {});
     controller->device(0)->SetOnUnplug(own);
     controller->device(1)->SetThreadSleepTime(300);
 
-    const THidPlugEvent unplug([](THidDevice&) {});
+    const HidPlugEvent unplug([](HidDevice&) {});
     controller->SetOnDeviceUnplug(unplug);
     controller->SetOnDeviceData(kIgnoreData);
     controller->SetDevThreadSleepTime(50);
@@ -280,7 +278,7 @@ TEST_F(ControllerTest, NewHandlersReachOnlyDevicesStillUsingTheOldOnes) {
 TEST_F(ControllerTest, SettingOnDeviceChangeRunsAPassUnlessLoading) {
     start();
     sim.addDevice(HidPlatformSim::namelessConfig());  // its notification is still queued
-    controller->SetOnDeviceChange([this](THidDeviceController&) { events.push_back("new"); });
+    controller->SetOnDeviceChange([this](HidController&) { events.push_back("new"); });
     EXPECT_EQ(controller->count(), 4u);
     EXPECT_EQ(events.back(), "new");
 }
@@ -289,7 +287,7 @@ TEST_F(ControllerTest, ChangeDuringAPassIsHandledAfterIt) {
     int depth = 0;
     int maxDepth = 0;
     bool added = false;
-    controller->SetOnArrival([&](THidDevice&) {
+    controller->SetOnArrival([&](HidDevice&) {
         if (!added) {
             added = true;
             sim.addDevice(HidPlatformSim::namelessConfig());
@@ -297,7 +295,7 @@ TEST_F(ControllerTest, ChangeDuringAPassIsHandledAfterIt) {
         }
     });
     controller->BeginLoading();
-    controller->SetOnDeviceChange([&](THidDeviceController&) {
+    controller->SetOnDeviceChange([&](HidController&) {
         maxDepth = std::max(maxDepth, ++depth);
         --depth;
     });
@@ -309,11 +307,11 @@ TEST_F(ControllerTest, ChangeDuringAPassIsHandledAfterIt) {
 
 TEST_F(ControllerTest, ReaderDeliversReportsOnTheDispatcherThread) {
     start();
-    THidDevice* keyboard = claimAt(1);
+    HidDevice* keyboard = claimAt(1);
     std::vector<std::vector<std::uint8_t>> seen;
     const auto uiThread = std::this_thread::get_id();
     keyboard->SetOnData(
-        [&](THidDevice& d, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
+        [&](HidDevice& d, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
             EXPECT_EQ(&d, keyboard);
             EXPECT_EQ(std::this_thread::get_id(), uiThread);
             std::vector<std::uint8_t> report{id};
@@ -335,9 +333,9 @@ TEST_F(ControllerTest, ReaderDeliversReportsOnTheDispatcherThread) {
 
 TEST_F(ControllerTest, ReadErrorsReachTheErrorHandlerWithoutFlooding) {
     start();
-    THidDevice* keyboard = claimAt(1);
+    HidDevice* keyboard = claimAt(1);
     std::vector<std::uint32_t> errors;
-    keyboard->SetOnDataError([&](THidDevice&, std::uint32_t error) { errors.push_back(error); });
+    keyboard->SetOnDataError([&](HidDevice&, std::uint32_t error) { errors.push_back(error); });
     sim.setReadError(sim.keyboardIndex(), HidPlatformSim::kErrorInvalid);
     keyboard->SetThreadSleepTime(10000);
     keyboard->SetOnData(kIgnoreData);
@@ -352,10 +350,10 @@ TEST_F(ControllerTest, ReadErrorsReachTheErrorHandlerWithoutFlooding) {
 
 TEST_F(ControllerTest, StoppingAReaderThatWaitsForItsHandlerDoesNotDeadlock) {
     start();
-    THidDevice* keyboard = claimAt(1);
+    HidDevice* keyboard = claimAt(1);
     int delivered = 0;
     keyboard->SetOnData(
-        [&](THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) { ++delivered; });
+        [&](HidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) { ++delivered; });
     sim.pushInputReport(sim.keyboardIndex(), {0, 1, 2, 3, 4, 5, 6, 7, 8});
     // The reader has handed the report over and now waits for the handler to run.
     ASSERT_TRUE(dispatcher.waitForPending(kReaderGuard));
@@ -368,9 +366,9 @@ TEST_F(ControllerTest, StoppingAReaderThatWaitsForItsHandlerDoesNotDeadlock) {
 
 TEST_F(ControllerTest, ClaimedObjectsOutliveTheController) {
     start();
-    THidDevice* keyboard = claimAt(1);
+    HidDevice* keyboard = claimAt(1);
     int unplugCalls = 0;
-    keyboard->SetOnUnplug([&](THidDevice&) { ++unplugCalls; });
+    keyboard->SetOnUnplug([&](HidDevice&) { ++unplugCalls; });
     keyboard->SetOnData(kIgnoreData);
     controller.reset();
     EXPECT_EQ(unplugCalls, 1);
