@@ -7,7 +7,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "ui/Keyboard.h"
+#include "ui/onscreen_keyboard.h"
 
 namespace qk750 {
 

@@ -11,7 +11,7 @@ namespace qk750 {
 // What a file dialog is asked to look like. The filter is kept in the program's own
 // "caption|pattern|caption|pattern" form and converted by the adapter.
 struct FileDialogRequest {
-    QString objectName;  // "OpenDialog1", "SaveDialog1"
+    QString objectName;  // "openDialog", "saveDialog"
     QString defaultSuffix;
     QString initialFile;
     QString directory;

@@ -6,12 +6,12 @@
 #include <iostream>
 
 #include "app/cli.h"
-#include "ui/CustomMCR.h"
-#include "ui/FixedMCR.h"
-#include "ui/ZQ_setup_about_u.h"
+#include "ui/about_window.h"
+#include "ui/key_test_window.h"
+#include "ui/mcr_builtin_dialog.h"
+#include "ui/mcr_custom_dialog.h"
+#include "ui/progress_window.h"
 #include "ui/prompts.h"
-#include "ui/status.h"
-#include "ui/tstkeys.h"
 #include "usb/hid_platform_sim.h"
 #include "usb/hid_platform_system.h"
 
@@ -20,24 +20,24 @@ namespace qk750 {
 SetupWindows::SetupWindows(MainWindowServices services) {
     ProgramState& state = *services.state;
     Prompts& prompts = *services.prompts;
-    m_main = std::make_unique<TfrmSettings>(std::move(services));
-    m_about = std::make_unique<TfrmAbout>(m_main.get());
-    m_testKeys = std::make_unique<TformTestKeys>(m_main.get());
-    m_status = std::make_unique<TStatusForm>(m_main.get());
-    m_customMcr = std::make_unique<TMCRCustomForm>(state, prompts, m_main.get());
-    m_builtInMcr = std::make_unique<TFixedMcrSetupForm>(state, m_main.get());
+    m_main = std::make_unique<MainWindow>(std::move(services));
+    m_about = std::make_unique<AboutWindow>(m_main.get());
+    m_keyTest = std::make_unique<KeyTestWindow>(m_main.get());
+    m_progress = std::make_unique<ProgressWindow>(m_main.get());
+    m_customMcr = std::make_unique<McrCustomDialog>(state, prompts, m_main.get());
+    m_builtInMcr = std::make_unique<McrBuiltInDialog>(state, m_main.get());
     m_customMcr->setBuiltInDialog(m_builtInMcr.get());
-    m_main->setWindows(m_about.get(), m_status.get(), m_customMcr.get(), m_builtInMcr.get());
-    m_main->setTestKeysWindow(m_testKeys.get());
+    m_main->setWindows(m_about.get(), m_progress.get(), m_customMcr.get(), m_builtInMcr.get());
+    m_main->setKeyTestWindow(m_keyTest.get());
 }
 
 SetupWindows::~SetupWindows() {
     m_main->setWindows(nullptr, nullptr, nullptr, nullptr);
-    m_main->setTestKeysWindow(nullptr);
+    m_main->setKeyTestWindow(nullptr);
     m_builtInMcr.reset();
     m_customMcr.reset();
-    m_status.reset();
-    m_testKeys.reset();
+    m_progress.reset();
+    m_keyTest.reset();
     m_about.reset();
     m_main.reset();
 }
@@ -80,7 +80,7 @@ int runWindows(ProgramState& state, const CliOptions& options) {
         windows.main().activateWindow();
         // Without a window manager nothing activates the window: the first activation's
         // work must not wait for it.
-        QTimer::singleShot(0, &windows.main(), [&windows] { windows.main().FormActivate(); });
+        QTimer::singleShot(0, &windows.main(), [&windows] { windows.main().firstActivation(); });
         code = app.exec();
         if (simulated != nullptr && !options.simulateFile.empty()) {
             std::string error;

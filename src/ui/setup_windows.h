@@ -2,16 +2,16 @@
 
 #include <memory>
 
-#include "ui/ZQ_setup_u.h"
+#include "ui/main_window.h"
 
 namespace qk750 {
 
 struct CliOptions;
-class TFixedMcrSetupForm;
-class TMCRCustomForm;
-class TStatusForm;
-class TformTestKeys;
-class TfrmAbout;
+class McrBuiltInDialog;
+class McrCustomDialog;
+class ProgressWindow;
+class KeyTestWindow;
+class AboutWindow;
 
 // Every window of the program, created in start-up order (main window, About, key test,
 // progress, custom MCR, built-in MCR) and wired together; all live until the end of the run.
@@ -22,20 +22,20 @@ public:
     SetupWindows(const SetupWindows&) = delete;
     SetupWindows& operator=(const SetupWindows&) = delete;
 
-    TfrmSettings& main() const { return *m_main; }
-    TfrmAbout& about() const { return *m_about; }
-    TformTestKeys& testKeys() const { return *m_testKeys; }
-    TStatusForm& status() const { return *m_status; }
-    TMCRCustomForm& customMcr() const { return *m_customMcr; }
-    TFixedMcrSetupForm& builtInMcr() const { return *m_builtInMcr; }
+    MainWindow& main() const { return *m_main; }
+    AboutWindow& about() const { return *m_about; }
+    KeyTestWindow& keyTest() const { return *m_keyTest; }
+    ProgressWindow& progress() const { return *m_progress; }
+    McrCustomDialog& customMcr() const { return *m_customMcr; }
+    McrBuiltInDialog& builtInMcr() const { return *m_builtInMcr; }
 
 private:
-    std::unique_ptr<TfrmSettings> m_main;
-    std::unique_ptr<TfrmAbout> m_about;
-    std::unique_ptr<TformTestKeys> m_testKeys;
-    std::unique_ptr<TStatusForm> m_status;
-    std::unique_ptr<TMCRCustomForm> m_customMcr;
-    std::unique_ptr<TFixedMcrSetupForm> m_builtInMcr;
+    std::unique_ptr<MainWindow> m_main;
+    std::unique_ptr<AboutWindow> m_about;
+    std::unique_ptr<KeyTestWindow> m_keyTest;
+    std::unique_ptr<ProgressWindow> m_progress;
+    std::unique_ptr<McrCustomDialog> m_customMcr;
+    std::unique_ptr<McrBuiltInDialog> m_builtInMcr;
 };
 
 // The interactive run: the application object, the windows, the message loop. The

@@ -2,7 +2,7 @@
 #include <QtTest>
 
 #include "keys/key_insight.h"
-#include "ui/CustomMCR.h"
+#include "ui/mcr_custom_dialog.h"
 #include "window_fixture.h"
 
 using namespace qk750;
@@ -11,7 +11,7 @@ using namespace qk750::test;
 namespace {
 
 struct InsightFixture : StartedFixture {
-    TfrmSettings& window = main();
+    MainWindow& window = main();
 
     InsightFixture() {
         // No built-in reader mode, so the MCR lines are editable.
@@ -20,7 +20,7 @@ struct InsightFixture : StartedFixture {
     }
 
     QTableWidgetItem* cell(int key) const {
-        return child<QTableWidget>(window, "KeyboardStringGrid")->item(keyRow(key), keyColumn(key));
+        return child<QTableWidget>(window, "keyGrid")->item(keyRow(key), keyColumn(key));
     }
     bool marked(int key) const { return cell(key)->data(Qt::BackgroundRole).isValid(); }
 };
@@ -35,7 +35,7 @@ private slots:
         InsightFixture f;
         const int emptyUse = f.window.memoryUse().used;
         f.clickCell(5);
-        auto* line = child<QLineEdit>(f.window, "edKeyString");
+        auto* line = child<QLineEdit>(f.window, "keyStringEdit");
 
         QTest::keyClicks(line, "abc");
         QCOMPARE(f.window.memoryMeterLabel(), QString("%1 / 1694 bytes").arg(emptyUse + 4));
@@ -73,7 +73,7 @@ private slots:
         f.window.setLineSelector(1);
         QVERIFY(f.window.lineHintText().isEmpty());
         // A Func2 string too long marks the cell too, though the grid shows only key strings.
-        QTest::keyClicks(child<QLineEdit>(f.window, "edKeyString2"), QString(16, QChar('Z')));
+        QTest::keyClicks(child<QLineEdit>(f.window, "func2StringEdit"), QString(16, QChar('Z')));
         QVERIFY(f.marked(9));
         QCOMPARE(f.cell(9)->toolTip(), QString("Key 9: 3 / 48 bytes, Func2: 50 / 48"));
         QVERIFY2(f.window.memoryMeterLabel().endsWith(": Key 9 is too long (Func2)"),
@@ -83,9 +83,9 @@ private slots:
     void mcrLinesCountWithoutChangingTheRecord() {
         InsightFixture f;
         const int before = f.window.memoryUse().used;
-        TMCRCustomForm& custom = f.windows->customMcr();
+        McrCustomDialog& custom = f.windows->customMcr();
         custom.show();
-        QTest::keyClicks(child<QLineEdit>(custom, "edTrack2Postamble"), "xy<tab>");
+        QTest::keyClicks(child<QLineEdit>(custom, "postambleEdit"), "xy<tab>");
         QCOMPARE(f.window.memoryUse().used, before + 3);
         QCOMPARE(f.state.Setup.Mcr.PostambleString, std::string());
         QVERIFY2(custom.lineHintText().contains("<Tab>"), qPrintable(custom.lineHintText()));

@@ -8,8 +8,8 @@
 #include <QtTest>
 
 #include "setup/setup_file.h"
-#include "ui/CustomMCR.h"
-#include "ui/Keyboard.h"
+#include "ui/mcr_custom_dialog.h"
+#include "ui/onscreen_keyboard.h"
 #include "window_fixture.h"
 
 using namespace qk750;
@@ -18,8 +18,8 @@ using namespace qk750::test;
 namespace {
 
 // Presses the on-screen key that types "q".
-void pressQ(TKeyboard& keyboard) {
-    const auto& keys = keyboard.Keys();
+void pressQ(OnScreenKeyboard& keyboard) {
+    const auto& keys = keyboard.keys();
     const auto q = std::find_if(keys.begin(), keys.end(),
                                 [](const KeyboardKey& key) { return key.outputs[0] == "q"; });
     QVERIFY(q != keys.end());
@@ -31,10 +31,10 @@ const QString kRestore7 = QStringLiteral("\r   Restore Key 7 ? Are you sure ?   
 
 // The main window shown, active and loaded, with key 7 holding both strings.
 struct EditingFixture : StartedFixture {
-    TfrmSettings& window = main();
-    QTableWidget* grid = child<QTableWidget>(main(), "KeyboardStringGrid");
-    QLineEdit* line = child<QLineEdit>(main(), "edKeyString");
-    QLineEdit* line2 = child<QLineEdit>(main(), "edKeyString2");
+    MainWindow& window = main();
+    QTableWidget* grid = child<QTableWidget>(main(), "keyGrid");
+    QLineEdit* line = child<QLineEdit>(main(), "keyStringEdit");
+    QLineEdit* line2 = child<QLineEdit>(main(), "func2StringEdit");
 
     EditingFixture() {
         if (!QTest::qWaitForWindowActive(&window)) {
@@ -92,7 +92,7 @@ private slots:
         QCOMPARE(f.window.cellText(6, 0), cellTextFor(QString(), false));
 
         if (between == "onscreen") {
-            pressQ(*child<TKeyboard>(f.window, "Keyboard1"));
+            pressQ(*child<OnScreenKeyboard>(f.window, "keyboard"));
         } else if (between == "typed") {
             f.grid->setFocus();
             QTest::keyClick(f.grid, 'q');
@@ -157,7 +157,7 @@ private slots:
 
     void lockedGridChangesNothing() {
         EditingFixture f;
-        child<QCheckBox>(f.window, "LockSetupCheckBox")->setChecked(true);
+        child<QCheckBox>(f.window, "lockSetupCheck")->setChecked(true);
         f.window.selectKey(7);
         f.grid->setFocus();
         f.prompts.defaultAnswer = true;
@@ -245,24 +245,24 @@ private slots:
         f.clickCell(7);
         (selector == 1 ? f.line2 : f.line)->setFocus();
         QCOMPARE(f.window.lineSelector(), selector);
-        auto* list = child<QListWidget>(f.window, "SpecialListBox");
+        auto* list = child<QListWidget>(f.window, "specialKeyList");
         list->setCurrentItem(list->findItems(item, Qt::MatchExactly).value(0));
-        child<QRadioButton>(f.window, qPrintable("ShiftKeys" + modifier))->setChecked(true);
+        child<QRadioButton>(f.window, qPrintable("modifier" + modifier))->setChecked(true);
 
-        QTest::mouseClick(child<QPushButton>(f.window, "Button1"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(f.window, "addSpecialKeyButton"), Qt::LeftButton);
 
         QCOMPARE(f.key7(), (keyString + '|' + func2String).toStdString());
         QCOMPARE(f.line->text() + '|' + f.line2->text(), keyString + '|' + func2String);
         QCOMPARE(f.window.cellText(6, 0), cellTextFor(keyString, true));
-        QVERIFY(child<QRadioButton>(f.window, "ShiftKeysNone")->isChecked());
+        QVERIFY(child<QRadioButton>(f.window, "modifierNone")->isChecked());
     }
 
     void mcrTargetFollowsLines() {
         EditingFixture f;
-        TMCRCustomForm& custom = f.windows->customMcr();
-        auto* preamble = child<QLineEdit>(custom, "edTrack2Preamble");
-        auto* postamble = child<QLineEdit>(custom, "edTrack2Postamble");
-        auto* keyboard = child<TKeyboard>(custom, "Keyboard1");
+        McrCustomDialog& custom = f.windows->customMcr();
+        auto* preamble = child<QLineEdit>(custom, "preambleEdit");
+        auto* postamble = child<QLineEdit>(custom, "postambleEdit");
+        auto* keyboard = child<OnScreenKeyboard>(custom, "keyboard");
         QList<int> targets;
         bool active = true;
 
@@ -279,7 +279,7 @@ private slots:
             postamble->setFocus();
             custom.hide();
         });
-        f.window.MCRSetup1Click();
+        f.window.showMcrSetup();
         QCOMPARE(targets, (QList<int>{2, 3, 2}));
         QCOMPARE(f.state.Globals.EditTarget, 1);
         QCOMPARE(preamble->text() + '|' + postamble->text(), QString("q|q<Enter>"));
@@ -295,7 +295,7 @@ private slots:
             QTest::keyClick(postamble, Qt::Key_Backspace);
             custom.hide();
         });
-        f.window.MCRSetup1Click();
+        f.window.showMcrSetup();
         QVERIFY(active);
         QCOMPARE(focused, preamble);
         QCOMPARE(preamble->text() + '|' + postamble->text(), QString("qq|q"));
@@ -304,15 +304,15 @@ private slots:
     // The dialog's Save closes it only once the setup is saved.
     void mcrSave() {
         EditingFixture f;
-        TMCRCustomForm& custom = f.windows->customMcr();
+        McrCustomDialog& custom = f.windows->customMcr();
         const auto savedAs = [&](const std::string& file) {
             f.state.SetupFileName = file;
             custom.show();
-            QTest::mouseClick(child<QPushButton>(custom, "BitBtn1"), Qt::LeftButton);
+            QTest::mouseClick(child<QPushButton>(custom, "saveButton"), Qt::LeftButton);
             return !custom.isVisible();
         };
         custom.show();
-        QTest::keyClicks(child<QLineEdit>(custom, "edTrack2Preamble"), "%B");
+        QTest::keyClicks(child<QLineEdit>(custom, "preambleEdit"), "%B");
 
         QVERIFY(!savedAs(f.path("missing-folder/shop.INI")));
         const QStringList errors = f.prompts.texts("error");
@@ -322,7 +322,7 @@ private slots:
         QCOMPARE(f.state.SetupFileName, std::string(".INI"));
         f.prompts.fileNames << f.dir.filePath("shop");
         QVERIFY(savedAs(".INI"));
-        QCOMPARE(f.prompts.texts("file"), QStringList(2, "SaveDialog1"));
+        QCOMPARE(f.prompts.texts("file"), QStringList(2, "saveDialog"));
         QCOMPARE(f.state.SetupFileName, f.path("shop.INI"));
         const qsizetype prompts = f.prompts.seen.size();
         QVERIFY(savedAs(f.path("QK750.INI")));

@@ -9,7 +9,7 @@
 #include "app/programming_run.h"
 #include "keys/device_image.h"
 #include "setup/setup_file.h"
-#include "ui/status.h"
+#include "ui/progress_window.h"
 #include "usb/programming_protocol.h"
 #include "window_fixture.h"
 
@@ -88,9 +88,9 @@ private slots:
         f.prompts.fileNames << f.dir.filePath(chosen);
         f.state.Setup.KeyStrings[5] = "five";
 
-        f.trigger("Save1");
+        f.trigger("saveSetupAction");
 
-        QCOMPARE(f.prompts.texts("file"), QStringList(named.isEmpty(), "SaveDialog1"));
+        QCOMPARE(f.prompts.texts("file"), QStringList(named.isEmpty(), "saveDialog"));
         QCOMPARE(f.prompts.texts("information"),
                  QStringList{" QK750 Setup was saved in file " + saved});
         QCOMPARE(f.state.SetupFileName, f.path(saved));
@@ -102,7 +102,7 @@ private slots:
     void failedSaveShowsTheError() {
         StartedFixture f;
         f.state.SetupFileName = f.path("missing/shop.ini");
-        f.trigger("Save1");
+        f.trigger("saveSetupAction");
         const QStringList errors = f.prompts.texts("error");
         QCOMPARE(errors.size(), 1);
         QVERIFY(errors[0].startsWith("Cannot save ") && errors[0].contains("shop.ini"));
@@ -116,7 +116,7 @@ private slots:
         f.state.Setup.KeyStrings[7] = "seven";
         f.main().RefreshGrid();
 
-        f.trigger("New1");
+        f.trigger("newSetupAction");
 
         QVERIFY(f.prompts.seen.isEmpty());
         QCOMPARE(loadedFrom(f.path("shop.ini")).KeyStrings[7], std::string("seven"));
@@ -131,19 +131,19 @@ private slots:
         std::ofstream(f.path("OLD.KBD"), std::ios::binary) << "too short";
         f.state.Setup.KeyStrings[3] = "three";
 
-        f.trigger("Open1");  // cancelled
+        f.trigger("openSetupAction");  // cancelled
         QCOMPARE(f.state.Setup.KeyStrings[3], std::string("three"));
 
         f.prompts.fileNames << f.dir.filePath("shop.INI") << f.dir.filePath("OLD.KBD");
-        f.trigger("Open1");
+        f.trigger("openSetupAction");
         QCOMPARE(f.state.Setup.KeyStrings[2] + f.state.Setup.KeyStrings[3], std::string("two"));
         QCOMPARE(f.main().cellText(1, 0), cellTextFor("two", true));
         QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath("shop.INI")));
         QVERIFY(f.prompts.texts("error").isEmpty());
 
-        f.trigger("Open1");
+        f.trigger("openSetupAction");
         QCOMPARE(f.prompts.texts("error"), QStringList{"Invalid KBD File size"});
-        QCOMPARE(f.prompts.texts("file"), QStringList(3, "OpenDialog1"));
+        QCOMPARE(f.prompts.texts("file"), QStringList(3, "openDialog"));
     }
 
     void closeSavesNamedSetupKeepingUnknownSection() {
@@ -170,15 +170,15 @@ private slots:
         StartedFixture f;
         f.state.SetupFileName = ".INI";
         f.main().close();
-        QCOMPARE(f.prompts.texts("file"), QStringList{"SaveDialog1"});
+        QCOMPARE(f.prompts.texts("file"), QStringList{"saveDialog"});
         QVERIFY(!f.main().isVisible());
         QVERIFY(!QFile::exists(f.dir.filePath(".INI")));
     }
 
     void unlockAsksAndCancelKeepsItLocked() {
         StartedFixture f;
-        auto* lock = child<QCheckBox>(f.main(), "LockSetupCheckBox");
-        auto* line = child<QLineEdit>(f.main(), "edKeyString");
+        auto* lock = child<QCheckBox>(f.main(), "lockSetupCheck");
+        auto* line = child<QLineEdit>(f.main(), "keyStringEdit");
         lock->click();  // locking asks nothing
         QVERIFY(f.prompts.seen.isEmpty());
         QVERIFY(f.state.Setup.Mcr.LockedSetup && !line->isEnabled());
@@ -188,7 +188,7 @@ private slots:
         QCOMPARE(f.prompts.texts("confirm"),
                  QStringList{"\rUnlock changes to Setup ?\r\r  Are you sure ?   \r\r"});
         QVERIFY(lock->isChecked() && !line->isEnabled() && f.state.Setup.Mcr.LockedSetup);
-        QVERIFY(child(f.main(), "Program1")->isEnabled());
+        QVERIFY(child(f.main(), "programButton")->isEnabled());
 
         lock->click();
         QVERIFY(!lock->isChecked() && line->isEnabled() && !f.state.Setup.Mcr.LockedSetup);
@@ -210,17 +210,17 @@ private slots:
         for (int key = 1; key <= kKeyCount; ++key) {
             f.state.Setup.KeyStrings[key] = "K" + std::to_string(key) + "<Enter>";
         }
-        TStatusForm& progress = f.windows->status();
+        ProgressWindow& progress = f.windows->progress();
         bool secondRequested = false;
         f.waits.onWait = [&] {
             if (progress.isVisible() && !secondRequested) {
                 secondRequested = true;
                 QVERIFY(f.main().ProgrammingBusy());
-                f.trigger("ProgramQK7501");
+                f.trigger("programAction");
             }
         };
 
-        f.trigger("ProgramQK7501");
+        f.trigger("programAction");
 
         QVERIFY(secondRequested);  // so the progress window was shown
         QVERIFY(!progress.isVisible());
@@ -245,12 +245,12 @@ private slots:
         StartedFixture f(options);
         f.state.Setup.KeyStrings[1] = "abc";
 
-        f.trigger("ProgramQK7501");
+        f.trigger("programAction");
 
         QCOMPARE(f.prompts.seen.size(), 1);
         QCOMPARE(f.prompts.texts("error"),
                  QStringList{"CRC Error in data to USB QK750! Check connection."});
-        QVERIFY(!f.windows->status().isVisible());
+        QVERIFY(!f.windows->progress().isVisible());
         QVERIFY(!f.state.ProgrammingOk && !f.main().ProgrammingBusy());
         QVERIFY(!f.main().statusText().contains('['));
     }

@@ -7,8 +7,8 @@
 #include <QtTest>
 
 #include "app/mcr_settings.h"
-#include "ui/CustomMCR.h"
-#include "ui/FixedMCR.h"
+#include "ui/mcr_builtin_dialog.h"
+#include "ui/mcr_custom_dialog.h"
 #include "window_fixture.h"
 
 using namespace qk750;
@@ -66,7 +66,7 @@ private slots:
         StartedFixture f;
         f.state.Setup.Mcr.McrSetupMode = 3;
         f.main().LoadSetupIntoDialogs();
-        for (const char* name : {"cbTransmCheckSum", "edTrack2Preamble"}) {
+        for (const char* name : {"transmitChecksumCheck", "preambleEdit"}) {
             QVERIFY2(!child(f.windows->customMcr(), name)->isEnabled(), name);
         }
     }
@@ -83,27 +83,27 @@ private slots:
         // A missing setup file loads the first built-in mode; start from none.
         f.state.Setup.Mcr.McrSetupMode = 0;
         f.main().LoadSetupIntoDialogs();
-        TMCRCustomForm& custom = f.windows->customMcr();
-        TFixedMcrSetupForm& builtIn = f.windows->builtInMcr();
-        auto* checksum = child<QCheckBox>(custom, "cbTransmCheckSum");
+        McrCustomDialog& custom = f.windows->customMcr();
+        McrBuiltInDialog& builtIn = f.windows->builtInMcr();
+        auto* checksum = child<QCheckBox>(custom, "transmitChecksumCheck");
         checksum->setChecked(true);
         QList<int> meanwhile;  // mode, selected entry, custom dialog enabled
         QTimer::singleShot(0, &builtIn, [&] {
             meanwhile << f.state.Setup.Mcr.McrSetupMode << builtIn.selectedEntry()
                       << custom.isEnabled();
-            child<QRadioButton>(builtIn, "McrMode7")->click();
+            child<QRadioButton>(builtIn, "mcrMode7")->click();
             if (closeButton) {
-                child<QPushButton>(builtIn, "BitBtn2")->click();
+                child<QPushButton>(builtIn, "closeButton")->click();
             } else {
                 builtIn.close();
             }
         });
 
-        child<QPushButton>(custom, "Button1")->click();
+        child<QPushButton>(custom, "builtInSetupButton")->click();
 
         QCOMPARE(meanwhile, (QList<int>{-1, -1, 0}));
         QVERIFY(custom.isEnabled());
-        QCOMPARE(child<QCheckBox>(custom, "cbBuiltInSetup")->isChecked(), closeButton);
+        QCOMPARE(child<QCheckBox>(custom, "builtInSetupCheck")->isChecked(), closeButton);
         QCOMPARE(checksum->isChecked(), !closeButton);
         f.main().CollectMcrSettings();
         QCOMPARE(f.state.Setup.Mcr.McrSetupMode, closeButton ? 7 : 0);
@@ -115,7 +115,7 @@ private slots:
             {" 7 ", 7}, {"", 5}, {"7ms", 5}, {"-12", -12}, {"4294967296", 5}};
         StartedFixture f;
         for (const auto& [text, gathered] : cases) {
-            child<QLineEdit>(f.windows->customMcr(), "edMcrDelay")->setText(text);
+            child<QLineEdit>(f.windows->customMcr(), "mcrDelayEdit")->setText(text);
             f.main().CollectMcrSettings();
             const int got = f.state.Setup.Mcr.McrDelay;
             QVERIFY2(got == gathered, qPrintable(text + " gave " + QString::number(got)));
@@ -124,19 +124,19 @@ private slots:
 
     void lockDisablesAndLabels() {
         StartedFixture f;
-        TMCRCustomForm& custom = f.windows->customMcr();
-        child<QLineEdit>(custom, "edTrack2Preamble")->setText("<F1>");
+        McrCustomDialog& custom = f.windows->customMcr();
+        child<QLineEdit>(custom, "preambleEdit")->setText("<F1>");
 
-        child<QCheckBox>(f.main(), "LockSetupCheckBox")->click();
+        child<QCheckBox>(f.main(), "lockSetupCheck")->click();
 
-        QCOMPARE(child<QLabel>(custom, "SetLockedLabel")->text(), QString("SETUP LOCKED !!"));
-        QCOMPARE(child<QLineEdit>(custom, "edTrack2Preamble")->text(), QString("<F1>"));
-        for (const char* name : {"edTrack2Preamble", "edTrack2Postamble", "cbTransmCheckSum",
-                                 "cbBF_SpecialCheckSumMode", "cbBuiltInSetup", "Keyboard1"}) {
+        QCOMPARE(child<QLabel>(custom, "lockedLabel")->text(), QString("SETUP LOCKED !!"));
+        QCOMPARE(child<QLineEdit>(custom, "preambleEdit")->text(), QString("<F1>"));
+        for (const char* name : {"preambleEdit", "postambleEdit", "transmitChecksumCheck",
+                                 "bfChecksumCheck", "builtInSetupCheck", "keyboard"}) {
             QVERIFY2(!child(custom, name)->isEnabled(), name);
         }
-        QVERIFY(!child(f.windows->builtInMcr(), "McrModeRadioGroup")->isEnabled());
-        for (const char* name : {"edMcrDelay", "Button1", "BitBtn1"}) {
+        QVERIFY(!child(f.windows->builtInMcr(), "mcrModeList")->isEnabled());
+        for (const char* name : {"mcrDelayEdit", "builtInSetupButton", "saveButton"}) {
             QVERIFY2(child(custom, name)->isEnabled(), name);
         }
     }

@@ -109,11 +109,11 @@ struct WindowFixture {
     }
 
     std::string path(const QString& name) const { return (dir.path() + '/' + name).toStdString(); }
-    TfrmSettings& main() const { return windows->main(); }
+    MainWindow& main() const { return windows->main(); }
     void trigger(const char* action) const { child<QAction>(main(), action)->trigger(); }
 
     void clickCell(int key) const {
-        auto* grid = child<QTableWidget>(main(), "KeyboardStringGrid");
+        auto* grid = child<QTableWidget>(main(), "keyGrid");
         const QRect cell = grid->visualItemRect(grid->item(keyRow(key), keyColumn(key)));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
     }
@@ -123,7 +123,7 @@ struct WindowFixture {
         QCoreApplication::processEvents();
         main().show();
         QCoreApplication::processEvents();
-        main().FormActivate();
+        main().firstActivation();
     }
 };
 

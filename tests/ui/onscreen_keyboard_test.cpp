@@ -5,7 +5,7 @@
 
 #include "keys/key_string.h"
 #include "keys/key_table.h"
-#include "ui/Keyboard.h"
+#include "ui/onscreen_keyboard.h"
 
 using namespace qk750;
 
@@ -26,10 +26,10 @@ int findKey(const std::vector<KeyboardKey>& keys, const QString& caption, int n 
 }
 
 // A control at the main window's size.
-struct Keyboard : TKeyboard {
+struct Keyboard : OnScreenKeyboard {
     Keyboard() { resize(691, 203); }
     QPoint centre(const QString& caption, int n = 1) const {
-        return keyRect(findKey(Keys(), caption, n)).center();
+        return keyRect(findKey(keys(), caption, n)).center();
     }
     void click(const QString& caption, int n = 1) {
         QTest::mouseClick(this, Qt::LeftButton, {}, centre(caption, n));
@@ -39,7 +39,7 @@ struct Keyboard : TKeyboard {
 
 }  // namespace
 
-class KeyboardTest : public QObject {
+class OnScreenKeyboardTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -126,10 +126,10 @@ private slots:
         QFETCH(QStringList, clicks);
         QFETCH(QStringList, typed);
         Keyboard kb;
-        QSignalSpy spy(&kb, &TKeyboard::OnKey);
+        QSignalSpy spy(&kb, &OnScreenKeyboard::keyClicked);
         for (const QString& click : clicks) {
             const QStringList parts = click.split(u'#');
-            QVERIFY2(findKey(kb.Keys(), parts[0]) >= 0, qPrintable(click));
+            QVERIFY2(findKey(kb.keys(), parts[0]) >= 0, qPrintable(click));
             kb.click(parts[0], parts.size() > 1 ? parts[1].toInt() : 1);
         }
         QStringList got;
@@ -141,8 +141,8 @@ private slots:
 
     // Captions come from their own table, apart from the outputs.
     void captionsFollowTheLatchState() {
-        TKeyboard kb;
-        const auto& keys = kb.Keys();
+        OnScreenKeyboard kb;
+        const auto& keys = kb.keys();
         const int a = findKey(keys, "a"), five = findKey(keys, "5"), shift = findKey(keys, "Shift");
         QStringList shown;
         for (const int press : {shift, findKey(keys, "Caps"), shift, findKey(keys, "Ctrl")}) {
@@ -157,7 +157,7 @@ private slots:
     void latchedModifierIsDrawnDown() {
         Keyboard kb;
         const auto face = [&](const QString& caption, int n = 1) {
-            return kb.pixel(kb.keyRect(findKey(kb.Keys(), caption, n)).bottomRight() -
+            return kb.pixel(kb.keyRect(findKey(kb.keys(), caption, n)).bottomRight() -
                             QPoint(4, 4));
         };
         const QColor up = face("Shift", 2);
@@ -171,14 +171,14 @@ private slots:
 
     void disabledControlIgnoresClicks() {
         Keyboard kb;
-        QSignalSpy spy(&kb, &TKeyboard::OnKey);
+        QSignalSpy spy(&kb, &OnScreenKeyboard::keyClicked);
         kb.setEnabled(false);
         for (int i = 0; i < 4; ++i) {
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not accepted"));
         }
         kb.click("Shift");
         kb.click("a");
-        kb.pressKey(findKey(kb.Keys(), "a"));
+        kb.pressKey(findKey(kb.keys(), "a"));
         QCOMPARE(spy.count(), 0);
         QVERIFY(!kb.shiftLatched());
 
@@ -196,13 +196,13 @@ private slots:
 
     void keyAtMatchesKeyRect() {
         QFETCH(QSize, size);
-        TKeyboard kb;
+        OnScreenKeyboard kb;
         kb.resize(400, 150);
         kb.resize(size);
-        const int n = static_cast<int>(kb.Keys().size());
+        const int n = static_cast<int>(kb.keys().size());
         for (int i = 0; i < n; ++i) {
             const QRect r = kb.keyRect(i);
-            QVERIFY2(!r.isEmpty() && kb.rect().contains(r), qPrintable(kb.Keys()[i].captions[0]));
+            QVERIFY2(!r.isEmpty() && kb.rect().contains(r), qPrintable(kb.keys()[i].captions[0]));
             for (const QPoint p : {r.center(), r.topLeft(), r.bottomRight()}) {
                 QCOMPARE(kb.keyAt(p), i);
             }
@@ -212,8 +212,8 @@ private slots:
         }
         // The margin and the gap between Esc and F1 hit no key.
         QCOMPARE(kb.keyAt(QPoint(0, 0)), -1);
-        const QRect esc = kb.keyRect(findKey(kb.Keys(), "Esc"));
-        const QRect f1 = kb.keyRect(findKey(kb.Keys(), "F1"));
+        const QRect esc = kb.keyRect(findKey(kb.keys(), "Esc"));
+        const QRect f1 = kb.keyRect(findKey(kb.keys(), "F1"));
         QCOMPARE(kb.keyAt(QPoint((esc.right() + f1.left()) / 2, esc.center().y())), -1);
         QCOMPARE(kb.keyRect(n), QRect());
     }
@@ -230,7 +230,7 @@ private slots:
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
         line->setFocus();
-        QObject::connect(kb, &TKeyboard::OnKey, line,
+        QObject::connect(kb, &OnScreenKeyboard::keyClicked, line,
                          [line](const QString& text) { line->setText(line->text() + text); });
         kb->click("Tab");
         QVERIFY(line->hasFocus());
@@ -238,5 +238,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(KeyboardTest)
-#include "keyboard_test.moc"
+QTEST_MAIN(OnScreenKeyboardTest)
+#include "onscreen_keyboard_test.moc"

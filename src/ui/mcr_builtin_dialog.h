@@ -12,11 +12,11 @@ struct ProgramState;
 
 // The built-in MCR dialog: eleven fixed reader modes. "&Ok" and "Close" both store the
 // chosen mode (0 when none) in the setup record and hide it; the close box only hides it.
-class TFixedMcrSetupForm : public QWidget {
+class McrBuiltInDialog : public QWidget {
     Q_OBJECT
 
 public:
-    TFixedMcrSetupForm(ProgramState& state, QWidget* owner = nullptr);
+    McrBuiltInDialog(ProgramState& state, QWidget* owner = nullptr);
 
     // -1 when no entry is selected.
     int selectedEntry() const;
@@ -33,8 +33,8 @@ protected:
 private:
     QPointer<QWidget> m_owner;
     ProgramState& m_state;
-    QGroupBox* m_modes;
-    QButtonGroup* m_buttons;
+    QGroupBox* m_mcrModeList;
+    QButtonGroup* m_modeButtons;
 };
 
 }  // namespace qk750

@@ -13,11 +13,11 @@ QString aboutUrl();
 
 // The About box: product, version, maker block and a link button. Shown without being
 // modal; OK, Enter, Esc and the close button hide it.
-class TfrmAbout : public QDialog {
+class AboutWindow : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TfrmAbout(QWidget* owner = nullptr);
+    explicit AboutWindow(QWidget* owner = nullptr);
 
     QString url() const { return m_url; }
 

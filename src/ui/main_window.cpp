@@ -1,4 +1,4 @@
-#include "ui/ZQ_setup_u.h"
+#include "ui/main_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,13 +31,13 @@
 #include "app/qt_event_loop.h"
 #include "setup/file_names.h"
 #include "setup/legacy_import.h"
-#include "ui/CustomMCR.h"
-#include "ui/FixedMCR.h"
-#include "ui/Keyboard.h"
-#include "ui/ZQ_setup_about_u.h"
+#include "ui/about_window.h"
+#include "ui/key_test_window.h"
+#include "ui/mcr_builtin_dialog.h"
+#include "ui/mcr_custom_dialog.h"
+#include "ui/onscreen_keyboard.h"
+#include "ui/progress_window.h"
 #include "ui/prompts.h"
-#include "ui/status.h"
-#include "ui/tstkeys.h"
 #include "ui/window_support.h"
 #include "usb/device_list.h"
 #include "usb/hid_controller.h"
@@ -144,7 +144,7 @@ QString cellTextFor(const QString& keyString, bool compact) {
 class WindowReporter : public ProtocolReporter {
 public:
     WindowReporter(Prompts& prompts) : m_prompts(prompts) {}
-    void setStatusForm(TStatusForm* status) { m_status = status; }
+    void setProgressWindow(ProgressWindow* progress) { m_progress = progress; }
 
     void failure(std::string_view, std::string_view, std::string_view message) override {
         m_prompts.error(
@@ -155,40 +155,40 @@ public:
             QString::fromLatin1(message.data(), static_cast<qsizetype>(message.size())));
     }
     void progressStart(int maximum) override {
-        if (m_status != nullptr) {
-            m_status->setEnabled(false);
-            m_status->setRange(maximum, 1);
-            m_status->setEnabled(true);
+        if (m_progress != nullptr) {
+            m_progress->setEnabled(false);
+            m_progress->setRange(maximum, 1);
+            m_progress->setEnabled(true);
         }
     }
     void progressStep(int position, int) override {
-        if (m_status != nullptr) {
-            m_status->setPosition(position);
-            if (!m_status->isVisible()) {
-                m_status->show();
-                m_status->raise();
+        if (m_progress != nullptr) {
+            m_progress->setPosition(position);
+            if (!m_progress->isVisible()) {
+                m_progress->show();
+                m_progress->raise();
             }
         }
     }
     void progressHide() override {
-        if (m_status != nullptr) {
-            m_status->hide();
+        if (m_progress != nullptr) {
+            m_progress->hide();
         }
     }
 
 private:
     Prompts& m_prompts;
-    TStatusForm* m_status = nullptr;
+    ProgressWindow* m_progress = nullptr;
 };
 
-TfrmSettings::TfrmSettings(MainWindowServices services, QWidget* parent)
+MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     : QMainWindow(parent),
       m_state(services.state),
       m_prompts(services.prompts),
       m_platform(std::move(services.platform)),
       m_waits(services.waits),
       m_trace(services.trace) {
-    setObjectName(QStringLiteral("frmSettings"));
+    setObjectName(QStringLiteral("mainWindow"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -203,15 +203,15 @@ TfrmSettings::TfrmSettings(MainWindowServices services, QWidget* parent)
     UpdateTitle();
 }
 
-TfrmSettings::~TfrmSettings() = default;
+MainWindow::~MainWindow() = default;
 
-void TfrmSettings::setWindows(TfrmAbout* about, TStatusForm* status, TMCRCustomForm* customMcr,
-                              TFixedMcrSetupForm* builtInMcr) {
+void MainWindow::setWindows(AboutWindow* about, ProgressWindow* progress,
+                            McrCustomDialog* customMcr, McrBuiltInDialog* builtInMcr) {
     m_about = about;
-    m_status = status;
+    m_progress = progress;
     m_customMcr = customMcr;
     m_builtInMcr = builtInMcr;
-    m_reporter->setStatusForm(status);
+    m_reporter->setProgressWindow(progress);
     if (m_customMcr != nullptr) {
         m_customMcr->collectMcrSettings = [this] { CollectMcrSettings(); };
         m_customMcr->appendToActiveLine = [this](const QString& text) { AppendToActiveLine(text); };
@@ -219,120 +219,122 @@ void TfrmSettings::setWindows(TfrmAbout* about, TStatusForm* status, TMCRCustomF
         // whatever folder the program was started from.
         m_customMcr->saveUnnamedSetup = [this] {
             m_quietSave = true;
-            const bool saved = Save1Click();
+            const bool saved = saveSetup();
             m_quietSave = false;
             return saved;
         };
-        connect(m_customMcr, &TMCRCustomForm::linesChanged, this, &TfrmSettings::updateMemoryMeter);
+        connect(m_customMcr, &McrCustomDialog::linesChanged, this, &MainWindow::updateMemoryMeter);
     }
     updateMemoryMeter();
 }
 
-void TfrmSettings::buildControls() {
+void MainWindow::buildControls() {
     auto* central = new QWidget(this);
-    central->setObjectName(QStringLiteral("ClientArea"));
+    central->setObjectName(QStringLiteral("clientArea"));
     setCentralWidget(central);
 
-    m_grid = new QTableWidget(kGridRows, kGridColumns, central);
-    m_grid->setObjectName(QStringLiteral("KeyboardStringGrid"));
-    m_grid->horizontalHeader()->hide();
-    m_grid->verticalHeader()->hide();
-    m_grid->horizontalHeader()->setMinimumSectionSize(10);
-    m_grid->verticalHeader()->setMinimumSectionSize(10);
-    m_grid->horizontalHeader()->setDefaultSectionSize(kCellPixelsWide);
-    m_grid->verticalHeader()->setDefaultSectionSize(kCellPixelsHigh);
-    m_grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_grid->setSelectionBehavior(QAbstractItemView::SelectItems);
-    m_grid->setTextElideMode(Qt::ElideNone);
-    m_grid->setWordWrap(false);
-    m_grid->setShowGrid(true);
-    m_grid->setTabKeyNavigation(false);
+    m_keyGrid = new QTableWidget(kGridRows, kGridColumns, central);
+    m_keyGrid->setObjectName(QStringLiteral("keyGrid"));
+    m_keyGrid->horizontalHeader()->hide();
+    m_keyGrid->verticalHeader()->hide();
+    m_keyGrid->horizontalHeader()->setMinimumSectionSize(10);
+    m_keyGrid->verticalHeader()->setMinimumSectionSize(10);
+    m_keyGrid->horizontalHeader()->setDefaultSectionSize(kCellPixelsWide);
+    m_keyGrid->verticalHeader()->setDefaultSectionSize(kCellPixelsHigh);
+    m_keyGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_keyGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_keyGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_keyGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_keyGrid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    m_keyGrid->setTextElideMode(Qt::ElideNone);
+    m_keyGrid->setWordWrap(false);
+    m_keyGrid->setShowGrid(true);
+    m_keyGrid->setTabKeyNavigation(false);
     QFont gridFont(QStringLiteral("Liberation Sans Narrow"), 8);
     gridFont.setStyleHint(QFont::SansSerif);
-    m_grid->setFont(gridFont);
+    m_keyGrid->setFont(gridFont);
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
             auto* item = new QTableWidgetItem(CenterCellText(QString(), kCellWidth));
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
             item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-            m_grid->setItem(row, column, item);
+            m_keyGrid->setItem(row, column, item);
         }
     }
-    m_grid->setGeometry(2, 2, kGridColumns * kCellPixelsWide + 2, kGridRows * kCellPixelsHigh + 2);
-    m_grid->installEventFilter(this);
+    m_keyGrid->setGeometry(2, 2, kGridColumns * kCellPixelsWide + 2,
+                           kGridRows * kCellPixelsHigh + 2);
+    m_keyGrid->installEventFilter(this);
 
     m_keyStringLabel = new QLabel(QStringLiteral("Key 1 String:"), central);
-    m_keyStringLabel->setObjectName(QStringLiteral("KeyStringLabel"));
+    m_keyStringLabel->setObjectName(QStringLiteral("keyStringLabel"));
     m_keyStringLabel->setGeometry(10, 270, 140, 24);
-    m_keyString = new QLineEdit(central);
-    m_keyString->setObjectName(QStringLiteral("edKeyString"));
-    m_keyString->setGeometry(150, 270, 401, 26);
-    m_keyStringLabel2 = new QLabel(QStringLiteral("Key 1 Func2 String:"), central);
-    m_keyStringLabel2->setObjectName(QStringLiteral("KeyStringLabel2"));
-    m_keyStringLabel2->setGeometry(10, 306, 140, 24);
-    m_keyString2 = new QLineEdit(central);
-    m_keyString2->setObjectName(QStringLiteral("edKeyString2"));
-    m_keyString2->setGeometry(150, 306, 401, 26);
-    for (QLineEdit* line : {m_keyString, m_keyString2}) {
+    m_keyStringEdit = new QLineEdit(central);
+    m_keyStringEdit->setObjectName(QStringLiteral("keyStringEdit"));
+    m_keyStringEdit->setGeometry(150, 270, 401, 26);
+    m_func2StringLabel = new QLabel(QStringLiteral("Key 1 Func2 String:"), central);
+    m_func2StringLabel->setObjectName(QStringLiteral("func2StringLabel"));
+    m_func2StringLabel->setGeometry(10, 306, 140, 24);
+    m_func2StringEdit = new QLineEdit(central);
+    m_func2StringEdit->setObjectName(QStringLiteral("func2StringEdit"));
+    m_func2StringEdit->setGeometry(150, 306, 401, 26);
+    for (QLineEdit* line : {m_keyStringEdit, m_func2StringEdit}) {
         QFont font = line->font();
         font.setPointSize(10);
         line->setFont(font);
         line->installEventFilter(this);
     }
 
-    m_lineSelectorGroup = new QGroupBox(central);
-    m_lineSelectorGroup->setObjectName(QStringLiteral("RadioGroup1"));
-    m_lineSelectorGroup->setGeometry(556, 264, 30, 72);
-    m_lineSelector = new QButtonGroup(this);
+    m_lineSelector = new QGroupBox(central);
+    m_lineSelector->setObjectName(QStringLiteral("lineSelector"));
+    m_lineSelector->setGeometry(556, 264, 30, 72);
+    m_lineButtons = new QButtonGroup(this);
     for (int line = 0; line < 2; ++line) {
-        auto* button = new QRadioButton(m_lineSelectorGroup);
-        button->setObjectName(QStringLiteral("RadioGroup1Line%1").arg(line));
+        auto* button = new QRadioButton(m_lineSelector);
+        button->setObjectName(QStringLiteral("lineSelectorButton%1").arg(line));
         button->setGeometry(8, 9 + line * 36, 18, 20);
-        m_lineSelector->addButton(button, line);
+        m_lineButtons->addButton(button, line);
     }
-    m_lineSelector->button(0)->setChecked(true);
+    m_lineButtons->button(0)->setChecked(true);
 
-    m_lockBox = new QCheckBox(QStringLiteral("Lock Setup"), central);
-    m_lockBox->setObjectName(QStringLiteral("LockSetupCheckBox"));
-    QFont lockFont = m_lockBox->font();
+    m_lockSetupCheck = new QCheckBox(QStringLiteral("Lock Setup"), central);
+    m_lockSetupCheck->setObjectName(QStringLiteral("lockSetupCheck"));
+    QFont lockFont = m_lockSetupCheck->font();
     lockFont.setBold(true);
-    m_lockBox->setFont(lockFont);
-    m_lockBox->setGeometry(620, 288, 160, 24);
-    m_lockBox->installEventFilter(this);
+    m_lockSetupCheck->setFont(lockFont);
+    m_lockSetupCheck->setGeometry(620, 288, 160, 24);
+    m_lockSetupCheck->installEventFilter(this);
 
-    m_program = new QPushButton(QStringLiteral("       Program ZQ USB QK750 Keyboard "), central);
-    m_program->setObjectName(QStringLiteral("Program1"));
-    QFont programFont = m_program->font();
+    m_programButton =
+        new QPushButton(QStringLiteral("       Program ZQ USB QK750 Keyboard "), central);
+    m_programButton->setObjectName(QStringLiteral("programButton"));
+    QFont programFont = m_programButton->font();
     programFont.setBold(true);
     programFont.setPointSize(11);
-    m_program->setFont(programFont);
-    m_program->setIcon(programPixmap(40));
-    m_program->setIconSize(QSize(40, 40));
-    m_program->setGeometry(194, 562, 590, 58);
+    m_programButton->setFont(programFont);
+    m_programButton->setIcon(programPixmap(40));
+    m_programButton->setIconSize(QSize(40, 40));
+    m_programButton->setGeometry(194, 562, 590, 58);
 
-    m_keyboard = new TKeyboard(central);
-    m_keyboard->setObjectName(QStringLiteral("Keyboard1"));
+    m_keyboard = new OnScreenKeyboard(central);
+    m_keyboard->setObjectName(QStringLiteral("keyboard"));
     m_keyboard->setGeometry(6, 346, 691, 203);
 
-    m_shiftGroup = new QGroupBox(central);
-    m_shiftGroup->setObjectName(QStringLiteral("ShiftKeysRadioGroup"));
-    m_shiftGroup->setGeometry(706, 346, 80, 132);
-    auto* shiftLayout = new QVBoxLayout(m_shiftGroup);
-    m_shiftKeys = new QButtonGroup(this);
+    m_modifierChoice = new QGroupBox(central);
+    m_modifierChoice->setObjectName(QStringLiteral("modifierChoice"));
+    m_modifierChoice->setGeometry(706, 346, 80, 132);
+    auto* shiftLayout = new QVBoxLayout(m_modifierChoice);
+    m_modifierButtons = new QButtonGroup(this);
     const QStringList modifiers = {QStringLiteral("None"), QStringLiteral("Shift"),
                                    QStringLiteral("Alt"), QStringLiteral("Ctrl")};
     for (int index = 0; index < modifiers.size(); ++index) {
-        auto* button = new QRadioButton(modifiers[index], m_shiftGroup);
-        button->setObjectName(QStringLiteral("ShiftKeys") + modifiers[index]);
-        m_shiftKeys->addButton(button, index);
+        auto* button = new QRadioButton(modifiers[index], m_modifierChoice);
+        button->setObjectName(QStringLiteral("modifier") + modifiers[index]);
+        m_modifierButtons->addButton(button, index);
         shiftLayout->addWidget(button);
     }
-    m_shiftKeys->button(0)->setChecked(true);
+    m_modifierButtons->button(0)->setChecked(true);
     auto* plus = new QLabel(QStringLiteral("+"), central);
-    plus->setObjectName(QStringLiteral("PlusLabel"));
+    plus->setObjectName(QStringLiteral("plusLabel"));
     QFont plusFont = plus->font();
     plusFont.setBold(true);
     plusFont.setPointSize(14);
@@ -340,58 +342,58 @@ void TfrmSettings::buildControls() {
     plus->setAlignment(Qt::AlignCenter);
     plus->setGeometry(786, 396, 24, 30);
 
-    m_specialList = new QListWidget(central);
-    m_specialList->setObjectName(QStringLiteral("SpecialListBox"));
+    m_specialKeyList = new QListWidget(central);
+    m_specialKeyList->setObjectName(QStringLiteral("specialKeyList"));
     for (const std::string_view item : SpecialKeyItems()) {
-        m_specialList->addItem(latin1(item));
+        m_specialKeyList->addItem(latin1(item));
     }
-    m_specialList->setCurrentRow(0);
-    m_specialList->setGeometry(812, 346, 160, 164);
+    m_specialKeyList->setCurrentRow(0);
+    m_specialKeyList->setGeometry(812, 346, 160, 164);
 
-    m_addSpecial = new QPushButton(QStringLiteral("Add Special Key"), central);
-    m_addSpecial->setObjectName(QStringLiteral("Button1"));
-    m_addSpecial->setGeometry(706, 516, 266, 33);
+    m_addSpecialKeyButton = new QPushButton(QStringLiteral("Add Special Key"), central);
+    m_addSpecialKeyButton->setObjectName(QStringLiteral("addSpecialKeyButton"));
+    m_addSpecialKeyButton->setGeometry(706, 516, 266, 33);
 
-    m_devListBox = new QListWidget(central);
-    m_devListBox->setObjectName(QStringLiteral("DevListBox"));
-    m_devListBox->hide();
-    m_history = new QListWidget(central);
-    m_history->setObjectName(QStringLiteral("HistoryListBox"));
-    m_history->hide();
+    m_deviceList = new QListWidget(central);
+    m_deviceList->setObjectName(QStringLiteral("deviceList"));
+    m_deviceList->hide();
+    m_historyList = new QListWidget(central);
+    m_historyList->setObjectName(QStringLiteral("historyList"));
+    m_historyList->hide();
 
     auto* status = new QStatusBar(this);
-    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setObjectName(QStringLiteral("statusBar"));
     status->setSizeGripEnabled(false);
     m_statusLabel = new QLabel(status);
-    m_statusLabel->setObjectName(QStringLiteral("StatusText"));
+    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
     status->addWidget(m_statusLabel, 1);
     // The memory meter stays on the right; the status text on the left is the one that
     // programming trims.
-    m_memoryLabel = new QLabel(status);
-    m_memoryLabel->setObjectName(QStringLiteral("MemoryMeterLabel"));
-    m_memoryBar = new QProgressBar(status);
-    m_memoryBar->setObjectName(QStringLiteral("MemoryMeter"));
-    m_memoryBar->setTextVisible(false);
-    m_memoryBar->setFixedSize(120, 12);
-    m_memoryBar->setRange(0, kStringAreaCapacity);
+    m_memoryMeterLabel = new QLabel(status);
+    m_memoryMeterLabel->setObjectName(QStringLiteral("memoryMeterLabel"));
+    m_memoryMeter = new QProgressBar(status);
+    m_memoryMeter->setObjectName(QStringLiteral("memoryMeter"));
+    m_memoryMeter->setTextVisible(false);
+    m_memoryMeter->setFixedSize(120, 12);
+    m_memoryMeter->setRange(0, kStringAreaCapacity);
     const QString meterTip = QStringLiteral("Key-string memory the next programming run uses");
-    m_memoryBar->setToolTip(meterTip);
-    m_memoryLabel->setToolTip(meterTip);
-    status->addPermanentWidget(m_memoryLabel);
-    status->addPermanentWidget(m_memoryBar);
+    m_memoryMeter->setToolTip(meterTip);
+    m_memoryMeterLabel->setToolTip(meterTip);
+    status->addPermanentWidget(m_memoryMeterLabel);
+    status->addPermanentWidget(m_memoryMeter);
     status->setContentsMargins(0, 0, 8, 0);
     setStatusBar(status);
 
     // One line under the two key-string lines, above the on-screen keyboard.
-    m_lineHint = new QLabel(central);
-    m_lineHint->setObjectName(QStringLiteral("LineHintLabel"));
-    QFont hintFont = m_lineHint->font();
+    m_lineHintLabel = new QLabel(central);
+    m_lineHintLabel->setObjectName(QStringLiteral("lineHintLabel"));
+    QFont hintFont = m_lineHintLabel->font();
     hintFont.setPointSize(8);
-    m_lineHint->setFont(hintFont);
-    QPalette hintPalette = m_lineHint->palette();
+    m_lineHintLabel->setFont(hintFont);
+    QPalette hintPalette = m_lineHintLabel->palette();
     hintPalette.setColor(QPalette::WindowText, kWarningColour);
-    m_lineHint->setPalette(hintPalette);
-    m_lineHint->setGeometry(150, 332, 548, 14);
+    m_lineHintLabel->setPalette(hintPalette);
+    m_lineHintLabel->setGeometry(150, 332, 548, 14);
 
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -399,30 +401,29 @@ void TfrmSettings::buildControls() {
     connect(m_timer1, &QTimer::timeout, m_timer1, &QTimer::stop);
     m_timer1->start();
 
-    connect(m_grid, &QTableWidget::currentCellChanged, this,
-            &TfrmSettings::KeyboardStringGridSelectCell);
-    connect(m_grid, &QTableWidget::cellClicked, this, [this] { KeyboardStringGridClick(); });
-    connect(m_grid, &QTableWidget::cellDoubleClicked, this, [this] {
+    connect(m_keyGrid, &QTableWidget::currentCellChanged, this, &MainWindow::onCurrentCellChanged);
+    connect(m_keyGrid, &QTableWidget::cellClicked, this, [this] { onCellClicked(); });
+    connect(m_keyGrid, &QTableWidget::cellDoubleClicked, this, [this] {
         m_keyTouched = false;
-        KeyboardStringGridClick();
+        onCellClicked();
     });
-    connect(m_keyString, &QLineEdit::textChanged, this, &TfrmSettings::edKeyStringChange);
-    connect(m_keyString2, &QLineEdit::textChanged, this, &TfrmSettings::edKeyString2Change);
-    connect(m_keyString, &QLineEdit::textChanged, this, &TfrmSettings::updateLineHint);
-    connect(m_keyString2, &QLineEdit::textChanged, this, &TfrmSettings::updateLineHint);
-    connect(m_lineSelector, &QButtonGroup::idToggled, this, &TfrmSettings::updateLineHint);
-    connect(m_lockBox, &QCheckBox::toggled, this, &TfrmSettings::LockSetupCheckBoxClick);
-    connect(m_program, &QPushButton::clicked, this, &TfrmSettings::StartProgramming);
-    connect(m_addSpecial, &QPushButton::clicked, this, &TfrmSettings::Button1Click);
-    connect(m_keyboard, &TKeyboard::OnKey, this, [this](const QString& text) {
+    connect(m_keyStringEdit, &QLineEdit::textChanged, this, &MainWindow::onKeyStringEdited);
+    connect(m_func2StringEdit, &QLineEdit::textChanged, this, &MainWindow::onFunc2StringEdited);
+    connect(m_keyStringEdit, &QLineEdit::textChanged, this, &MainWindow::updateLineHint);
+    connect(m_func2StringEdit, &QLineEdit::textChanged, this, &MainWindow::updateLineHint);
+    connect(m_lineButtons, &QButtonGroup::idToggled, this, &MainWindow::updateLineHint);
+    connect(m_lockSetupCheck, &QCheckBox::toggled, this, &MainWindow::onLockToggled);
+    connect(m_programButton, &QPushButton::clicked, this, &MainWindow::StartProgramming);
+    connect(m_addSpecialKeyButton, &QPushButton::clicked, this, &MainWindow::addSpecialKey);
+    connect(m_keyboard, &OnScreenKeyboard::keyClicked, this, [this](const QString& text) {
         m_keyTouched = true;
         AppendToActiveLine(text);
     });
 }
 
-void TfrmSettings::buildMenu() {
+void MainWindow::buildMenu() {
     QMenuBar* bar = menuBar();
-    bar->setObjectName(QStringLiteral("MainMenu1"));
+    bar->setObjectName(QStringLiteral("menuBar"));
     auto addItem = [this](QWidget* menu, const QString& name, const QString& caption,
                           const QKeySequence& shortcut, std::function<void()> handler) {
         auto* action = new QAction(caption, this);
@@ -433,36 +434,36 @@ void TfrmSettings::buildMenu() {
         return action;
     };
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("File1"));
-    addItem(file, QStringLiteral("New1"), QStringLiteral("&New"),
-            QKeySequence(Qt::CTRL | Qt::Key_N), [this] { New1Click(); });
-    addItem(file, QStringLiteral("Open1"), QStringLiteral("&Open"),
-            QKeySequence(Qt::CTRL | Qt::Key_O), [this] { Open1Click(); });
+    file->setObjectName(QStringLiteral("fileMenu"));
+    addItem(file, QStringLiteral("newSetupAction"), QStringLiteral("&New"),
+            QKeySequence(Qt::CTRL | Qt::Key_N), [this] { newSetup(); });
+    addItem(file, QStringLiteral("openSetupAction"), QStringLiteral("&Open"),
+            QKeySequence(Qt::CTRL | Qt::Key_O), [this] { openSetup(); });
     file->addSeparator();
-    addItem(file, QStringLiteral("Save1"), QStringLiteral("&Save"),
-            QKeySequence(Qt::CTRL | Qt::Key_S), [this] { Save1Click(); });
-    addItem(file, QStringLiteral("SaveAs1"), QStringLiteral("Save &As..."), QKeySequence(),
-            [this] { SaveAs1Click(); });
+    addItem(file, QStringLiteral("saveSetupAction"), QStringLiteral("&Save"),
+            QKeySequence(Qt::CTRL | Qt::Key_S), [this] { saveSetup(); });
+    addItem(file, QStringLiteral("saveSetupAsAction"), QStringLiteral("Save &As..."),
+            QKeySequence(), [this] { saveSetupAs(); });
     file->addSeparator();
-    addItem(file, QStringLiteral("Exit1"), QStringLiteral("E&xit"), QKeySequence(),
-            [this] { Exit1Click(); });
+    addItem(file, QStringLiteral("exitAction"), QStringLiteral("E&xit"), QKeySequence(),
+            [this] { exitWithoutSaving(); });
     // Top-level items that act at once.
-    addItem(bar, QStringLiteral("MCRSetup1"), QStringLiteral("&MCR Setup"), QKeySequence(),
-            [this] { MCRSetup1Click(); });
-    addItem(bar, QStringLiteral("ProgramQK7501"), QStringLiteral("Program QK750"),
+    addItem(bar, QStringLiteral("mcrSetupAction"), QStringLiteral("&MCR Setup"), QKeySequence(),
+            [this] { showMcrSetup(); });
+    addItem(bar, QStringLiteral("programAction"), QStringLiteral("Program QK750"),
             QKeySequence(Qt::Key_F10), [this] { StartProgramming(); });
-    addItem(bar, QStringLiteral("Test1"), QStringLiteral("&Test"), QKeySequence(Qt::Key_F7),
-            [this] { Test1Click(); });
+    addItem(bar, QStringLiteral("testKeysAction"), QStringLiteral("&Test"),
+            QKeySequence(Qt::Key_F7), [this] { testKeys(); });
     QMenu* about = bar->addMenu(QStringLiteral("&About"));
-    about->setObjectName(QStringLiteral("About2"));
-    addItem(about, QStringLiteral("About1"), QStringLiteral("&About..."), QKeySequence(),
-            [this] { About1Click(); });
+    about->setObjectName(QStringLiteral("aboutMenu"));
+    addItem(about, QStringLiteral("aboutAction"), QStringLiteral("&About..."), QKeySequence(),
+            [this] { showAbout(); });
 }
 
-void TfrmSettings::buildDevices(bool trace) {
+void MainWindow::buildDevices(bool trace) {
     m_trace = trace;
     m_dispatcher = std::make_unique<QtUiDispatcher>();
-    m_controller = std::make_unique<HidController>(*m_platform, *m_dispatcher);
+    m_hidController = std::make_unique<HidController>(*m_platform, *m_dispatcher);
     DeviceList::Callbacks callbacks;
     callbacks.keyboardArrived = [this](HidDevice&, const std::string& name) {
         setStatusText(QStringLiteral(" **  ") + latin1(name) + QStringLiteral(" Detected **"));
@@ -470,12 +471,12 @@ void TfrmSettings::buildDevices(bool trace) {
     callbacks.keyboardRemoved = [this](HidDevice&, const std::string&) {
         setStatusText(QString());
         // The keyboard under test is gone: so is the test.
-        if (m_testKeys != nullptr && m_testKeys->isVisible()) {
-            m_testKeys->close();
+        if (m_keyTest != nullptr && m_keyTest->isVisible()) {
+            m_keyTest->close();
         }
     };
     m_devices = std::make_unique<DeviceList>(
-        *m_controller, [this](const std::string& line) { AddToHistory(line); }, callbacks);
+        *m_hidController, [this](const std::string& line) { AddToHistory(line); }, callbacks);
     m_watcher = std::make_unique<PlatformNotificationWatcher>(*m_platform);
     m_reporter = std::make_unique<WindowReporter>(*m_prompts);
     m_protocol = std::make_unique<ProgrammingProtocol>(*m_state, *m_devices, *m_reporter, *m_waits);
@@ -483,7 +484,7 @@ void TfrmSettings::buildDevices(bool trace) {
     ProgrammingHooks hooks;
     hooks.collectMcrSettings = [this] { CollectMcrSettings(); };
     hooks.selectKey = [this](int key) { selectKey(key); };
-    hooks.focusGrid = [this] { m_grid->setFocus(); };
+    hooks.focusGrid = [this] { m_keyGrid->setFocus(); };
     hooks.statusText = [this] { return bytes(statusText()); };
     hooks.setStatusText = [this](const std::string& text) { setStatusText(latin1(text)); };
     hooks.beep = [] { QApplication::beep(); };
@@ -494,34 +495,34 @@ void TfrmSettings::buildDevices(bool trace) {
     m_run = std::make_unique<ProgrammingRun>(*m_state, *m_protocol, *m_reporter, std::move(hooks));
 }
 
-void TfrmSettings::UpdateTitle() {
+void MainWindow::UpdateTitle() {
     const QString title = QString::fromLatin1(kProgramTitle) + QStringLiteral(" - ") +
                           pathText(m_state->SetupFileName);
     setWindowTitle(title);
     QCoreApplication::setApplicationName(title);
 }
 
-QString TfrmSettings::cellText(int column, int row) const {
-    const QTableWidgetItem* item = m_grid->item(row, column);
+QString MainWindow::cellText(int column, int row) const {
+    const QTableWidgetItem* item = m_keyGrid->item(row, column);
     return item != nullptr ? item->text() : QString();
 }
 
-void TfrmSettings::UpdateGridCell(int column, int row, bool compact) {
+void MainWindow::UpdateGridCell(int column, int row, bool compact) {
     if (lineSelector() != 0) {
         return;
     }
     drawCell(column, row, compact);
 }
 
-void TfrmSettings::drawCell(int column, int row, bool compact) {
+void MainWindow::drawCell(int column, int row, bool compact) {
     if (row < 0 || row >= kGridRows || column < 0 || column >= kGridColumns) {
         return;
     }
     const QString keyString = latin1(m_state->Setup.KeyStrings[keyAt(row, column)]);
-    m_grid->item(row, column)->setText(cellTextFor(keyString, compact));
+    m_keyGrid->item(row, column)->setText(cellTextFor(keyString, compact));
 }
 
-void TfrmSettings::RefreshGrid() {
+void MainWindow::RefreshGrid() {
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
             UpdateGridCell(column, row, true);
@@ -534,57 +535,56 @@ void TfrmSettings::RefreshGrid() {
     updateMemoryMeter();
 }
 
-void TfrmSettings::redrawKeepingForm(int column, int row) {
+void MainWindow::redrawKeepingForm(int column, int row) {
     UpdateGridCell(column, row, cellText(column, row).size() <= kCellWidth);
 }
 
-int TfrmSettings::currentKey() const {
-    const int row = std::max(0, m_grid->currentRow());
-    const int column = std::max(0, m_grid->currentColumn());
+int MainWindow::currentKey() const {
+    const int row = std::max(0, m_keyGrid->currentRow());
+    const int column = std::max(0, m_keyGrid->currentColumn());
     return keyAt(row, column);
 }
 
-void TfrmSettings::selectKey(int key) {
+void MainWindow::selectKey(int key) {
     if (key >= 1 && key <= kKeyCount) {
-        m_grid->setCurrentCell(keyRow(key), keyColumn(key));
+        m_keyGrid->setCurrentCell(keyRow(key), keyColumn(key));
     }
 }
 
-int TfrmSettings::lineSelector() const {
-    return m_lineSelector->checkedId() == 1 ? 1 : 0;
+int MainWindow::lineSelector() const {
+    return m_lineButtons->checkedId() == 1 ? 1 : 0;
 }
 
-void TfrmSettings::setLineSelector(int line) {
-    m_lineSelector->button(line == 1 ? 1 : 0)->setChecked(true);
+void MainWindow::setLineSelector(int line) {
+    m_lineButtons->button(line == 1 ? 1 : 0)->setChecked(true);
 }
 
-QString TfrmSettings::statusText() const {
+QString MainWindow::statusText() const {
     return m_statusLabel->text();
 }
 
-void TfrmSettings::setStatusText(const QString& text) {
+void MainWindow::setStatusText(const QString& text) {
     m_statusLabel->setText(text);
 }
 
-void TfrmSettings::ShowSelectedKey() {
+void MainWindow::ShowSelectedKey() {
     const int key = currentKey();
-    m_keyString2->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
-    m_keyString2->setCursorPosition(static_cast<int>(m_keyString2->text().size()));
-    m_keyStringLabel2->setText(latin1(func2StringLabel(key)));
-    m_keyString->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
-    m_keyString->setCursorPosition(static_cast<int>(m_keyString->text().size()));
+    m_func2StringEdit->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
+    m_func2StringEdit->setCursorPosition(static_cast<int>(m_func2StringEdit->text().size()));
+    m_func2StringLabel->setText(latin1(func2StringLabel(key)));
+    m_keyStringEdit->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
+    m_keyStringEdit->setCursorPosition(static_cast<int>(m_keyStringEdit->text().size()));
     m_keyStringLabel->setText(latin1(keyStringLabel(key)));
 }
 
-void TfrmSettings::FocusKeyEdit() {
-    QLineEdit* line = lineSelector() == 1 ? m_keyString2 : m_keyString;
+void MainWindow::FocusKeyEdit() {
+    QLineEdit* line = lineSelector() == 1 ? m_func2StringEdit : m_keyStringEdit;
     if (line->isEnabled()) {
         line->setFocus();
     }
 }
 
-void TfrmSettings::KeyboardStringGridSelectCell(int row, int column, int previousRow,
-                                                int previousColumn) {
+void MainWindow::onCurrentCellChanged(int row, int column, int previousRow, int previousColumn) {
     if (row < 0 || column < 0) {
         return;
     }
@@ -592,23 +592,23 @@ void TfrmSettings::KeyboardStringGridSelectCell(int row, int column, int previou
     m_state->Globals.EditTarget = kEditKeyLines;
     m_linesLoading = true;
     const int key = keyAt(row, column);
-    m_keyString->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
-    m_keyString2->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
+    m_keyStringEdit->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
+    m_func2StringEdit->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
     m_keyStringLabel->setText(latin1(keyStringLabel(key)));
-    m_keyStringLabel2->setText(latin1(func2StringLabel(key)));
+    m_func2StringLabel->setText(latin1(func2StringLabel(key)));
     if (previousRow >= 0 && previousColumn >= 0) {
         m_prevRow = static_cast<std::uint8_t>(previousRow);
         m_prevColumn = static_cast<std::uint8_t>(previousColumn);
     }
 }
 
-void TfrmSettings::KeyboardStringGridClick() {
+void MainWindow::onCellClicked() {
     m_keyTouched = false;
     redrawKeepingForm(m_prevColumn, m_prevRow);
     ShowSelectedKey();
     m_state->Globals.EditTarget = kEditKeyLines;
-    const int row = std::max(0, m_grid->currentRow());
-    const int column = std::max(0, m_grid->currentColumn());
+    const int row = std::max(0, m_keyGrid->currentRow());
+    const int column = std::max(0, m_keyGrid->currentColumn());
     redrawKeepingForm(column, row);
     m_prevRow = static_cast<std::uint8_t>(row);
     m_prevColumn = static_cast<std::uint8_t>(column);
@@ -616,35 +616,36 @@ void TfrmSettings::KeyboardStringGridClick() {
     setLineSelector(0);
 }
 
-void TfrmSettings::edKeyStringChange() {
+void MainWindow::onKeyStringEdited() {
     if (m_linesLoading) {
         return;
     }
     const int key = currentKey();
-    m_state->Setup.KeyStrings[key] = bytes(m_keyString->text());
-    UpdateGridCell(std::max(0, m_grid->currentColumn()), std::max(0, m_grid->currentRow()), true);
+    m_state->Setup.KeyStrings[key] = bytes(m_keyStringEdit->text());
+    UpdateGridCell(std::max(0, m_keyGrid->currentColumn()), std::max(0, m_keyGrid->currentRow()),
+                   true);
     setLineSelector(0);
     markCell(key);
     updateMemoryMeter();
 }
 
-void TfrmSettings::edKeyString2Change() {
+void MainWindow::onFunc2StringEdited() {
     if (m_linesLoading) {
         return;
     }
     const int key = currentKey();
-    m_state->Setup.Func2Strings[key] = bytes(m_keyString2->text());
+    m_state->Setup.Func2Strings[key] = bytes(m_func2StringEdit->text());
     setLineSelector(1);
     markCell(key);
     updateMemoryMeter();
 }
 
-void TfrmSettings::AppendToActiveLine(const QString& text) {
+void MainWindow::AppendToActiveLine(const QString& text) {
     m_linesLoading = false;
     switch (m_state->Globals.EditTarget) {
         case kEditKeyLines: {
             m_undoKey = {};
-            QLineEdit* line = lineSelector() == 1 ? m_keyString2 : m_keyString;
+            QLineEdit* line = lineSelector() == 1 ? m_func2StringEdit : m_keyStringEdit;
             line->setText(line->text() + text);
             line->setCursorPosition(static_cast<int>(line->text().size()));
             m_keyTouched = true;
@@ -662,36 +663,36 @@ void TfrmSettings::AppendToActiveLine(const QString& text) {
     m_linesLoading = true;
 }
 
-void TfrmSettings::Button1Click() {
+void MainWindow::addSpecialKey() {
     const auto modifier =
-        static_cast<SpecialKeyModifier>(std::clamp(m_shiftKeys->checkedId(), 0, 3));
-    const QListWidgetItem* selected = m_specialList->currentItem();
+        static_cast<SpecialKeyModifier>(std::clamp(m_modifierButtons->checkedId(), 0, 3));
+    const QListWidgetItem* selected = m_specialKeyList->currentItem();
     if (selected != nullptr) {
         const std::string item = bytes(selected->text());
         const QString tag = latin1(SpecialKeyTag(item, modifier));
         if (isFunc2Item(item)) {
             // A Func2 key holds exactly its tag in both strings.
             m_linesLoading = false;
-            m_keyString->clear();
-            m_keyString2->clear();
+            m_keyStringEdit->clear();
+            m_func2StringEdit->clear();
             setLineSelector(1);
             AppendToActiveLine(tag);
             setLineSelector(0);
         }
         AppendToActiveLine(tag);
     }
-    m_shiftKeys->button(0)->setChecked(true);
+    m_modifierButtons->button(0)->setChecked(true);
 }
 
-void TfrmSettings::setLinesQuietly(const QString& keyString, const QString& func2String) {
+void MainWindow::setLinesQuietly(const QString& keyString, const QString& func2String) {
     const bool loading = m_linesLoading;
     m_linesLoading = true;
-    m_keyString->setText(keyString);
-    m_keyString2->setText(func2String);
+    m_keyStringEdit->setText(keyString);
+    m_func2StringEdit->setText(func2String);
     m_linesLoading = loading;
 }
 
-void TfrmSettings::deleteWholeKey(int key) {
+void MainWindow::deleteWholeKey(int key) {
     m_undoKey = {key, m_state->Setup.KeyStrings[key], m_state->Setup.Func2Strings[key]};
     setLinesQuietly(QString(), QString());
     m_state->Setup.KeyStrings[key].clear();
@@ -703,7 +704,7 @@ void TfrmSettings::deleteWholeKey(int key) {
     updateMemoryMeter();
 }
 
-void TfrmSettings::restoreKey(int key) {
+void MainWindow::restoreKey(int key) {
     setLinesQuietly(latin1(m_undoKey.keyString), latin1(m_undoKey.func2String));
     m_state->Setup.KeyStrings[key] = m_undoKey.keyString;
     m_state->Setup.Func2Strings[key] = m_undoKey.func2String;
@@ -713,7 +714,7 @@ void TfrmSettings::restoreKey(int key) {
     updateMemoryMeter();
 }
 
-bool TfrmSettings::KeyboardStringGridKeyDown(const QKeyEvent& key) {
+bool MainWindow::gridKeyPress(const QKeyEvent& key) {
     m_keyTouched = true;
     const int n = currentKey();
     const Qt::KeyboardModifiers modifiers = key.modifiers();
@@ -728,7 +729,7 @@ bool TfrmSettings::KeyboardStringGridKeyDown(const QKeyEvent& key) {
         // Arrows, paging and Tab move as the grid does.
         return false;
     }
-    if (m_lockBox->isChecked()) {
+    if (m_lockSetupCheck->isChecked()) {
         // A locked setup is not changed from the grid either.
         return true;
     }
@@ -752,8 +753,8 @@ bool TfrmSettings::KeyboardStringGridKeyDown(const QKeyEvent& key) {
     return true;
 }
 
-bool TfrmSettings::HandleLineKey(const QKeyEvent& key, int line) {
-    QLineEdit* edit = line == 1 ? m_keyString2 : m_keyString;
+bool MainWindow::lineKeyPress(const QKeyEvent& key, int line) {
+    QLineEdit* edit = line == 1 ? m_func2StringEdit : m_keyStringEdit;
     m_linesLoading = false;
     const LineKeyDecision decision =
         decideLineKey(lineKeyOf(key), bytes(edit->text()), caretOf(*edit), selectionLengthOf(*edit),
@@ -766,8 +767,8 @@ bool TfrmSettings::HandleLineKey(const QKeyEvent& key, int line) {
         case Action::PassToLine:
             return false;
         case Action::FocusGrid:
-            if (m_grid->isEnabled()) {
-                m_grid->setFocus();
+            if (m_keyGrid->isEnabled()) {
+                m_keyGrid->setFocus();
             }
             return true;
         case Action::AppendEnter:
@@ -796,17 +797,17 @@ bool TfrmSettings::HandleLineKey(const QKeyEvent& key, int line) {
     return false;
 }
 
-QString TfrmSettings::memoryMeterLabel() const {
-    return m_memoryLabel->text();
+QString MainWindow::memoryMeterLabel() const {
+    return m_memoryMeterLabel->text();
 }
 
-QString TfrmSettings::lineHintText() const {
+QString MainWindow::lineHintText() const {
     // The label may be cut to its width; its tooltip holds the whole text.
-    return m_lineHint->toolTip();
+    return m_lineHintLabel->toolTip();
 }
 
-void TfrmSettings::updateMemoryMeter() {
-    if (m_memoryBar == nullptr) {
+void MainWindow::updateMemoryMeter() {
+    if (m_memoryMeter == nullptr) {
         return;
     }
     // The MCR lines count as the next run will gather them; the record stays as it is.
@@ -820,8 +821,8 @@ void TfrmSettings::updateMemoryMeter() {
     if (!failure.empty()) {
         text += QStringLiteral(": ") + latin1(failure);
     }
-    m_memoryLabel->setText(text);
-    m_memoryBar->setValue(std::min(m_memoryUse.used, m_memoryBar->maximum()));
+    m_memoryMeterLabel->setText(text);
+    m_memoryMeter->setValue(std::min(m_memoryUse.used, m_memoryMeter->maximum()));
 
     QColor colour;
     if (m_memoryUse.level == MemoryLevel::Error) {
@@ -835,16 +836,16 @@ void TfrmSettings::updateMemoryMeter() {
         labelPalette.setColor(QPalette::WindowText, colour);
         barPalette.setColor(QPalette::Highlight, colour);
     }
-    m_memoryLabel->setPalette(labelPalette);
-    m_memoryBar->setPalette(barPalette);
+    m_memoryMeterLabel->setPalette(labelPalette);
+    m_memoryMeter->setPalette(barPalette);
 }
 
-void TfrmSettings::markCell(int key) {
+void MainWindow::markCell(int key) {
     markCell(key, compiledLengths(m_state->Setup, key));
 }
 
-void TfrmSettings::markCell(int key, const KeyLengths& lengths) {
-    QTableWidgetItem* item = m_grid->item(keyRow(key), keyColumn(key));
+void MainWindow::markCell(int key, const KeyLengths& lengths) {
+    QTableWidgetItem* item = m_keyGrid->item(keyRow(key), keyColumn(key));
     item->setToolTip(latin1(keyLengthsTooltip(lengths)));
     if (lengths.tooLong()) {
         item->setForeground(kErrorColour);
@@ -855,49 +856,49 @@ void TfrmSettings::markCell(int key, const KeyLengths& lengths) {
     }
 }
 
-void TfrmSettings::updateLineHint() {
-    const QLineEdit* line = lineSelector() == 1 ? m_keyString2 : m_keyString;
+void MainWindow::updateLineHint() {
+    const QLineEdit* line = lineSelector() == 1 ? m_func2StringEdit : m_keyStringEdit;
     QStringList texts;
     for (const NameHint& hint : unknownNames(bytes(line->text()))) {
         texts << latin1(hint.text);
     }
     const QString whole = texts.join(QStringLiteral("   "));
-    m_lineHint->setToolTip(whole);
-    m_lineHint->setText(
-        m_lineHint->fontMetrics().elidedText(whole, Qt::ElideRight, m_lineHint->width()));
+    m_lineHintLabel->setToolTip(whole);
+    m_lineHintLabel->setText(
+        m_lineHintLabel->fontMetrics().elidedText(whole, Qt::ElideRight, m_lineHintLabel->width()));
 }
 
-void TfrmSettings::LoadSetupIntoDialogs() {
+void MainWindow::LoadSetupIntoDialogs() {
     if (m_customMcr != nullptr) {
         m_customMcr->showSettings(m_state->Setup.Mcr);
     }
     // Emptying the line only clears the display; it must not empty the current key.
     const bool loading = m_linesLoading;
     m_linesLoading = true;
-    m_keyString->clear();
+    m_keyStringEdit->clear();
     m_linesLoading = loading;
-    m_lockBox->setChecked(m_state->Setup.Mcr.LockedSetup);
+    m_lockSetupCheck->setChecked(m_state->Setup.Mcr.LockedSetup);
     setLineSelector(0);
     RefreshGrid();
     ApplySetupLock();
 }
 
-void TfrmSettings::CollectMcrSettings() {
+void MainWindow::CollectMcrSettings() {
     if (m_customMcr != nullptr) {
         m_customMcr->gatherSettings(m_state->Setup.Mcr);
     }
-    m_state->Setup.Mcr.LockedSetup = m_lockBox->isChecked();
+    m_state->Setup.Mcr.LockedSetup = m_lockSetupCheck->isChecked();
 }
 
-void TfrmSettings::LockSetupCheckBoxClick() {
-    if (!m_lockBox->isChecked() && !m_prompts->confirm(kUnlockQuestion)) {
-        m_lockBox->setChecked(true);
+void MainWindow::onLockToggled() {
+    if (!m_lockSetupCheck->isChecked() && !m_prompts->confirm(kUnlockQuestion)) {
+        m_lockSetupCheck->setChecked(true);
     }
     ApplySetupLock();
 }
 
-void TfrmSettings::ApplySetupLock() {
-    const bool locked = m_lockBox->isChecked();
+void MainWindow::ApplySetupLock() {
+    const bool locked = m_lockSetupCheck->isChecked();
     if (m_customMcr != nullptr) {
         m_customMcr->setLocked(locked);
     }
@@ -905,12 +906,12 @@ void TfrmSettings::ApplySetupLock() {
     CollectMcrSettings();
 }
 
-void TfrmSettings::EnableEditing(bool enabled) {
+void MainWindow::EnableEditing(bool enabled) {
     for (QWidget* control :
-         {static_cast<QWidget*>(m_lineSelectorGroup), static_cast<QWidget*>(m_keyString),
-          static_cast<QWidget*>(m_keyString2), static_cast<QWidget*>(m_keyboard),
-          static_cast<QWidget*>(m_addSpecial), static_cast<QWidget*>(m_shiftGroup),
-          static_cast<QWidget*>(m_specialList)}) {
+         {static_cast<QWidget*>(m_lineSelector), static_cast<QWidget*>(m_keyStringEdit),
+          static_cast<QWidget*>(m_func2StringEdit), static_cast<QWidget*>(m_keyboard),
+          static_cast<QWidget*>(m_addSpecialKeyButton), static_cast<QWidget*>(m_modifierChoice),
+          static_cast<QWidget*>(m_specialKeyList)}) {
         control->setEnabled(enabled);
     }
     if (m_customMcr != nullptr) {
@@ -918,18 +919,18 @@ void TfrmSettings::EnableEditing(bool enabled) {
     }
 }
 
-std::string TfrmSettings::chooseFileName(bool save) {
+std::string MainWindow::chooseFileName(bool save) {
     FileDialogRequest request;
     request.save = save;
     request.defaultSuffix = QStringLiteral("INI");
-    request.objectName = save ? QStringLiteral("SaveDialog1") : QStringLiteral("OpenDialog1");
+    request.objectName = save ? QStringLiteral("saveDialog") : QStringLiteral("openDialog");
     request.initialFile = save ? QStringLiteral("default") : QStringLiteral("default.ini");
     request.filter = save ? kSaveFilter : kOpenFilter;
     request.directory = pathText(DirectoryOf(m_state->SetupFileName));
     return QFile::encodeName(m_prompts->fileName(request)).toStdString();
 }
 
-bool TfrmSettings::saveTo(const std::string& path) {
+bool MainWindow::saveTo(const std::string& path) {
     m_state->SetupFileName = WithIniExtension(path);
     const SaveResult saved = SaveSetupIni(m_state->Setup, m_state->SetupFileName);
     UpdateTitle();
@@ -945,7 +946,7 @@ bool TfrmSettings::saveTo(const std::string& path) {
     return true;
 }
 
-bool TfrmSettings::Save1Click() {
+bool MainWindow::saveSetup() {
     CollectMcrSettings();
     if (fileNamePart(m_state->SetupFileName) == ".INI") {
         const std::string chosen = chooseFileName(true);
@@ -957,7 +958,7 @@ bool TfrmSettings::Save1Click() {
     return saveTo(m_state->SetupFileName);
 }
 
-void TfrmSettings::SaveAs1Click() {
+void MainWindow::saveSetupAs() {
     CollectMcrSettings();
     const std::string chosen = chooseFileName(true);
     if (!chosen.empty()) {
@@ -965,11 +966,11 @@ void TfrmSettings::SaveAs1Click() {
     }
 }
 
-void TfrmSettings::New1Click() {
+void MainWindow::newSetup() {
     if (fileNamePart(m_state->SetupFileName) != ".INI") {
         m_quietSave = true;
     }
-    Save1Click();
+    saveSetup();
     m_quietSave = false;
     m_state->SetupFileName = ".INI";
     UpdateTitle();
@@ -977,7 +978,7 @@ void TfrmSettings::New1Click() {
     LoadSetupIntoDialogs();
 }
 
-void TfrmSettings::reportLoad(const LoadResult& result) {
+void MainWindow::reportLoad(const LoadResult& result) {
     if (!result.kbdImport) {
         return;
     }
@@ -990,7 +991,7 @@ void TfrmSettings::reportLoad(const LoadResult& result) {
     }
 }
 
-void TfrmSettings::Open1Click() {
+void MainWindow::openSetup() {
     setLineSelector(0);
     const std::string chosen = chooseFileName(false);
     if (chosen.empty()) {
@@ -1002,19 +1003,19 @@ void TfrmSettings::Open1Click() {
     LoadSetupIntoDialogs();
     reportLoad(LoadSetupFile(*m_state));
     UpdateTitle();
-    m_grid->setCurrentCell(0, 0);
+    m_keyGrid->setCurrentCell(0, 0);
     LoadSetupIntoDialogs();
     ShowSelectedKey();
 }
 
-void TfrmSettings::Exit1Click() {
+void MainWindow::exitWithoutSaving() {
     // Ends the program without the close-time save.
     m_exiting = true;
     close();
     QCoreApplication::exit(0);
 }
 
-void TfrmSettings::MCRSetup1Click() {
+void MainWindow::showMcrSetup() {
     if (m_customMcr == nullptr) {
         return;
     }
@@ -1023,26 +1024,26 @@ void TfrmSettings::MCRSetup1Click() {
     m_state->Globals.EditTarget = kEditKeyLines;
 }
 
-void TfrmSettings::About1Click() {
+void MainWindow::showAbout() {
     if (m_about != nullptr) {
         showOwned(this, m_about);
     }
 }
 
-void TfrmSettings::Test1Click() {
-    if (m_testKeys == nullptr) {
+void MainWindow::testKeys() {
+    if (m_keyTest == nullptr) {
         return;
     }
     setEnabled(false);
-    m_testKeys->Memo1()->clear();
-    m_testKeys->show();
-    m_testKeys->raise();
-    m_testKeys->activateWindow();
-    if (!m_testKeys->installHook()) {
+    m_keyTest->keyLog()->clear();
+    m_keyTest->show();
+    m_keyTest->raise();
+    m_keyTest->activateWindow();
+    if (!m_keyTest->installHook()) {
         // The window stays open and can be closed as usual.
         m_prompts->error(QStringLiteral("Error To Hook"));
     }
-    waitUntilHidden(m_testKeys);
+    waitUntilHidden(m_keyTest);
     setEnabled(true);
     if (m_closing) {
         return;
@@ -1052,29 +1053,29 @@ void TfrmSettings::Test1Click() {
     setFocus();
 }
 
-void TfrmSettings::StartProgramming() {
+void MainWindow::StartProgramming() {
     m_run->StartProgramming();
 }
 
-bool TfrmSettings::ProgrammingBusy() const {
+bool MainWindow::ProgrammingBusy() const {
     return m_run->ProgrammingBusy();
 }
 
-void TfrmSettings::AddToHistory(const std::string& line) {
+void MainWindow::AddToHistory(const std::string& line) {
     if (m_trace) {
         std::cerr << line << '\n';
     }
     // The list is never shown, so the lines are dropped; shown, it keeps the last in view.
-    if (m_history->isVisible()) {
+    if (m_historyList->isVisible()) {
         const QString text = latin1(line);
-        const int width = m_history->fontMetrics().horizontalAdvance(text) + 16;
-        m_history->addItem(text);
-        m_history->setMinimumWidth(std::max(m_history->minimumWidth(), width));
-        m_history->scrollToBottom();
+        const int width = m_historyList->fontMetrics().horizontalAdvance(text) + 16;
+        m_historyList->addItem(text);
+        m_historyList->setMinimumWidth(std::max(m_historyList->minimumWidth(), width));
+        m_historyList->scrollToBottom();
     }
 }
 
-void TfrmSettings::FormActivate() {
+void MainWindow::firstActivation() {
     if (m_activated) {
         return;
     }
@@ -1092,46 +1093,46 @@ void TfrmSettings::FormActivate() {
     UpdateTitle();
 
     m_devices->applySelection();
-    m_devListBox->clear();
+    m_deviceList->clear();
     for (int index = 0; index < m_devices->count(); ++index) {
-        m_devListBox->addItem(latin1(m_devices->name(index)));
+        m_deviceList->addItem(latin1(m_devices->name(index)));
     }
-    m_grid->setFocus();
+    m_keyGrid->setFocus();
 }
 
-void TfrmSettings::everyActivation() {
+void MainWindow::everyActivation() {
     m_keyTouched = false;
     m_linesLoading = true;
     m_quietSave = false;
     m_undoKey = {};
     m_prevRow = 0;
     m_prevColumn = 0;
-    m_specialList->setCurrentRow(0);
-    m_shiftKeys->button(0)->setChecked(true);
+    m_specialKeyList->setCurrentRow(0);
+    m_modifierButtons->button(0)->setChecked(true);
 }
 
-bool TfrmSettings::event(QEvent* event) {
+bool MainWindow::event(QEvent* event) {
     if (event->type() == QEvent::WindowActivate) {
-        FormActivate();
+        firstActivation();
         everyActivation();
     }
     return QMainWindow::event(event);
 }
 
-void TfrmSettings::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     if (!m_exiting) {
         // Ends every wait and aborts a run in progress; the setup is saved quietly, and
         // the window closes whatever the Save dialog's answer.
         m_state->Globals.StopWaiting = true;
         m_quietSave = true;
-        Save1Click();
+        saveSetup();
         m_quietSave = false;
     }
     m_closing = true;
     // An owned window still open would keep its flow waiting, and the program running,
     // after the main window has gone.
     for (QWidget* owned :
-         std::initializer_list<QWidget*>{m_testKeys, m_builtInMcr, m_customMcr, m_about}) {
+         std::initializer_list<QWidget*>{m_keyTest, m_builtInMcr, m_customMcr, m_about}) {
         if (owned != nullptr && owned->isVisible()) {
             owned->close();
         }
@@ -1139,22 +1140,22 @@ void TfrmSettings::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (watched == m_grid) {
+    if (watched == m_keyGrid) {
         if (type == QEvent::FocusIn) {
             ShowSelectedKey();
             m_state->Globals.EditTarget = kEditKeyLines;
         } else if (type == QEvent::FocusOut) {
-            UpdateGridCell(std::max(0, m_grid->currentColumn()), std::max(0, m_grid->currentRow()),
-                           false);
+            UpdateGridCell(std::max(0, m_keyGrid->currentColumn()),
+                           std::max(0, m_keyGrid->currentRow()), false);
         } else if (type == QEvent::KeyPress) {
-            if (KeyboardStringGridKeyDown(*static_cast<QKeyEvent*>(event))) {
+            if (gridKeyPress(*static_cast<QKeyEvent*>(event))) {
                 return true;
             }
         }
-    } else if (watched == m_keyString || watched == m_keyString2) {
-        const int line = watched == m_keyString ? 0 : 1;
+    } else if (watched == m_keyStringEdit || watched == m_func2StringEdit) {
+        const int line = watched == m_keyStringEdit ? 0 : 1;
         if (type == QEvent::FocusIn) {
             setLineSelector(line);
             m_state->Globals.EditTarget = kEditKeyLines;
@@ -1163,11 +1164,11 @@ bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
             ShowSelectedKey();
             m_state->Globals.EditTarget = kEditKeyLines;
         } else if (type == QEvent::KeyPress) {
-            if (HandleLineKey(*static_cast<QKeyEvent*>(event), line)) {
+            if (lineKeyPress(*static_cast<QKeyEvent*>(event), line)) {
                 return true;
             }
         }
-    } else if (watched == m_lockBox && type == QEvent::FocusOut) {
+    } else if (watched == m_lockSetupCheck && type == QEvent::FocusOut) {
         ApplySetupLock();
     }
     return QMainWindow::eventFilter(watched, event);

@@ -1,4 +1,4 @@
-#include "ui/FixedMCR.h"
+#include "ui/mcr_builtin_dialog.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -37,72 +37,72 @@ constexpr const char* kGroupCaption = "Select Reader Setup - בחר את ההג�
 
 }  // namespace
 
-QString TFixedMcrSetupForm::entryText(int entry) {
+QString McrBuiltInDialog::entryText(int entry) {
     return QString::fromUtf8(kModeTexts.at(static_cast<std::size_t>(entry)));
 }
 
-TFixedMcrSetupForm::TFixedMcrSetupForm(ProgramState& state, QWidget* owner)
+McrBuiltInDialog::McrBuiltInDialog(ProgramState& state, QWidget* owner)
     : QWidget(nullptr, Qt::Dialog), m_owner(owner), m_state(state) {
-    setObjectName(QStringLiteral("FixedMcrSetupForm"));
+    setObjectName(QStringLiteral("mcrBuiltInDialog"));
     setWindowTitle(QStringLiteral("Built-IN MCR Setup"));
     setFixedSize(576, 420);
     // The Hebrew names need a font that has their glyphs.
     QFont font(QStringLiteral("DejaVu Sans"), 10);
     setFont(font);
 
-    m_modes = new QGroupBox(QString::fromUtf8(kGroupCaption), this);
-    m_modes->setObjectName(QStringLiteral("McrModeRadioGroup"));
-    m_modes->setLayoutDirection(Qt::LeftToRight);
-    m_modes->setGeometry(12, 10, 552, 350);
-    auto* layout = new QVBoxLayout(m_modes);
+    m_mcrModeList = new QGroupBox(QString::fromUtf8(kGroupCaption), this);
+    m_mcrModeList->setObjectName(QStringLiteral("mcrModeList"));
+    m_mcrModeList->setLayoutDirection(Qt::LeftToRight);
+    m_mcrModeList->setGeometry(12, 10, 552, 350);
+    auto* layout = new QVBoxLayout(m_mcrModeList);
     layout->setSpacing(4);
-    m_buttons = new QButtonGroup(this);
+    m_modeButtons = new QButtonGroup(this);
     for (int entry = 0; entry < kBuiltInModeCount; ++entry) {
-        auto* button = new QRadioButton(entryText(entry), m_modes);
-        button->setObjectName(QStringLiteral("McrMode%1").arg(entry + 1));
-        m_buttons->addButton(button, entry);
+        auto* button = new QRadioButton(entryText(entry), m_mcrModeList);
+        button->setObjectName(QStringLiteral("mcrMode%1").arg(entry + 1));
+        m_modeButtons->addButton(button, entry);
         layout->addWidget(button);
     }
 
     auto* ok = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton),
                                QStringLiteral("&Ok"), this);
-    ok->setObjectName(QStringLiteral("BitBtn1"));
+    ok->setObjectName(QStringLiteral("okButton"));
     ok->setGeometry(170, 372, 100, 34);
     auto* close = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
                                   QStringLiteral("Close"), this);
-    close->setObjectName(QStringLiteral("BitBtn2"));
+    close->setObjectName(QStringLiteral("closeButton"));
     close->setGeometry(306, 372, 100, 34);
-    connect(ok, &QPushButton::clicked, this, &TFixedMcrSetupForm::acceptChoice);
-    connect(close, &QPushButton::clicked, this, &TFixedMcrSetupForm::acceptChoice);
+    connect(ok, &QPushButton::clicked, this, &McrBuiltInDialog::acceptChoice);
+    connect(close, &QPushButton::clicked, this, &McrBuiltInDialog::acceptChoice);
 }
 
-int TFixedMcrSetupForm::selectedEntry() const {
-    return m_buttons->checkedId();
+int McrBuiltInDialog::selectedEntry() const {
+    return m_modeButtons->checkedId();
 }
 
-void TFixedMcrSetupForm::selectEntry(int entry) {
+void McrBuiltInDialog::selectEntry(int entry) {
     if (entry >= 0 && entry < kBuiltInModeCount) {
-        m_buttons->button(entry)->setChecked(true);
+        m_modeButtons->button(entry)->setChecked(true);
         return;
     }
     // An exclusive group never unchecks its last button by itself.
-    m_buttons->setExclusive(false);
-    for (QAbstractButton* button : m_buttons->buttons()) {
+    m_modeButtons->setExclusive(false);
+    for (QAbstractButton* button : m_modeButtons->buttons()) {
         button->setChecked(false);
     }
-    m_buttons->setExclusive(true);
+    m_modeButtons->setExclusive(true);
 }
 
-void TFixedMcrSetupForm::acceptChoice() {
+void McrBuiltInDialog::acceptChoice() {
     m_state.Setup.Mcr.McrSetupMode = selectedEntry() + 1;
     hide();
 }
 
-void TFixedMcrSetupForm::setEditingEnabled(bool enabled) {
-    m_modes->setEnabled(enabled);
+void McrBuiltInDialog::setEditingEnabled(bool enabled) {
+    m_mcrModeList->setEnabled(enabled);
 }
 
-void TFixedMcrSetupForm::showEvent(QShowEvent* event) {
+void McrBuiltInDialog::showEvent(QShowEvent* event) {
     centreOn(this, m_owner);
     QWidget::showEvent(event);
 }

@@ -10,13 +10,13 @@ namespace qk750 {
 
 // The progress window of a programming run: a label and a bar, no buttons, above every
 // other window. Only the run shows and hides it.
-class TStatusForm : public QWidget {
+class ProgressWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TStatusForm(QWidget* owner = nullptr);
+    explicit ProgressWindow(QWidget* owner = nullptr);
 
-    QProgressBar* ProgressBar1() const { return m_bar; }
+    QProgressBar* progressBar() const { return m_progressBar; }
     // Sets the bar's range 0..maximum and its position.
     void setRange(int maximum, int position);
     // The closing request's address may lie above the maximum: the bar shows it full.
@@ -28,8 +28,8 @@ protected:
 
 private:
     QPointer<QWidget> m_owner;
-    QLabel* m_label;
-    QProgressBar* m_bar;
+    QLabel* m_messageLabel;
+    QProgressBar* m_progressBar;
 };
 
 }  // namespace qk750

@@ -1,4 +1,4 @@
-#include "ui/Keyboard.h"
+#include "ui/onscreen_keyboard.h"
 
 #include <QEvent>
 #include <QFontMetrics>
@@ -31,7 +31,8 @@ bool isLetterKey(const KeyboardKey& key) {
 
 }  // namespace
 
-TKeyboard::TKeyboard(QWidget* parent) : QWidget(parent), m_keys(StandardKeyboardKeys()) {
+OnScreenKeyboard::OnScreenKeyboard(QWidget* parent)
+    : QWidget(parent), m_keys(StandardKeyboardKeys()) {
     // Clicking a key must leave the focus on the line that receives the text.
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -41,29 +42,29 @@ TKeyboard::TKeyboard(QWidget* parent) : QWidget(parent), m_keys(StandardKeyboard
     setFont(f);
 }
 
-TKeyboard::~TKeyboard() = default;
+OnScreenKeyboard::~OnScreenKeyboard() = default;
 
-void TKeyboard::setKeys(std::vector<KeyboardKey> keys) {
+void OnScreenKeyboard::setKeys(std::vector<KeyboardKey> keys) {
     m_keys = std::move(keys);
     m_pressed = -1;
     m_pressedInside = false;
     update();
 }
 
-void TKeyboard::setHighlightColor(const QColor& color) {
+void OnScreenKeyboard::setHighlightColor(const QColor& color) {
     m_highlight = color;
     update();
 }
 
-QSize TKeyboard::sizeHint() const {
+QSize OnScreenKeyboard::sizeHint() const {
     return {691, 203};
 }
 
-QSize TKeyboard::minimumSizeHint() const {
+QSize OnScreenKeyboard::minimumSizeHint() const {
     return {2 * static_cast<int>(kLayoutWidth), 2 * static_cast<int>(kLayoutHeight)};
 }
 
-QRect TKeyboard::keyRect(int index) const {
+QRect OnScreenKeyboard::keyRect(int index) const {
     if (index < 0 || index >= static_cast<int>(m_keys.size())) {
         return {};
     }
@@ -83,7 +84,7 @@ QRect TKeyboard::keyRect(int index) const {
     return QRect(QPoint(x0, y0), QPoint(x1 - 1, y1 - 1));
 }
 
-int TKeyboard::keyAt(const QPoint& position) const {
+int OnScreenKeyboard::keyAt(const QPoint& position) const {
     for (int i = 0; i < static_cast<int>(m_keys.size()); ++i) {
         if (keyRect(i).contains(position)) {
             return i;
@@ -92,7 +93,7 @@ int TKeyboard::keyAt(const QPoint& position) const {
     return -1;
 }
 
-int TKeyboard::outputState() const {
+int OnScreenKeyboard::outputState() const {
     // One modifier per tag: Ctrl wins over Alt, Alt over Shift.
     if (m_ctrl) {
         return 2;
@@ -121,7 +122,7 @@ const QString& pick(const std::array<QString, 4>& texts, int state) {
 
 }  // namespace
 
-QString TKeyboard::keyCaption(int index) const {
+QString OnScreenKeyboard::keyCaption(int index) const {
     if (index < 0 || index >= static_cast<int>(m_keys.size())) {
         return {};
     }
@@ -129,7 +130,7 @@ QString TKeyboard::keyCaption(int index) const {
     return pick(key.captions, stateFor(key, outputState(), m_caps));
 }
 
-QString TKeyboard::keyOutput(int index) const {
+QString OnScreenKeyboard::keyOutput(int index) const {
     if (index < 0 || index >= static_cast<int>(m_keys.size())) {
         return {};
     }
@@ -140,7 +141,7 @@ QString TKeyboard::keyOutput(int index) const {
     return pick(key.outputs, stateFor(key, outputState(), m_caps));
 }
 
-bool TKeyboard::isLatched(const KeyboardKey& key) const {
+bool OnScreenKeyboard::isLatched(const KeyboardKey& key) const {
     switch (key.kind) {
         case KeyboardKey::Shift:
             return m_shift;
@@ -155,7 +156,7 @@ bool TKeyboard::isLatched(const KeyboardKey& key) const {
     }
 }
 
-void TKeyboard::pressKey(int index) {
+void OnScreenKeyboard::pressKey(int index) {
     if (!isEnabled() || index < 0 || index >= static_cast<int>(m_keys.size())) {
         return;
     }
@@ -188,11 +189,11 @@ void TKeyboard::pressKey(int index) {
     m_shift = m_ctrl = m_alt = false;
     update();
     if (!text.isEmpty()) {
-        emit OnKey(text);
+        emit keyClicked(text);
     }
 }
 
-void TKeyboard::mousePressEvent(QMouseEvent* event) {
+void OnScreenKeyboard::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         event->ignore();
         return;
@@ -203,7 +204,7 @@ void TKeyboard::mousePressEvent(QMouseEvent* event) {
     event->accept();
 }
 
-void TKeyboard::mouseMoveEvent(QMouseEvent* event) {
+void OnScreenKeyboard::mouseMoveEvent(QMouseEvent* event) {
     if (m_pressed < 0) {
         return;
     }
@@ -216,7 +217,7 @@ void TKeyboard::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
-void TKeyboard::mouseReleaseEvent(QMouseEvent* event) {
+void OnScreenKeyboard::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || m_pressed < 0) {
         return;
     }
@@ -230,7 +231,7 @@ void TKeyboard::mouseReleaseEvent(QMouseEvent* event) {
     }
 }
 
-void TKeyboard::changeEvent(QEvent* event) {
+void OnScreenKeyboard::changeEvent(QEvent* event) {
     if (event->type() == QEvent::EnabledChange) {
         m_pressed = -1;
         m_pressedInside = false;
@@ -239,7 +240,7 @@ void TKeyboard::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
 }
 
-void TKeyboard::paintEvent(QPaintEvent* event) {
+void OnScreenKeyboard::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setClipRegion(event->region());
     painter.fillRect(rect(), palette().color(QPalette::Window).darker(112));
@@ -258,7 +259,7 @@ void TKeyboard::paintEvent(QPaintEvent* event) {
     }
 }
 
-void TKeyboard::paintKey(QPainter& painter, int index, const QFont& baseFont) const {
+void OnScreenKeyboard::paintKey(QPainter& painter, int index, const QFont& baseFont) const {
     const QRect r = keyRect(index);
     if (r.isEmpty()) {
         return;

@@ -1,4 +1,4 @@
-#include "ui/CustomMCR.h"
+#include "ui/mcr_custom_dialog.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -18,8 +18,8 @@
 #include "setup/file_names.h"
 #include "setup/program_state.h"
 #include "setup/setup_file.h"
-#include "ui/FixedMCR.h"
-#include "ui/Keyboard.h"
+#include "ui/mcr_builtin_dialog.h"
+#include "ui/onscreen_keyboard.h"
 #include "ui/prompts.h"
 #include "ui/window_support.h"
 
@@ -46,64 +46,64 @@ QLabel* label(const QString& text, QWidget* parent, int x, int y, int w, int h =
 
 }  // namespace
 
-TMCRCustomForm::TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* owner)
+McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget* owner)
     : QWidget(nullptr, Qt::Dialog), m_owner(owner), m_state(state), m_prompts(prompts) {
-    setObjectName(QStringLiteral("MCRCustomForm"));
+    setObjectName(QStringLiteral("mcrCustomDialog"));
     setWindowTitle(QStringLiteral("Custom MCR Setup"));
     setFixedSize(774, 548);
 
     auto* heading = label(QStringLiteral("MCR (Magnetic Card Reader) Setup"), this, 16, 10, 420);
-    heading->setObjectName(QStringLiteral("Label1"));
+    heading->setObjectName(QStringLiteral("headingLabel"));
     QFont headingFont(QStringLiteral("Liberation Sans"), 10);
     headingFont.setBold(true);
     heading->setFont(headingFont);
 
     auto* general = new QGroupBox(QStringLiteral("General Parameters"), this);
-    general->setObjectName(QStringLiteral("GroupBox1"));
+    general->setObjectName(QStringLiteral("generalGroup"));
     general->setGeometry(16, 40, 340, 172);
 
-    m_builtInBox = new QCheckBox(general);
-    m_builtInBox->setObjectName(QStringLiteral("cbBuiltInSetup"));
-    m_builtInBox->setGeometry(14, 26, 20, 24);
-    m_builtInButton = new QPushButton(QStringLiteral("Built-In Setup"), general);
-    m_builtInButton->setObjectName(QStringLiteral("Button1"));
-    m_builtInButton->setGeometry(36, 24, 140, 28);
+    m_builtInSetupCheck = new QCheckBox(general);
+    m_builtInSetupCheck->setObjectName(QStringLiteral("builtInSetupCheck"));
+    m_builtInSetupCheck->setGeometry(14, 26, 20, 24);
+    m_builtInSetupButton = new QPushButton(QStringLiteral("Built-In Setup"), general);
+    m_builtInSetupButton->setObjectName(QStringLiteral("builtInSetupButton"));
+    m_builtInSetupButton->setGeometry(36, 24, 140, 28);
 
     label(QStringLiteral("MCR Data delay:"), general, 14, 60, 120);
-    m_delay = new QLineEdit(general);
-    m_delay->setObjectName(QStringLiteral("edMcrDelay"));
-    m_delay->setGeometry(136, 60, 33, 22);
+    m_mcrDelayEdit = new QLineEdit(general);
+    m_mcrDelayEdit->setObjectName(QStringLiteral("mcrDelayEdit"));
+    m_mcrDelayEdit->setGeometry(136, 60, 33, 22);
 
-    m_checksum = new QCheckBox(QStringLiteral("Add CHECKSUM to data"), general);
-    m_checksum->setObjectName(QStringLiteral("cbTransmCheckSum"));
-    m_checksum->setGeometry(14, 94, 300, 24);
-    m_bfChecksum = new QCheckBox(QStringLiteral("BF Special Checksum Mode"), general);
-    m_bfChecksum->setObjectName(QStringLiteral("cbBF_SpecialCheckSumMode"));
-    m_bfChecksum->setGeometry(14, 126, 300, 24);
+    m_transmitChecksumCheck = new QCheckBox(QStringLiteral("Add CHECKSUM to data"), general);
+    m_transmitChecksumCheck->setObjectName(QStringLiteral("transmitChecksumCheck"));
+    m_transmitChecksumCheck->setGeometry(14, 94, 300, 24);
+    m_bfChecksumCheck = new QCheckBox(QStringLiteral("BF Special Checksum Mode"), general);
+    m_bfChecksumCheck->setObjectName(QStringLiteral("bfChecksumCheck"));
+    m_bfChecksumCheck->setGeometry(14, 126, 300, 24);
 
     auto* strings = new QGroupBox(QStringLiteral("Preamble && Postamble Strings"), this);
-    strings->setObjectName(QStringLiteral("GroupBox2"));
+    strings->setObjectName(QStringLiteral("preamblePostambleGroup"));
     strings->setGeometry(372, 40, 386, 120);
     label(QStringLiteral("Track 2 Preamble:"), strings, 8, 30, 130);
-    m_preamble = new QLineEdit(strings);
-    m_preamble->setObjectName(QStringLiteral("edTrack2Preamble"));
-    m_preamble->setGeometry(144, 30, 235, 24);
+    m_preambleEdit = new QLineEdit(strings);
+    m_preambleEdit->setObjectName(QStringLiteral("preambleEdit"));
+    m_preambleEdit->setGeometry(144, 30, 235, 24);
     label(QStringLiteral("Track 2 Postamble:"), strings, 8, 68, 130);
-    m_postamble = new QLineEdit(strings);
-    m_postamble->setObjectName(QStringLiteral("edTrack2Postamble"));
-    m_postamble->setGeometry(130, 68, 249, 24);
+    m_postambleEdit = new QLineEdit(strings);
+    m_postambleEdit->setObjectName(QStringLiteral("postambleEdit"));
+    m_postambleEdit->setGeometry(130, 68, 249, 24);
     // One line under the two lines: what the line being edited holds that types nothing.
-    m_lineHint = label(QString(), strings, 8, 96, 371, 16);
-    m_lineHint->setObjectName(QStringLiteral("McrLineHintLabel"));
-    QFont hintFont = m_lineHint->font();
+    m_lineHintLabel = label(QString(), strings, 8, 96, 371, 16);
+    m_lineHintLabel->setObjectName(QStringLiteral("lineHintLabel"));
+    QFont hintFont = m_lineHintLabel->font();
     hintFont.setPointSize(8);
-    m_lineHint->setFont(hintFont);
-    QPalette hintPalette = m_lineHint->palette();
+    m_lineHintLabel->setFont(hintFont);
+    QPalette hintPalette = m_lineHintLabel->palette();
     hintPalette.setColor(QPalette::WindowText, QColor(0xc0, 0x70, 0x00));
-    m_lineHint->setPalette(hintPalette);
+    m_lineHintLabel->setPalette(hintPalette);
 
     m_lockedLabel = label(QString(), this, 372, 164, 386, 36);
-    m_lockedLabel->setObjectName(QStringLiteral("SetLockedLabel"));
+    m_lockedLabel->setObjectName(QStringLiteral("lockedLabel"));
     QFont lockedFont = m_lockedLabel->font();
     lockedFont.setBold(true);
     lockedFont.setPointSize(16);
@@ -111,80 +111,81 @@ TMCRCustomForm::TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* o
     m_lockedLabel->setStyleSheet(QStringLiteral("color: #c00000;"));
     m_lockedLabel->setAlignment(Qt::AlignCenter);
 
-    m_keyboard = new TKeyboard(this);
-    m_keyboard->setObjectName(QStringLiteral("Keyboard1"));
+    m_keyboard = new OnScreenKeyboard(this);
+    m_keyboard->setObjectName(QStringLiteral("keyboard"));
     m_keyboard->setGeometry(35, 226, 704, 203);
 
-    m_save = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton),
-                             QStringLiteral("&Save"), this);
-    m_save->setObjectName(QStringLiteral("BitBtn1"));
-    m_save->setGeometry(322, 456, 130, 40);
+    m_saveButton = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton),
+                                   QStringLiteral("&Save"), this);
+    m_saveButton->setObjectName(QStringLiteral("saveButton"));
+    m_saveButton->setGeometry(322, 456, 130, 40);
 
-    connect(m_builtInBox, &QCheckBox::toggled, this, &TMCRCustomForm::ApplyBuiltInChoice);
-    connect(m_builtInBox, &QCheckBox::toggled, this, &TMCRCustomForm::linesChanged);
-    for (QLineEdit* line : {m_preamble, m_postamble}) {
-        connect(line, &QLineEdit::textChanged, this, &TMCRCustomForm::linesChanged);
-        connect(line, &QLineEdit::textChanged, this, &TMCRCustomForm::updateLineHint);
+    connect(m_builtInSetupCheck, &QCheckBox::toggled, this, &McrCustomDialog::applyBuiltInChoice);
+    connect(m_builtInSetupCheck, &QCheckBox::toggled, this, &McrCustomDialog::linesChanged);
+    for (QLineEdit* line : {m_preambleEdit, m_postambleEdit}) {
+        connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::linesChanged);
+        connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::updateLineHint);
     }
-    connect(m_builtInButton, &QPushButton::clicked, this, &TMCRCustomForm::BuiltInSetupClick);
-    connect(m_save, &QPushButton::clicked, this, &TMCRCustomForm::SaveClick);
-    connect(m_keyboard, &TKeyboard::OnKey, this, [this](const QString& text) {
+    connect(m_builtInSetupButton, &QPushButton::clicked, this, &McrCustomDialog::showBuiltInSetup);
+    connect(m_saveButton, &QPushButton::clicked, this, &McrCustomDialog::saveAndClose);
+    connect(m_keyboard, &OnScreenKeyboard::keyClicked, this, [this](const QString& text) {
         if (appendToActiveLine) {
             appendToActiveLine(text);
         }
     });
-    m_builtInBox->installEventFilter(this);
-    m_preamble->installEventFilter(this);
-    m_postamble->installEventFilter(this);
+    m_builtInSetupCheck->installEventFilter(this);
+    m_preambleEdit->installEventFilter(this);
+    m_postambleEdit->installEventFilter(this);
 }
 
-void TMCRCustomForm::showSettings(SetupRecType& mcr) {
-    m_checksum->setChecked(mcr.TransmitChecksum);
-    m_bfChecksum->setChecked(mcr.BF_Checksum);
-    m_preamble->setText(QString::fromLatin1(mcr.PreambleString));
-    m_postamble->setText(QString::fromLatin1(mcr.PostambleString));
-    m_builtInBox->setChecked(builtInBoxShown(mcr.McrSetupMode));
+void McrCustomDialog::showSettings(SetupRecType& mcr) {
+    m_transmitChecksumCheck->setChecked(mcr.TransmitChecksum);
+    m_bfChecksumCheck->setChecked(mcr.BF_Checksum);
+    m_preambleEdit->setText(QString::fromLatin1(mcr.PreambleString));
+    m_postambleEdit->setText(QString::fromLatin1(mcr.PostambleString));
+    m_builtInSetupCheck->setChecked(builtInBoxShown(mcr.McrSetupMode));
     // Also when the box was already checked: a built-in mode never shows checksums.
-    ApplyBuiltInChoice();
+    applyBuiltInChoice();
     if (m_builtIn != nullptr) {
         m_builtIn->selectEntry(modeEntryShown(mcr.McrSetupMode));
     }
     if (mcr.McrDelay == 0) {
         mcr.McrDelay = kDefaultMcrDelay;
     }
-    m_delay->setText(QString::number(mcr.McrDelay));
+    m_mcrDelayEdit->setText(QString::number(mcr.McrDelay));
 }
 
-void TMCRCustomForm::gatherSettings(SetupRecType& mcr) const {
-    mcr.TransmitChecksum = m_checksum->isChecked();
-    mcr.BF_Checksum = m_bfChecksum->isChecked();
-    mcr.PreambleString = m_preamble->text().toLatin1().toStdString();
-    mcr.PostambleString = m_postamble->text().toLatin1().toStdString();
+void McrCustomDialog::gatherSettings(SetupRecType& mcr) const {
+    mcr.TransmitChecksum = m_transmitChecksumCheck->isChecked();
+    mcr.BF_Checksum = m_bfChecksumCheck->isChecked();
+    mcr.PreambleString = m_preambleEdit->text().toLatin1().toStdString();
+    mcr.PostambleString = m_postambleEdit->text().toLatin1().toStdString();
     const int entry = m_builtIn != nullptr ? m_builtIn->selectedEntry() : -1;
-    mcr.McrSetupMode = m_builtInBox->isChecked() && entry >= 0 ? entry + 1 : 0;
+    mcr.McrSetupMode = m_builtInSetupCheck->isChecked() && entry >= 0 ? entry + 1 : 0;
     mcr.BuiltIn_Setup = mcr.McrSetupMode != 0;
-    mcr.McrDelay = delayFromText(m_delay->text());
+    mcr.McrDelay = delayFromText(m_mcrDelayEdit->text());
 }
 
-void TMCRCustomForm::ApplyBuiltInChoice() {
-    const bool builtIn = m_builtInBox->isChecked();
+void McrCustomDialog::applyBuiltInChoice() {
+    const bool builtIn = m_builtInSetupCheck->isChecked();
     if (builtIn) {
-        m_checksum->setChecked(false);
-        m_bfChecksum->setChecked(false);
+        m_transmitChecksumCheck->setChecked(false);
+        m_bfChecksumCheck->setChecked(false);
     }
-    for (QWidget* control : {static_cast<QWidget*>(m_checksum), static_cast<QWidget*>(m_bfChecksum),
-                             static_cast<QWidget*>(m_keyboard), static_cast<QWidget*>(m_preamble),
-                             static_cast<QWidget*>(m_postamble)}) {
+    for (QWidget* control :
+         {static_cast<QWidget*>(m_transmitChecksumCheck), static_cast<QWidget*>(m_bfChecksumCheck),
+          static_cast<QWidget*>(m_keyboard), static_cast<QWidget*>(m_preambleEdit),
+          static_cast<QWidget*>(m_postambleEdit)}) {
         control->setEnabled(!builtIn);
     }
 }
 
-void TMCRCustomForm::BuiltInSetupClick() {
+void McrCustomDialog::showBuiltInSetup() {
     if (m_builtIn == nullptr) {
         return;
     }
     setEnabled(false);
-    if (!m_builtInBox->isChecked()) {
+    if (!m_builtInSetupCheck->isChecked()) {
         // Nothing chosen yet: the built-in dialog's close box leaves it so.
         m_state.Setup.Mcr.McrSetupMode = -1;
         m_builtIn->selectEntry(-1);
@@ -194,17 +195,17 @@ void TMCRCustomForm::BuiltInSetupClick() {
     m_builtIn->activateWindow();
     waitUntilHidden(m_builtIn);
     if (m_state.Setup.Mcr.McrSetupMode > 0) {
-        m_builtInBox->setChecked(true);
-        ApplyBuiltInChoice();
-        m_checksum->setChecked(false);
-        m_bfChecksum->setChecked(false);
+        m_builtInSetupCheck->setChecked(true);
+        applyBuiltInChoice();
+        m_transmitChecksumCheck->setChecked(false);
+        m_bfChecksumCheck->setChecked(false);
     }
     setEnabled(true);
     activateWindow();
     setFocus();
 }
 
-void TMCRCustomForm::SaveClick() {
+void McrCustomDialog::saveAndClose() {
     if (saveUnnamedSetup &&
         m_state.SetupFileName.substr(fileNameStart(m_state.SetupFileName)) == ".INI") {
         // The main window's Save gathers too; the dialog stays open when it is cancelled.
@@ -224,29 +225,29 @@ void TMCRCustomForm::SaveClick() {
     hide();
 }
 
-void TMCRCustomForm::setEditingEnabled(bool enabled) {
+void McrCustomDialog::setEditingEnabled(bool enabled) {
     // Unlocking must not make the checksums and lines of a built-in mode editable.
     for (QWidget* control :
-         {static_cast<QWidget*>(m_checksum), static_cast<QWidget*>(m_bfChecksum),
-          static_cast<QWidget*>(m_preamble), static_cast<QWidget*>(m_postamble),
-          static_cast<QWidget*>(m_builtInBox), static_cast<QWidget*>(m_keyboard)}) {
+         {static_cast<QWidget*>(m_transmitChecksumCheck), static_cast<QWidget*>(m_bfChecksumCheck),
+          static_cast<QWidget*>(m_preambleEdit), static_cast<QWidget*>(m_postambleEdit),
+          static_cast<QWidget*>(m_builtInSetupCheck), static_cast<QWidget*>(m_keyboard)}) {
         control->setEnabled(enabled);
     }
-    if (enabled && m_builtInBox->isChecked()) {
-        ApplyBuiltInChoice();
+    if (enabled && m_builtInSetupCheck->isChecked()) {
+        applyBuiltInChoice();
     }
     if (m_builtIn != nullptr) {
         m_builtIn->setEditingEnabled(enabled);
     }
 }
 
-void TMCRCustomForm::setLocked(bool locked) {
+void McrCustomDialog::setLocked(bool locked) {
     m_lockedLabel->setText(locked ? QStringLiteral("SETUP LOCKED !!") : QString());
 }
 
-void TMCRCustomForm::appendToLine(int target, const QString& text) {
-    QLineEdit* line = target == kEditPreamble    ? m_preamble
-                      : target == kEditPostamble ? m_postamble
+void McrCustomDialog::appendToLine(int target, const QString& text) {
+    QLineEdit* line = target == kEditPreamble    ? m_preambleEdit
+                      : target == kEditPostamble ? m_postambleEdit
                                                  : nullptr;
     if (line == nullptr) {
         return;
@@ -255,25 +256,25 @@ void TMCRCustomForm::appendToLine(int target, const QString& text) {
     line->setCursorPosition(static_cast<int>(line->text().size()));
 }
 
-void TMCRCustomForm::showEvent(QShowEvent* event) {
+void McrCustomDialog::showEvent(QShowEvent* event) {
     centreOn(this, m_owner);
     // The dialog opens on the preamble, whichever line had the focus when it was closed.
-    if (m_preamble->isEnabled()) {
-        m_preamble->setFocus();
-    } else if (focusWidget() == m_postamble) {
-        m_builtInButton->setFocus();
+    if (m_preambleEdit->isEnabled()) {
+        m_preambleEdit->setFocus();
+    } else if (focusWidget() == m_postambleEdit) {
+        m_builtInSetupButton->setFocus();
     }
     updateLineHint();
     QWidget::showEvent(event);
 }
 
-bool TMCRCustomForm::eventFilter(QObject* watched, QEvent* event) {
+bool McrCustomDialog::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (watched == m_builtInBox && type == QEvent::FocusOut) {
-        ApplyBuiltInChoice();
-    } else if ((watched == m_preamble || watched == m_postamble) &&
+    if (watched == m_builtInSetupCheck && type == QEvent::FocusOut) {
+        applyBuiltInChoice();
+    } else if ((watched == m_preambleEdit || watched == m_postambleEdit) &&
                (type == QEvent::FocusIn || type == QEvent::KeyPress)) {
-        m_state.Globals.EditTarget = watched == m_preamble ? kEditPreamble : kEditPostamble;
+        m_state.Globals.EditTarget = watched == m_preambleEdit ? kEditPreamble : kEditPostamble;
         updateLineHint();
         if (type == QEvent::KeyPress &&
             lineKeyDown(*static_cast<QLineEdit*>(watched), *static_cast<QKeyEvent*>(event))) {
@@ -283,7 +284,7 @@ bool TMCRCustomForm::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-bool TMCRCustomForm::lineKeyDown(QLineEdit& line, const QKeyEvent& key) {
+bool McrCustomDialog::lineKeyDown(QLineEdit& line, const QKeyEvent& key) {
     LineKey which = LineKey::Other;
     switch (key.key()) {
         case Qt::Key_Delete:
@@ -325,21 +326,22 @@ bool TMCRCustomForm::lineKeyDown(QLineEdit& line, const QKeyEvent& key) {
     return decision.edit.consumed;
 }
 
-QString TMCRCustomForm::lineHintText() const {
+QString McrCustomDialog::lineHintText() const {
     // The label may be cut to its width; its tooltip holds the whole text.
-    return m_lineHint->toolTip();
+    return m_lineHintLabel->toolTip();
 }
 
-void TMCRCustomForm::updateLineHint() {
-    const QLineEdit* line = m_state.Globals.EditTarget == kEditPostamble ? m_postamble : m_preamble;
+void McrCustomDialog::updateLineHint() {
+    const QLineEdit* line =
+        m_state.Globals.EditTarget == kEditPostamble ? m_postambleEdit : m_preambleEdit;
     QStringList texts;
     for (const NameHint& hint : unknownNames(line->text().toLatin1().toStdString())) {
         texts << QString::fromLatin1(hint.text);
     }
     const QString whole = texts.join(QStringLiteral("   "));
-    m_lineHint->setToolTip(whole);
-    m_lineHint->setText(
-        m_lineHint->fontMetrics().elidedText(whole, Qt::ElideRight, m_lineHint->width()));
+    m_lineHintLabel->setToolTip(whole);
+    m_lineHintLabel->setText(
+        m_lineHintLabel->fontMetrics().elidedText(whole, Qt::ElideRight, m_lineHintLabel->width()));
 }
 
 }  // namespace qk750

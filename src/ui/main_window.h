@@ -35,13 +35,13 @@ class ProgrammingRun;
 class PlatformNotificationWatcher;
 class ProtocolWaits;
 class Prompts;
-class TFixedMcrSetupForm;
+class McrBuiltInDialog;
 class HidController;
-class TKeyboard;
-class TMCRCustomForm;
-class TStatusForm;
-class TfrmAbout;
-class TformTestKeys;
+class OnScreenKeyboard;
+class McrCustomDialog;
+class ProgressWindow;
+class AboutWindow;
+class KeyTestWindow;
 class UiDispatcher;
 class WindowReporter;
 
@@ -66,19 +66,19 @@ QString CenterCellText(const QString& text, int width);
 QString cellTextFor(const QString& keyString, bool compact);
 
 // The main window: key grid, key-string lines, lock, program button, status bar, menu.
-class TfrmSettings : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit TfrmSettings(MainWindowServices services, QWidget* parent = nullptr);
-    ~TfrmSettings() override;
+    explicit MainWindow(MainWindowServices services, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The windows around it, created after it (they need it as their parent).
-    void setWindows(TfrmAbout* about, TStatusForm* status, TMCRCustomForm* customMcr,
-                    TFixedMcrSetupForm* builtInMcr);
+    void setWindows(AboutWindow* about, ProgressWindow* progress, McrCustomDialog* customMcr,
+                    McrBuiltInDialog* builtInMcr);
 
     ProgramState& state() const { return *m_state; }
-    HidController& HidCtl() const { return *m_controller; }
+    HidController& hidController() const { return *m_hidController; }
     DeviceList& devices() const { return *m_devices; }
     HidPlatform& platform() const { return *m_platform; }
 
@@ -97,20 +97,20 @@ public:
     void AddToHistory(const std::string& line);
 
     // The file commands; each returns when its flow is done.
-    void New1Click();
-    void Open1Click();
+    void newSetup();
+    void openSetup();
     // False when nothing was written (cancelled or failed).
-    bool Save1Click();
-    void SaveAs1Click();
-    void Exit1Click();
-    void MCRSetup1Click();
-    void About1Click();
+    bool saveSetup();
+    void saveSetupAs();
+    void exitWithoutSaving();
+    void showMcrSetup();
+    void showAbout();
     // Shows the key test window with the keyboard hook in place until it is hidden.
-    void Test1Click();
-    void setTestKeysWindow(TformTestKeys* testKeys) { m_testKeys = testKeys; }
+    void testKeys();
+    void setKeyTestWindow(KeyTestWindow* testKeys) { m_keyTest = testKeys; }
 
     // The first activation: the initial load, the device selection, the grid's focus.
-    void FormActivate();
+    void firstActivation();
     bool firstActivationDone() const { return m_activated; }
 
     // The current key, 1-84.
@@ -142,17 +142,17 @@ private:
     void reportLoad(const LoadResult& result);
     std::string chooseFileName(bool save);
 
-    void KeyboardStringGridSelectCell(int row, int column, int previousRow, int previousColumn);
-    void KeyboardStringGridClick();
-    void edKeyStringChange();
-    void edKeyString2Change();
-    void LockSetupCheckBoxClick();
-    void Button1Click();
+    void onCurrentCellChanged(int row, int column, int previousRow, int previousColumn);
+    void onCellClicked();
+    void onKeyStringEdited();
+    void onFunc2StringEdited();
+    void onLockToggled();
+    void addSpecialKey();
     void redrawKeepingForm(int column, int row);
     // Draws a cell whatever line the selector stands on.
     void drawCell(int column, int row, bool compact);
-    bool KeyboardStringGridKeyDown(const QKeyEvent& key);
-    bool HandleLineKey(const QKeyEvent& key, int line);
+    bool gridKeyPress(const QKeyEvent& key);
+    bool lineKeyPress(const QKeyEvent& key, int line);
     void deleteWholeKey(int key);
     void restoreKey(int key);
     void setLinesQuietly(const QString& keyString, const QString& func2String);
@@ -167,7 +167,7 @@ private:
     std::unique_ptr<ProtocolWaits> m_ownWaits;
     ProtocolWaits* m_waits;
     std::unique_ptr<UiDispatcher> m_dispatcher;
-    std::unique_ptr<HidController> m_controller;
+    std::unique_ptr<HidController> m_hidController;
     std::unique_ptr<DeviceList> m_devices;
     std::unique_ptr<PlatformNotificationWatcher> m_watcher;
     std::unique_ptr<WindowReporter> m_reporter;
@@ -175,33 +175,33 @@ private:
     std::unique_ptr<ProgrammingRun> m_run;
     bool m_trace = false;
 
-    TfrmAbout* m_about = nullptr;
-    TformTestKeys* m_testKeys = nullptr;
+    AboutWindow* m_about = nullptr;
+    KeyTestWindow* m_keyTest = nullptr;
     bool m_closing = false;  // the window has been closed
-    TStatusForm* m_status = nullptr;
-    TMCRCustomForm* m_customMcr = nullptr;
-    TFixedMcrSetupForm* m_builtInMcr = nullptr;
+    ProgressWindow* m_progress = nullptr;
+    McrCustomDialog* m_customMcr = nullptr;
+    McrBuiltInDialog* m_builtInMcr = nullptr;
 
-    QTableWidget* m_grid = nullptr;
+    QTableWidget* m_keyGrid = nullptr;
     QLabel* m_keyStringLabel = nullptr;
-    QLabel* m_keyStringLabel2 = nullptr;
-    QLineEdit* m_keyString = nullptr;
-    QLineEdit* m_keyString2 = nullptr;
-    QGroupBox* m_lineSelectorGroup = nullptr;
-    QButtonGroup* m_lineSelector = nullptr;
-    TKeyboard* m_keyboard = nullptr;
-    QPushButton* m_addSpecial = nullptr;
-    QListWidget* m_specialList = nullptr;
-    QGroupBox* m_shiftGroup = nullptr;
-    QButtonGroup* m_shiftKeys = nullptr;
-    QCheckBox* m_lockBox = nullptr;
-    QPushButton* m_program = nullptr;
+    QLabel* m_func2StringLabel = nullptr;
+    QLineEdit* m_keyStringEdit = nullptr;
+    QLineEdit* m_func2StringEdit = nullptr;
+    QGroupBox* m_lineSelector = nullptr;
+    QButtonGroup* m_lineButtons = nullptr;
+    OnScreenKeyboard* m_keyboard = nullptr;
+    QPushButton* m_addSpecialKeyButton = nullptr;
+    QListWidget* m_specialKeyList = nullptr;
+    QGroupBox* m_modifierChoice = nullptr;
+    QButtonGroup* m_modifierButtons = nullptr;
+    QCheckBox* m_lockSetupCheck = nullptr;
+    QPushButton* m_programButton = nullptr;
     QLabel* m_statusLabel = nullptr;
-    QProgressBar* m_memoryBar = nullptr;
-    QLabel* m_memoryLabel = nullptr;
-    QLabel* m_lineHint = nullptr;
-    QListWidget* m_devListBox = nullptr;
-    QListWidget* m_history = nullptr;
+    QProgressBar* m_memoryMeter = nullptr;
+    QLabel* m_memoryMeterLabel = nullptr;
+    QLabel* m_lineHintLabel = nullptr;
+    QListWidget* m_deviceList = nullptr;
+    QListWidget* m_historyList = nullptr;
     QTimer* m_timer1 = nullptr;
 
     // Window state.

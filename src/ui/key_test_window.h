@@ -62,7 +62,7 @@ private:
 // The key test window: every keystroke the hook catches is written into a read-only text
 // box, printable characters as themselves, Enter as "<Enter>" and a line break, other keys
 // as their names in angle brackets. No close box: "Close" removes the hook and hides it.
-class TformTestKeys : public QWidget {
+class KeyTestWindow : public QWidget {
     Q_OBJECT
 
 public:
@@ -71,8 +71,8 @@ public:
     // The longest key name shown.
     static constexpr int kMaxKeyName = 19;
 
-    explicit TformTestKeys(QWidget* owner = nullptr);
-    ~TformTestKeys() override;
+    explicit KeyTestWindow(QWidget* owner = nullptr);
+    ~KeyTestWindow() override;
 
     // The hook used from now on; nullptr goes back to the window's own application hook.
     void setKeyboardHook(KeyboardHook* hook);
@@ -82,7 +82,7 @@ public:
     // Removes it, if it is in place.
     void removeHook();
 
-    QPlainTextEdit* Memo1() const { return m_memo; }
+    QPlainTextEdit* keyLog() const { return m_keyLog; }
     // The event type the hook posts to this window.
     QEvent::Type keyMessage() const { return m_keyMessage; }
 
@@ -95,20 +95,20 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void FormCreate();
-    void Memo1Change();
-    void btnExitMouseDown();
-    void btnClrClick();
+    void registerKeyMessage();
+    void limitKeyLog();
+    void closePressed();
+    void clearKeyLog();
     void handleKeystroke(const HookedKeyEvent& keystroke);
-    void appendToMemo(const QString& text);
+    void appendToKeyLog(const QString& text);
 
     QPointer<QWidget> m_owner;
     ApplicationKeyboardHook m_ownHook;
     KeyboardHook* m_hook = &m_ownHook;
     QEvent::Type m_keyMessage = QEvent::None;
-    QPlainTextEdit* m_memo = nullptr;
-    QPushButton* m_exit = nullptr;
-    QPushButton* m_clear = nullptr;
+    QPlainTextEdit* m_keyLog = nullptr;
+    QPushButton* m_closeButton = nullptr;
+    QPushButton* m_clearButton = nullptr;
 };
 
 // The name the test window shows for a key without a character of its own ("F5", "Tab",

@@ -1,4 +1,4 @@
-#include "ui/tstkeys.h"
+#include "ui/key_test_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -55,7 +55,7 @@ QString keyName(int key) {
     if (!isPrintable(name)) {
         return {};
     }
-    return name.left(TformTestKeys::kMaxKeyName);
+    return name.left(KeyTestWindow::kMaxKeyName);
 }
 
 HookedKeyEvent::HookedKeyEvent(QEvent::Type message, int key, QString text, bool released)
@@ -107,43 +107,43 @@ bool ApplicationKeyboardHook::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-TformTestKeys::TformTestKeys(QWidget* owner)
+KeyTestWindow::KeyTestWindow(QWidget* owner)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_owner(owner) {
-    setObjectName(QStringLiteral("formTestKeys"));
+    setObjectName(QStringLiteral("keyTestWindow"));
     setWindowTitle(QStringLiteral("Test Keys"));
     setFixedSize(568, 349);
 
-    m_memo = new QPlainTextEdit(this);
-    m_memo->setObjectName(QStringLiteral("Memo1"));
-    m_memo->setGeometry(8, 8, 553, 281);
-    m_memo->setReadOnly(true);
+    m_keyLog = new QPlainTextEdit(this);
+    m_keyLog->setObjectName(QStringLiteral("keyLog"));
+    m_keyLog->setGeometry(8, 8, 553, 281);
+    m_keyLog->setReadOnly(true);
     // Read-only, but with a caret that shows where the next key goes.
-    m_memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    connect(m_memo, &QPlainTextEdit::textChanged, this, &TformTestKeys::Memo1Change);
+    m_keyLog->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_keyLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    connect(m_keyLog, &QPlainTextEdit::textChanged, this, &KeyTestWindow::limitKeyLog);
 
-    m_exit = new QPushButton(QStringLiteral("Close"), this);
-    m_exit->setObjectName(QStringLiteral("btnExit"));
-    m_exit->setGeometry(336, 304, 113, 33);
-    m_exit->setFocusPolicy(Qt::ClickFocus);
-    m_exit->setAutoDefault(false);
-    m_exit->installEventFilter(this);
+    m_closeButton = new QPushButton(QStringLiteral("Close"), this);
+    m_closeButton->setObjectName(QStringLiteral("closeButton"));
+    m_closeButton->setGeometry(336, 304, 113, 33);
+    m_closeButton->setFocusPolicy(Qt::ClickFocus);
+    m_closeButton->setAutoDefault(false);
+    m_closeButton->installEventFilter(this);
 
-    m_clear = new QPushButton(QStringLiteral("Clear"), this);
-    m_clear->setObjectName(QStringLiteral("btnClr"));
-    m_clear->setGeometry(120, 304, 113, 33);
-    m_clear->setFocusPolicy(Qt::ClickFocus);
-    m_clear->setAutoDefault(false);
-    connect(m_clear, &QPushButton::clicked, this, &TformTestKeys::btnClrClick);
+    m_clearButton = new QPushButton(QStringLiteral("Clear"), this);
+    m_clearButton->setObjectName(QStringLiteral("clearButton"));
+    m_clearButton->setGeometry(120, 304, 113, 33);
+    m_clearButton->setFocusPolicy(Qt::ClickFocus);
+    m_clearButton->setAutoDefault(false);
+    connect(m_clearButton, &QPushButton::clicked, this, &KeyTestWindow::clearKeyLog);
 
-    FormCreate();
+    registerKeyMessage();
 }
 
-TformTestKeys::~TformTestKeys() {
+KeyTestWindow::~KeyTestWindow() {
     removeHook();
 }
 
-void TformTestKeys::FormCreate() {
+void KeyTestWindow::registerKeyMessage() {
     // The window's own message for the hook; without one the hook has nothing to post and
     // the window shows nothing.
     const int message = QEvent::registerEventType();
@@ -154,12 +154,12 @@ void TformTestKeys::FormCreate() {
     m_keyMessage = static_cast<QEvent::Type>(message);
 }
 
-void TformTestKeys::setKeyboardHook(KeyboardHook* hook) {
+void KeyTestWindow::setKeyboardHook(KeyboardHook* hook) {
     removeHook();
     m_hook = hook != nullptr ? hook : &m_ownHook;
 }
 
-bool TformTestKeys::installHook() {
+bool KeyTestWindow::installHook() {
     if (m_hook->HookKeyboard(this, m_keyMessage)) {
         return true;
     }
@@ -167,81 +167,81 @@ bool TformTestKeys::installHook() {
     return false;
 }
 
-void TformTestKeys::removeHook() {
+void KeyTestWindow::removeHook() {
     m_hook->UnhookKeyboard();
 }
 
-bool TformTestKeys::event(QEvent* event) {
+bool KeyTestWindow::event(QEvent* event) {
     if (m_keyMessage != QEvent::None && event->type() == m_keyMessage) {
         handleKeystroke(*static_cast<const HookedKeyEvent*>(event));
     }
     return QWidget::event(event);
 }
 
-void TformTestKeys::handleKeystroke(const HookedKeyEvent& keystroke) {
+void KeyTestWindow::handleKeystroke(const HookedKeyEvent& keystroke) {
     if (keystroke.released()) {
         return;
     }
     const QString& text = keystroke.text();
     if (text.size() == 1 && text.at(0) == QLatin1Char('\r')) {
-        appendToMemo(QStringLiteral("<Enter>"));
-        appendToMemo(QStringLiteral("\n"));
+        appendToKeyLog(QStringLiteral("<Enter>"));
+        appendToKeyLog(QStringLiteral("\n"));
     } else if (text.size() == 1 && isPrintable(text)) {
         // Delete types character 127 on some systems: it is a control character like the
         // ones below 32 and is shown by name.
-        appendToMemo(text);
+        appendToKeyLog(text);
     } else {
         const QString name = keyName(keystroke.key());
         if (!name.isEmpty()) {
-            appendToMemo(QLatin1Char('<') + name + QLatin1Char('>'));
+            appendToKeyLog(QLatin1Char('<') + name + QLatin1Char('>'));
         }
     }
-    m_memo->setFocus();
-    m_memo->moveCursor(QTextCursor::End);
+    m_keyLog->setFocus();
+    m_keyLog->moveCursor(QTextCursor::End);
 }
 
-void TformTestKeys::appendToMemo(const QString& text) {
+void KeyTestWindow::appendToKeyLog(const QString& text) {
     // The text box takes no more than its input limit.
-    const int length = m_memo->document()->characterCount() - 1;
+    const int length = m_keyLog->document()->characterCount() - 1;
     const QString accepted = text.left(std::max(0, kInputLimit - length));
     if (accepted.isEmpty()) {
         return;
     }
-    QTextCursor cursor(m_memo->document());
+    QTextCursor cursor(m_keyLog->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(accepted);
 }
 
-void TformTestKeys::Memo1Change() {
-    if (m_memo->document()->blockCount() > kMaxLines) {
-        m_memo->clear();
+void KeyTestWindow::limitKeyLog() {
+    if (m_keyLog->document()->blockCount() > kMaxLines) {
+        m_keyLog->clear();
     }
 }
 
-void TformTestKeys::btnExitMouseDown() {
+void KeyTestWindow::closePressed() {
     removeHook();
     hide();
 }
 
-void TformTestKeys::btnClrClick() {
-    m_memo->clear();
-    m_memo->setFocus();
+void KeyTestWindow::clearKeyLog() {
+    m_keyLog->clear();
+    m_keyLog->setFocus();
 }
 
-void TformTestKeys::showEvent(QShowEvent* event) {
+void KeyTestWindow::showEvent(QShowEvent* event) {
     centreOn(this, m_owner);
     QWidget::showEvent(event);
 }
 
-void TformTestKeys::closeEvent(QCloseEvent* event) {
+void KeyTestWindow::closeEvent(QCloseEvent* event) {
     removeHook();
     event->accept();
 }
 
-bool TformTestKeys::eventFilter(QObject* watched, QEvent* event) {
+bool KeyTestWindow::eventFilter(QObject* watched, QEvent* event) {
     // "Close" acts as soon as a mouse button goes down on it.
-    if (watched == m_exit && event->type() == QEvent::MouseButtonPress) {
-        btnExitMouseDown();
+    if (watched == m_closeButton && event->type() == QEvent::MouseButtonPress) {
+        closePressed();
         return true;
     }
     return QWidget::eventFilter(watched, event);

@@ -17,19 +17,19 @@ namespace qk750 {
 struct ProgramState;
 struct SetupRecType;
 class Prompts;
-class TFixedMcrSetupForm;
-class TKeyboard;
+class McrBuiltInDialog;
+class OnScreenKeyboard;
 
 // The custom MCR dialog: preamble and postamble of track 2, checksum options, data delay,
 // and the switch to a built-in reader mode.
-class TMCRCustomForm : public QWidget {
+class McrCustomDialog : public QWidget {
     Q_OBJECT
 
 public:
-    TMCRCustomForm(ProgramState& state, Prompts& prompts, QWidget* owner = nullptr);
+    McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget* owner = nullptr);
 
     // The built-in dialog that "Built-In Setup" opens; it is created after this one.
-    void setBuiltInDialog(TFixedMcrSetupForm* builtIn) { m_builtIn = builtIn; }
+    void setBuiltInDialog(McrBuiltInDialog* builtIn) { m_builtIn = builtIn; }
 
     // Shows the MCR part of a loaded record; a delay of 0 becomes 5 in the record first.
     void showSettings(SetupRecType& mcr);
@@ -37,11 +37,11 @@ public:
     void gatherSettings(SetupRecType& mcr) const;
 
     // Runs when the built-in box is clicked, changed, or loses the focus.
-    void ApplyBuiltInChoice();
+    void applyBuiltInChoice();
     // The "Built-In Setup" button.
-    void BuiltInSetupClick();
+    void showBuiltInSetup();
     // "&Save": gathers, writes the setup file, hides the dialog.
-    void SaveClick();
+    void saveAndClose();
 
     void setEditingEnabled(bool enabled);
     void setLocked(bool locked);
@@ -74,18 +74,18 @@ private:
     QPointer<QWidget> m_owner;
     ProgramState& m_state;
     Prompts& m_prompts;
-    TFixedMcrSetupForm* m_builtIn = nullptr;
-    QCheckBox* m_builtInBox;
-    QPushButton* m_builtInButton;
-    QLineEdit* m_delay;
-    QCheckBox* m_checksum;
-    QCheckBox* m_bfChecksum;
+    McrBuiltInDialog* m_builtIn = nullptr;
+    QCheckBox* m_builtInSetupCheck;
+    QPushButton* m_builtInSetupButton;
+    QLineEdit* m_mcrDelayEdit;
+    QCheckBox* m_transmitChecksumCheck;
+    QCheckBox* m_bfChecksumCheck;
     QLabel* m_lockedLabel;
-    QLineEdit* m_preamble;
-    QLineEdit* m_postamble;
-    QLabel* m_lineHint;
-    TKeyboard* m_keyboard;
-    QPushButton* m_save;
+    QLineEdit* m_preambleEdit;
+    QLineEdit* m_postambleEdit;
+    QLabel* m_lineHintLabel;
+    OnScreenKeyboard* m_keyboard;
+    QPushButton* m_saveButton;
 };
 
 }  // namespace qk750

@@ -3,7 +3,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "ui/tstkeys.h"
+#include "ui/key_test_window.h"
 #include "window_fixture.h"
 
 using namespace qk750;
@@ -35,12 +35,12 @@ void type(QWidget& window, const QString& characters) {
     }
 }
 
-QString memoText(const TformTestKeys& window) {
-    return window.Memo1()->toPlainText();
+QString keyLogText(const KeyTestWindow& window) {
+    return window.keyLog()->toPlainText();
 }
 
 // A test window on its own, its hook installed for the test's length.
-struct HookedWindow : TformTestKeys {
+struct HookedWindow : KeyTestWindow {
     HookedWindow() {
         show();
         if (!installHook()) {
@@ -52,7 +52,7 @@ struct HookedWindow : TformTestKeys {
 
 // Only one hook can be in place at a time, so whether a probe can hook tells whether the
 // window's hook is still there.
-bool hookInPlace(const TformTestKeys& window) {
+bool hookInPlace(const KeyTestWindow& window) {
     ApplicationKeyboardHook probe;
     QObject target;
     const bool free = probe.HookKeyboard(&target, window.keyMessage());
@@ -63,7 +63,7 @@ bool hookInPlace(const TformTestKeys& window) {
 // Opens the test window from the main window's menu and runs `during` while the menu
 // command waits for the window to close.
 struct TestFlow : WindowFixture {
-    TformTestKeys& window = windows->testKeys();
+    KeyTestWindow& window = windows->keyTest();
 
     TestFlow() { start(); }
 
@@ -72,7 +72,7 @@ struct TestFlow : WindowFixture {
             during();
             window.hide();  // so that a failure here cannot hang the flow
         });
-        trigger("Test1");
+        trigger("testKeysAction");
     }
 };
 
@@ -80,7 +80,7 @@ struct TestFlow : WindowFixture {
 
 Q_DECLARE_METATYPE(Stroke)
 
-class TestWindowTest : public QObject {
+class KeyTestWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -110,45 +110,45 @@ private slots:
         QFETCH(QString, shown);
         HookedWindow window;
         type(window, strokes);
-        QCOMPARE(memoText(window), shown);
+        QCOMPARE(keyLogText(window), shown);
     }
 
     void enterEndsTheLineAndTheTwentyFirstLineClears() {
         HookedWindow window;
-        QPlainTextEdit* memo = window.Memo1();
+        QPlainTextEdit* log = window.keyLog();
         type(window, "ab");
         type(window, {{Qt::Key_Return, "\r"}});
-        QCOMPARE(memoText(window), QString("ab<Enter>\n"));
-        QCOMPARE(memo->textCursor().position(), memo->toPlainText().size());
+        QCOMPARE(keyLogText(window), QString("ab<Enter>\n"));
+        QCOMPARE(log->textCursor().position(), log->toPlainText().size());
 
         // Releases are handed to the window too, and add nothing.
         type(window, {{Qt::Key_Enter, "\r"}}, false);
-        QCOMPARE(memoText(window), QString("ab<Enter>\n<Enter>\n"));
-        for (int line = 3; line < TformTestKeys::kMaxLines; ++line) {
+        QCOMPARE(keyLogText(window), QString("ab<Enter>\n<Enter>\n"));
+        for (int line = 3; line < KeyTestWindow::kMaxLines; ++line) {
             type(window, {{Qt::Key_Return, "\r"}});
         }
         type(window, "z");
-        QCOMPARE(memo->document()->blockCount(), TformTestKeys::kMaxLines);
-        QVERIFY(memoText(window).endsWith("<Enter>\nz"));
+        QCOMPARE(log->document()->blockCount(), KeyTestWindow::kMaxLines);
+        QVERIFY(keyLogText(window).endsWith("<Enter>\nz"));
 
         // The line break that would begin line 21 empties the box.
         type(window, {{Qt::Key_Return, "\r"}});
-        QCOMPARE(memoText(window), QString());
+        QCOMPARE(keyLogText(window), QString());
         type(window, "q");
-        QCOMPARE(memoText(window), QString("q"));
+        QCOMPARE(keyLogText(window), QString("q"));
     }
 
     void inputLimit() {
         HookedWindow window;
-        const QString full(TformTestKeys::kInputLimit - 2, QLatin1Char('k'));
-        window.Memo1()->setPlainText(full);
+        const QString full(KeyTestWindow::kInputLimit - 2, QLatin1Char('k'));
+        window.keyLog()->setPlainText(full);
         type(window, {{Qt::Key_F5, ""}, {Qt::Key_A, "a"}});
-        QCOMPARE(memoText(window), full + "<F");
+        QCOMPARE(keyLogText(window), full + "<F");
     }
 
     void testFlowShowsKeysOfEveryWindowUntilClosed() {
         TestFlow flow;
-        flow.window.Memo1()->setPlainText("left from before");
+        flow.window.keyLog()->setPlainText("left from before");
         QStringList shown;
         bool mainDisabled = false;
         bool closedByButton = false;
@@ -158,12 +158,12 @@ private slots:
             // A keystroke passes the main window's controls too: it is shown once.
             type(flow.main(), "m");
             type(flow.window, {{Qt::Key_F7, ""}});
-            shown << memoText(flow.window);
-            QTest::mouseClick(child<QPushButton>(flow.window, "btnClr"), Qt::LeftButton);
+            shown << keyLogText(flow.window);
+            QTest::mouseClick(child<QPushButton>(flow.window, "clearButton"), Qt::LeftButton);
             type(flow.window, "c");
-            shown << memoText(flow.window);
+            shown << keyLogText(flow.window);
             hookedAfterClear = hookInPlace(flow.window);
-            QTest::mousePress(child<QPushButton>(flow.window, "btnExit"), Qt::LeftButton);
+            QTest::mousePress(child<QPushButton>(flow.window, "closeButton"), Qt::LeftButton);
             closedByButton = !flow.window.isVisible();
         });
 
@@ -187,7 +187,7 @@ private slots:
         });
         QCOMPARE(flow.prompts.texts("error"), QStringList{"Error To Hook"});
         QVERIFY(openAfterError);
-        QCOMPARE(memoText(flow.window), QString());
+        QCOMPARE(keyLogText(flow.window), QString());
         QVERIFY(flow.main().isEnabled() && other.isInstalled());
     }
 
@@ -221,5 +221,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestWindowTest)
-#include "test_window_test.moc"
+QTEST_MAIN(KeyTestWindowTest)
+#include "key_test_window_test.moc"

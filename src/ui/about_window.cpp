@@ -1,4 +1,4 @@
-#include "ui/ZQ_setup_about_u.h"
+#include "ui/about_window.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -63,52 +63,53 @@ QPixmap programPixmap(int size) {
     return keyboardPicture(size, QColor(0x2a, 0x6f, 0xb8));
 }
 
-TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(nullptr), m_url(aboutUrl()), m_owner(owner) {
-    setObjectName(QStringLiteral("frmAbout"));
+AboutWindow::AboutWindow(QWidget* owner) : QDialog(nullptr), m_url(aboutUrl()), m_owner(owner) {
+    setObjectName(QStringLiteral("aboutWindow"));
     setWindowTitle(QStringLiteral("About"));
     setFixedSize(481, 302);
     setModal(false);
 
     auto* panel = new QFrame(this);
-    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setObjectName(QStringLiteral("infoPanel"));
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panel->setLineWidth(2);
     panel->setGeometry(16, 16, 449, 217);
 
     auto* icon = new QLabel(panel);
-    icon->setObjectName(QStringLiteral("ProgramIcon"));
+    icon->setObjectName(QStringLiteral("programIcon"));
     icon->setPixmap(programPixmap(49));
     icon->setScaledContents(true);
     icon->setGeometry(10, 10, 49, 49);
 
-    boldLabel(QStringLiteral("ZQ USB QK750"), panel, QStringLiteral("ProductName"), 72, 10, 200,
+    boldLabel(QStringLiteral("ZQ USB QK750"), panel, QStringLiteral("productLabel"), 72, 10, 200,
               20);
-    boldLabel(QStringLiteral("Programmable POS Keyboard"), panel, QStringLiteral("Label4"), 72, 32,
-              220, 20);
-    boldLabel(QStringLiteral("Version 2.00"), panel, QStringLiteral("Label2"), 10, 66, 282, 20,
-              Qt::AlignCenter);
+    boldLabel(QStringLiteral("Programmable POS Keyboard"), panel,
+              QStringLiteral("descriptionLabel"), 72, 32, 220, 20);
+    boldLabel(QStringLiteral("Version 2.00"), panel, QStringLiteral("versionLabel"), 10, 66, 282,
+              20, Qt::AlignCenter);
     boldLabel(QStringLiteral("Copyright \u00a9 The QK750 Setup Project. All rights reserved."),
-              panel, QStringLiteral("Label3"), 10, 92, 205, 52, Qt::AlignLeft | Qt::AlignTop)
+              panel, QStringLiteral("copyrightLabel"), 10, 92, 205, 52,
+              Qt::AlignLeft | Qt::AlignTop)
         ->setWordWrap(true);
-    boldLabel(QStringLiteral("Tel: +1 555 0100"), panel, QStringLiteral("Label5"), 10, 146, 200,
+    boldLabel(QStringLiteral("Tel: +1 555 0100"), panel, QStringLiteral("phoneLabel"), 10, 146, 200,
               20);
-    boldLabel(QStringLiteral("Fax: +1 555 0101"), panel, QStringLiteral("Label6"), 10, 166, 200,
+    boldLabel(QStringLiteral("Fax: +1 555 0101"), panel, QStringLiteral("faxLabel"), 10, 166, 200,
               20);
 
     auto* image1 = new QLabel(panel);
-    image1->setObjectName(QStringLiteral("Image1"));
+    image1->setObjectName(QStringLiteral("smallPicture"));
     image1->setPixmap(keyboardPicture(73, QColor(0xd0, 0xd8, 0xe0)));
     image1->setScaledContents(true);
     image1->setGeometry(218, 136, 73, 73);
 
     auto* image2 = new QLabel(panel);
-    image2->setObjectName(QStringLiteral("Image2"));
+    image2->setObjectName(QStringLiteral("largePicture"));
     image2->setPixmap(keyboardPicture(145, QColor(0x2a, 0x6f, 0xb8)));
     image2->setScaledContents(true);
     image2->setGeometry(296, 36, 145, 145);
 
     auto* link = new QPushButton(m_url, panel);
-    link->setObjectName(QStringLiteral("Button2"));
+    link->setObjectName(QStringLiteral("linkButton"));
     link->setFlat(true);
     link->setCursor(Qt::PointingHandCursor);
     link->setAutoDefault(false);
@@ -117,17 +118,17 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(nullptr), m_url(aboutUrl()), m_ow
                        " border: none; text-align: left; }"));
     link->setGeometry(10, 188, 205, 24);
     connect(link, &QPushButton::clicked, this, [this] { emit linkActivated(m_url); });
-    connect(this, &TfrmAbout::linkActivated, this,
+    connect(this, &AboutWindow::linkActivated, this,
             [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
 
     auto* ok = new QPushButton(QStringLiteral("&OK"), this);
-    ok->setObjectName(QStringLiteral("Button1"));
+    ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
     ok->setGeometry(203, 254, 75, 28);
     connect(ok, &QPushButton::clicked, this, &QDialog::hide);
 }
 
-void TfrmAbout::showEvent(QShowEvent* event) {
+void AboutWindow::showEvent(QShowEvent* event) {
     centreOn(this, m_owner);
     QDialog::showEvent(event);
 }

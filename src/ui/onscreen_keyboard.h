@@ -38,16 +38,16 @@ const std::vector<KeyboardKey>& StandardKeyboardKeys();
 // The on-screen keyboard control. Its Shift, Ctrl, Alt and Caps keys latch and choose
 // which of a key's four outputs a press types; the pressed key is drawn in the highlight
 // colour. The layout is scaled to the control's size.
-class TKeyboard : public QWidget {
+class OnScreenKeyboard : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TKeyboard(QWidget* parent = nullptr);
-    ~TKeyboard() override;
+    explicit OnScreenKeyboard(QWidget* parent = nullptr);
+    ~OnScreenKeyboard() override;
 
-    const std::vector<KeyboardKey>& Keys() const { return m_keys; }
+    const std::vector<KeyboardKey>& keys() const { return m_keys; }
     void setKeys(std::vector<KeyboardKey> keys);
-    QColor HighlightColor() const { return m_highlight; }
+    QColor highlightColor() const { return m_highlight; }
     void setHighlightColor(const QColor& color);
 
     // Where key `index` is drawn now, in widget coordinates (for tests and tooltips).
@@ -74,7 +74,7 @@ public:
 
 signals:
     // The output text of the pressed key for the current state.
-    void OnKey(const QString& text);
+    void keyClicked(const QString& text);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

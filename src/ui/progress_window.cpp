@@ -1,0 +1,64 @@
+#include "ui/progress_window.h"
+
+#include <QCloseEvent>
+#include <QFont>
+#include <QLabel>
+#include <QProgressBar>
+
+#include <algorithm>
+
+#include "ui/window_support.h"
+
+namespace qk750 {
+
+ProgressWindow::ProgressWindow(QWidget* owner)
+    : QWidget(nullptr,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
+      m_owner(owner) {
+    setObjectName(QStringLiteral("progressWindow"));
+    setWindowTitle(QString());
+    setFixedSize(611, 96);
+
+    m_messageLabel = new QLabel(
+        QStringLiteral("Programming ZQ USB QK750.  Please wait until completed..."), this);
+    m_messageLabel->setObjectName(QStringLiteral("messageLabel"));
+    QFont bold = m_messageLabel->font();
+    bold.setBold(true);
+    bold.setPointSize(10);
+    m_messageLabel->setFont(bold);
+    m_messageLabel->setAlignment(Qt::AlignCenter);
+    m_messageLabel->setGeometry(8, 14, 595, 24);
+
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("progressBar"));
+    m_progressBar->setGeometry(34, 56, 543, 19);
+    m_progressBar->setRange(0, 80);
+    m_progressBar->setValue(0);
+    m_progressBar->setTextVisible(false);
+}
+
+void ProgressWindow::setRange(int maximum, int position) {
+    m_progressBar->setRange(0, maximum);
+    setPosition(position);
+}
+
+void ProgressWindow::setPosition(int position) {
+    m_progressBar->setValue(
+        std::clamp(position, m_progressBar->minimum(), m_progressBar->maximum()));
+}
+
+void ProgressWindow::showEvent(QShowEvent* event) {
+    centreOn(this, m_owner);
+    QWidget::showEvent(event);
+}
+
+void ProgressWindow::closeEvent(QCloseEvent* event) {
+    // The operator cannot close it; only the run hides it.
+    if (event->spontaneous()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+}  // namespace qk750
