@@ -20,7 +20,6 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <array>
@@ -394,12 +393,6 @@ void MainWindow::buildControls() {
     hintPalette.setColor(QPalette::WindowText, kWarningColour);
     m_lineHintLabel->setPalette(hintPalette);
     m_lineHintLabel->setGeometry(150, 332, 548, 14);
-
-    m_timer1 = new QTimer(this);
-    m_timer1->setObjectName(QStringLiteral("Timer1"));
-    m_timer1->setInterval(1000);
-    connect(m_timer1, &QTimer::timeout, m_timer1, &QTimer::stop);
-    m_timer1->start();
 
     connect(m_keyGrid, &QTableWidget::currentCellChanged, this, &MainWindow::onCurrentCellChanged);
     connect(m_keyGrid, &QTableWidget::cellClicked, this, [this] { onCellClicked(); });

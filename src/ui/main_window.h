@@ -24,7 +24,6 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
-class QTimer;
 
 namespace qk750 {
 
@@ -202,7 +201,6 @@ private:
     QLabel* m_lineHintLabel = nullptr;
     QListWidget* m_deviceList = nullptr;
     QListWidget* m_historyList = nullptr;
-    QTimer* m_timer1 = nullptr;
 
     // Window state.
     bool m_linesLoading = true;
