@@ -24,7 +24,8 @@ enum : std::uint8_t {
     kUsbSendFailed = 5,
 };
 
-struct T_global_vars {
+// What the windows, the protocol and its waits share while the program runs.
+struct GlobalVars {
     std::uint8_t EditTarget = kEditKeyLines;
     bool StopWaiting = false;
     std::uint8_t UsbStatus = kUsbAnswered;
@@ -39,7 +40,7 @@ struct ProgramState {
     std::string ErrorFilePath = "QK750.ERR";
     bool BatchMode = false;
     bool ProgrammingOk = false;
-    T_global_vars Globals;
+    GlobalVars Globals;
 };
 
 }  // namespace qk750
