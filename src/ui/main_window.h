@@ -23,12 +23,12 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QTableWidget;
 
 namespace qk750 {
 
 class DeviceList;
 class HidPlatform;
+class KeyGrid;
 class ProgrammingProtocol;
 class ProgrammingRun;
 class PlatformNotificationWatcher;
@@ -56,15 +56,9 @@ struct MainWindowServices {
     bool trace = false;
 };
 
-// The cell text: t (the text trimmed) centred in width by the pad table, or the text
-// unchanged when t fills the width.
-QString CenterCellText(const QString& text, int width);
-
-// The text a cell shows for a key string: compact (centred, or the last 15 characters)
-// or whole.
-QString cellTextFor(const QString& keyString, bool compact);
-
 // The main window: key grid, key-string lines, lock, program button, status bar, menu.
+// It wires the parts together; the key-string lines with their keys, the file commands
+// and the insight display are defined in units of their own, the grid is a KeyGrid.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
@@ -137,27 +131,30 @@ private:
     void buildMenu();
     void buildDevices(bool trace);
     void everyActivation();
+    void onLockToggled();
+    void redrawKeepingForm(int column, int row);
+
+    // The file commands' flows.
     bool saveTo(const std::string& path);
     void reportLoad(const LoadResult& result);
     std::string chooseFileName(bool save);
 
+    // The key-string lines, and the keys they and the grid handle themselves.
+    void buildKeyLines(QWidget* parent);
+    void buildSpecialKeys(QWidget* parent);
     void onCurrentCellChanged(int row, int column, int previousRow, int previousColumn);
     void onCellClicked();
     void onKeyStringEdited();
     void onFunc2StringEdited();
-    void onLockToggled();
     void addSpecialKey();
-    void redrawKeepingForm(int column, int row);
-    // Draws a cell whatever line the selector stands on.
-    void drawCell(int column, int row, bool compact);
     bool gridKeyPress(const QKeyEvent& key);
     bool lineKeyPress(const QKeyEvent& key, int line);
     void deleteWholeKey(int key);
     void restoreKey(int key);
     void setLinesQuietly(const QString& keyString, const QString& func2String);
+
+    // The insight display.
     void updateMemoryMeter();
-    void markCell(int key, const KeyLengths& lengths);
-    void markCell(int key);
     void updateLineHint();
 
     ProgramState* m_state;
@@ -181,7 +178,7 @@ private:
     McrCustomDialog* m_customMcr = nullptr;
     McrBuiltInDialog* m_builtInMcr = nullptr;
 
-    QTableWidget* m_keyGrid = nullptr;
+    KeyGrid* m_keyGrid = nullptr;
     QLabel* m_keyStringLabel = nullptr;
     QLabel* m_func2StringLabel = nullptr;
     QLineEdit* m_keyStringEdit = nullptr;

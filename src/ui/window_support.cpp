@@ -1,11 +1,36 @@
 #include "ui/window_support.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QPointer>
 #include <QScreen>
 #include <QWidget>
 
 namespace qk750 {
+
+QString latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string bytes(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+QString pathText(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString trimBlanks(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first).unicode() <= ' ') {
+        ++first;
+    }
+    while (last > first && text.at(last - 1).unicode() <= ' ') {
+        --last;
+    }
+    return text.mid(first, last - first);
+}
 
 void centreOn(QWidget* window, const QWidget* owner) {
     QRect area;

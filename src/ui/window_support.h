@@ -1,8 +1,29 @@
 #pragma once
 
+#include <QColor>
+#include <QString>
+
+#include <string>
+#include <string_view>
+
 class QWidget;
 
 namespace qk750 {
+
+// The colours of a warning and of an error in the windows' insight display.
+inline const QColor kWarningColour(0xc0, 0x70, 0x00);
+inline const QColor kErrorColour(0xc0, 0x00, 0x00);
+
+// Key strings and file contents are 8-bit text; these convert them for the controls and
+// back, byte for byte.
+QString latin1(std::string_view text);
+std::string bytes(const QString& text);
+
+// A file path for display, decoded as the file system encodes names.
+QString pathText(const std::string& path);
+
+// Trims blanks and control characters at both ends, as key strings are trimmed.
+QString trimBlanks(const QString& text);
 
 // Centres a top-level window on its owner window, or on the screen without one. The
 // windows have no Qt parent: the owner disables itself while they are shown, and a

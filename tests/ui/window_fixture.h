@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "setup/program_state.h"
+#include "ui/key_grid.h"
 #include "ui/prompts.h"
 #include "ui/setup_windows.h"
 #include "usb/hid_platform_sim.h"

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QTableWidget>
+
+#include "keys/key_insight.h"
+#include "setup/setup_record.h"
+
+namespace qk750 {
+
+// The cell text: t (the text trimmed) centred in width by the pad table, or the text
+// unchanged when t fills the width.
+QString CenterCellText(const QString& text, int width);
+
+// The text a cell shows for a key string: compact (centred, or the last 15 characters)
+// or whole.
+QString cellTextFor(const QString& keyString, bool compact);
+
+// The grid of the 84 keys: each cell shows its key string in the compact form or whole,
+// and is marked, with its lengths as tooltip, when a string is too long for the keyboard.
+class KeyGrid : public QTableWidget {
+    Q_OBJECT
+
+public:
+    // The widest key string a compact cell shows.
+    static constexpr int kCellWidth = 15;
+
+    KeyGrid(const SetupRecord& setup, QWidget* parent = nullptr);
+
+    // Shows the key string of the cell's key; cells outside the grid are ignored.
+    void drawCell(int column, int row, bool compact);
+    QString cellText(int column, int row) const;
+    // The cell shows its text in the compact form (or the text is short enough for both).
+    bool showsCompact(int column, int row) const;
+
+    // The current key, 1-84.
+    int currentKey() const;
+    void selectKey(int key);
+    // The current cell, the first one when there is none.
+    int currentColumnOrFirst() const;
+    int currentRowOrFirst() const;
+
+    // Marks the key's cell by its compiled lengths.
+    void markKey(int key);
+    void markKey(int key, const KeyLengths& lengths);
+    void markAllKeys();
+
+private:
+    const SetupRecord& m_setup;
+};
+
+}  // namespace qk750
