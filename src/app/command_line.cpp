@@ -33,7 +33,7 @@ bool isSeparator(char c, PathRules rules) {
 }
 
 // A POSIX parameter beginning with "/" is a switch only when its name (up to any "=")
-// holds no further "/"; otherwise it is an absolute path.
+// holds no further "/" and no "."; otherwise it is an absolute path ("/shop.ini").
 bool isSwitch(std::string_view parameter, PathRules rules) {
     if (parameter.empty() || parameter.front() != '/') {
         return false;
@@ -42,7 +42,7 @@ bool isSwitch(std::string_view parameter, PathRules rules) {
         return true;
     }
     const std::string_view name = parameter.substr(0, parameter.find('='));
-    return name.find('/', 1) == std::string_view::npos;
+    return name.find_first_of("/.", 1) == std::string_view::npos;
 }
 
 bool isWritableDirectory(const std::string& directory) {
