@@ -92,13 +92,12 @@ std::u16string utf8ToUtf16(const std::string& text) {
 
 class LinuxHidHandle : public HidHandle {
 public:
-    LinuxHidHandle(udev* context, std::string path, int fd, int wakeFd)
-        : m_udev(udev_ref(context)), m_path(std::move(path)), m_fd(fd), m_wakeFd(wakeFd) {}
+    LinuxHidHandle(std::string path, int fd, int wakeFd)
+        : m_path(std::move(path)), m_fd(fd), m_wakeFd(wakeFd) {}
 
     ~LinuxHidHandle() override {
         ::close(m_fd);
         ::close(m_wakeFd);
-        udev_unref(m_udev);
     }
 
     LinuxHidHandle(const LinuxHidHandle&) = delete;
@@ -288,8 +287,14 @@ private:
             failWithErrno();
             return nullptr;
         }
+        // A context of its own: libudev objects are not thread-safe, and a handle may be
+        // opened and used on the reader thread while the platform's context is in use on
+        // the user-interface thread. The device keeps the context alive.
         errno = 0;
-        UdevDevicePtr device(udev_device_new_from_devnum(m_udev, 'c', st.st_rdev));
+        udev* context = udev_new();
+        UdevDevicePtr device(context ? udev_device_new_from_devnum(context, 'c', st.st_rdev)
+                                     : nullptr);
+        udev_unref(context);
         if (!device) {
             m_lastError = errno ? static_cast<std::uint32_t>(errno) : ENODEV;
         }
@@ -320,7 +325,6 @@ private:
         return &*m_descriptor;
     }
 
-    udev* m_udev;
     std::string m_path;
     int m_fd;
     int m_wakeFd;
@@ -433,7 +437,7 @@ std::unique_ptr<HidHandle> HidPlatformLinux::open(const std::string& path, HidOp
     if (error) {
         *error = 0;
     }
-    return std::make_unique<LinuxHidHandle>(m_udev, path, fd, wakeFd);
+    return std::make_unique<LinuxHidHandle>(path, fd, wakeFd);
 }
 
 std::string HidPlatformLinux::errorText(std::uint32_t error) const {
