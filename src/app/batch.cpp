@@ -124,7 +124,18 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
         // the keyboard and report "OK", and saving it would empty the INI twin.
         const bool invalidKbd = load.kbdImport && load.kbdStatus == KbdImportStatus::InvalidSize;
         bool saveAtClose = true;
-        if (invalidKbd) {
+        if (load.unreadable) {
+            // What was loaded is not what the file holds: programming it would report "OK"
+            // for the wrong keys, and saving it would overwrite the file.
+            err << load.unreadable->path << ": " << load.unreadable->reason << '\n';
+            WriteErrorFile(state.ErrorFilePath, kErrSetupFileInvalid, load.unreadable->path);
+            saveAtClose = false;
+        } else if (load.datFailure) {
+            err << kErrSetupFileNotFound << ": " << load.datFailure->path << ": "
+                << load.datFailure->reason << '\n';
+            WriteErrorFile(state.ErrorFilePath, kErrSetupFileNotFound, load.datFailure->path);
+            saveAtClose = false;
+        } else if (invalidKbd) {
             err << kInvalidKbdFileSizeText << '\n';
             WriteErrorFile(state.ErrorFilePath, kErrSetupFileInvalid, state.SetupFileName);
             saveAtClose = false;

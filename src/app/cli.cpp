@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <ostream>
 #include <string_view>
@@ -205,15 +204,18 @@ int runImage(ProgramState& state, const std::string& imageFile, std::ostream& ou
                 err << kProgramName << ": setup file not found: " << loadedName << "\n";
                 return 1;
             case KbdImportStatus::ReadError:
-                err << kProgramName << ": cannot read " << loadedName << "\n";
-                return 1;
+                break;  // reported below with the system's reason
         }
     }
-    const bool datNamed = state.DatImportPath.find_first_not_of(" \t") != std::string::npos;
-    if (datNamed && !std::ifstream(state.DatImportPath).is_open()) {
-        // The import then leaves every key empty, as it always has; say why.
-        err << kProgramName << ": warning: cannot open DAT file " << state.DatImportPath
-            << ": every key string is empty\n";
+    if (load.unreadable) {
+        err << kProgramName << ": cannot read " << load.unreadable->path << ": "
+            << load.unreadable->reason << "\n";
+        return 1;
+    }
+    if (load.datFailure) {
+        err << kProgramName << ": cannot read DAT file " << load.datFailure->path << ": "
+            << load.datFailure->reason << "\n";
+        return 1;
     }
 
     DeviceImage image{};

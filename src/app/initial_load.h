@@ -12,8 +12,8 @@ inline constexpr std::string_view kInvalidKbdFileSizeText = "Invalid KBD File si
 
 // The initial load without windows: loads SetupFileName by its extension, imports the DAT
 // file named with "/I=", and leaves the MCR part as showing and gathering it in the
-// dialogs would. Returns what the caller must report: the KBD import status and the
-// result of the immediate save of a KBD file's INI twin.
+// dialogs would. Returns what the caller must report: the KBD import status, the result
+// of the immediate save of a KBD file's INI twin, and any file that could not be read.
 LoadResult InitialLoad(ProgramState& state);
 
 }  // namespace qk750

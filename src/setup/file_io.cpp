@@ -63,12 +63,9 @@ FileReadResult readFile(const std::string& path, std::size_t maxBytes) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         const int code = errno;
-        if (code == ENOENT || code == ENOTDIR) {
-            result.status = ReadStatus::Missing;
-        } else {
-            result.status = ReadStatus::Failed;
-            result.error = errnoText(code);
-        }
+        result.status =
+            code == ENOENT || code == ENOTDIR ? ReadStatus::Missing : ReadStatus::Failed;
+        result.error = errnoText(code);
         return result;
     }
     char buffer[16384];

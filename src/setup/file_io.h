@@ -15,7 +15,7 @@ enum class ReadStatus { Ok, Missing, Failed };
 struct FileReadResult {
     ReadStatus status = ReadStatus::Ok;
     std::string data;   // the bytes read; on Failed, those read before the failure
-    std::string error;  // the system's text when status is Failed
+    std::string error;  // the system's text when status is not Ok
 };
 
 // Reads at most maxBytes bytes from the start of the file in one pass. Missing means no

@@ -176,7 +176,7 @@ std::string DatTextToTokens(std::string_view text) {
     return out;
 }
 
-KbdImportStatus ImportKbdFile(SetupRecord& setup, const std::string& path) {
+KbdImportStatus ImportKbdFile(SetupRecord& setup, const std::string& path, std::string* error) {
     ClearSetup(setup);
     // One read of at most one byte more than the valid size tells the size and gives the
     // content; no separate size query that the read could then disagree with.
@@ -204,20 +204,26 @@ KbdImportStatus ImportKbdFile(SetupRecord& setup, const std::string& path) {
         setup.Mcr.PostambleString =
             TokensToKeyString(recordString(record(data, kPostambleRecord), kFirstLengthOffset));
     }
-    return file.status == ReadStatus::Ok ? KbdImportStatus::Ok : KbdImportStatus::ReadError;
+    if (file.status == ReadStatus::Ok) {
+        return KbdImportStatus::Ok;
+    }
+    if (error != nullptr) {
+        *error = file.error;
+    }
+    return KbdImportStatus::ReadError;
 }
 
-void ImportDatFile(SetupRecord& setup, const std::string& datPath) {
+FileReadResult ImportDatFile(SetupRecord& setup, const std::string& datPath) {
     if (trimControl(datPath).empty()) {
-        return;
+        return {};
+    }
+    FileReadResult file = readFile(datPath);
+    if (file.status != ReadStatus::Ok) {
+        return file;
     }
     for (int key = 1; key <= kKeyCount; ++key) {
         setup.KeyStrings[key].clear();
         setup.Func2Strings[key].clear();
-    }
-    const FileReadResult file = readFile(datPath);
-    if (file.status != ReadStatus::Ok) {
-        return;
     }
     const std::string_view text = file.data;
     std::size_t pos = 0;
@@ -252,7 +258,7 @@ void ImportDatFile(SetupRecord& setup, const std::string& datPath) {
         const int layer = fields[2];
         if (row < 1 || row > kGridRows || column < 1 || column > kGridColumns || layer < 1 ||
             layer > 2) {
-            return;
+            break;
         }
 
         std::string_view keyText = line;
@@ -263,13 +269,15 @@ void ImportDatFile(SetupRecord& setup, const std::string& datPath) {
             }
         }
         if (keyText.empty()) {
-            return;
+            break;
         }
 
         const int key = (row - 1) * kGridColumns + column;
         auto& strings = (layer == 1) ? setup.KeyStrings : setup.Func2Strings;
         strings[key] = TokensToKeyString(DatTextToTokens(keyText));
     }
+    file.data.clear();
+    return file;
 }
 
 }  // namespace qk750

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "setup/file_io.h"
 #include "setup/setup_record.h"
 
 namespace qk750 {
@@ -24,14 +25,17 @@ inline constexpr std::size_t kKbdFileSize = 21300;
 inline constexpr std::size_t kKbdRecordSize = 213;
 
 // Clears the setup, then reads the key strings of both layers and the MCR preamble and
-// postamble. On ReadError the records read in full before the failure stay imported.
-KbdImportStatus ImportKbdFile(SetupRecord& setup, const std::string& path);
+// postamble. On ReadError the records read in full before the failure stay imported and
+// *error (when given) gets the system's text.
+KbdImportStatus ImportKbdFile(SetupRecord& setup, const std::string& path,
+                              std::string* error = nullptr);
 
 // Reads the DAT key list at datPath into the key strings of both layers; the MCR part
-// and the lock flag are not touched. A blank path does nothing; a file that cannot be
-// opened leaves every key string empty; a rejected line ends the import quietly and
-// keeps the lines before it.
-void ImportDatFile(SetupRecord& setup, const std::string& datPath);
+// and the lock flag are not touched. A blank path does nothing and reads as Ok. A file
+// that cannot be read leaves every key string as it was (emptying them would program an
+// empty keyboard) and is returned with the system's text; a rejected line ends the import
+// quietly and keeps the lines before it.
+FileReadResult ImportDatFile(SetupRecord& setup, const std::string& datPath);
 
 // Token form (every token preceded by the byte 0xF9) to a key string. The first byte is
 // always taken as a delimiter, so an input not beginning with 0xF9 loses its first

@@ -79,10 +79,13 @@ SaveResult SaveSetupIni(const SetupRecord& setup, const std::string& path) {
     return {};
 }
 
-void LoadSetupIni(SetupRecord& setup, const std::string& path) {
+FileReadResult LoadSetupIni(SetupRecord& setup, const std::string& path) {
     ClearSetup(setup);
-    IniDocument ini;
-    ini.load(path);  // a missing or unreadable file reads as empty: every field its default
+    FileReadResult file = readFile(path);
+    // A missing or unreadable file reads as empty: every field its default.
+    const IniDocument ini =
+        IniDocument::parse(file.status == ReadStatus::Ok ? file.data : std::string());
+    file.data.clear();
 
     setup.Mcr.LockedSetup = readBool(ini, kSetupSection, "LockedSetup");
     for (int key = 1; key <= kKeyCount; ++key) {
@@ -97,23 +100,33 @@ void LoadSetupIni(SetupRecord& setup, const std::string& path) {
     mcr.BF_Checksum = readBool(ini, kMcrSection, "BF_Checksum");
     mcr.PreambleString = readString(ini, kMcrSection, "PreambleString");
     mcr.PostambleString = readString(ini, kMcrSection, "PostambleString");
+    return file;
 }
 
 LoadResult LoadSetupFile(ProgramState& state) {
     LoadResult result;
-    if (HasExtension(state.SetupFileName, ".KBD")) {
+    const std::string path = state.SetupFileName;
+    FileReadResult read;
+    if (HasExtension(path, ".KBD")) {
         result.kbdImport = true;
-        result.kbdStatus = ImportKbdFile(state.Setup, state.SetupFileName);
+        result.kbdStatus = ImportKbdFile(state.Setup, path, &read.error);
+        if (result.kbdStatus == KbdImportStatus::ReadError) {
+            read.status = ReadStatus::Failed;
+        }
         if (result.kbdStatus == KbdImportStatus::Ok) {
-            state.SetupFileName = WithIniExtension(state.SetupFileName);
+            state.SetupFileName = WithIniExtension(path);
             result.save = SaveSetupIni(state.Setup, state.SetupFileName);
         }
-    } else if (HasExtension(state.SetupFileName, ".DAT")) {
-        state.DatImportPath = state.SetupFileName;
-        ImportDatFile(state.Setup, state.DatImportPath);
-        state.SetupFileName = WithIniExtension(state.SetupFileName);
+    } else if (HasExtension(path, ".DAT")) {
+        state.DatImportPath = path;
+        read = ImportDatFile(state.Setup, state.DatImportPath);
+        state.SetupFileName = WithIniExtension(path);
     } else {
-        LoadSetupIni(state.Setup, state.SetupFileName);
+        read = LoadSetupIni(state.Setup, path);
+    }
+    // A missing file is an empty setup; one that exists but cannot be read is not.
+    if (read.status == ReadStatus::Failed) {
+        result.unreadable = UnreadFile{path, read.error};
     }
     return result;
 }

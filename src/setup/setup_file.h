@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "setup/file_io.h"
 #include "setup/legacy_import.h"
 #include "setup/program_state.h"
 #include "setup/setup_record.h"
@@ -21,13 +23,24 @@ SaveResult SaveSetupIni(const SetupRecord& setup, const std::string& path);
 
 // ClearSetup, then reads every field from the INI file at path; a missing key or a value
 // that is not an integer takes its default (McrSetupMode 1, McrDelay 5, flags false,
-// strings empty). A missing file gives those defaults. Never creates or writes the file.
-void LoadSetupIni(SetupRecord& setup, const std::string& path);
+// strings empty). A missing file, or one that cannot be read, gives those defaults; the
+// result tells which. Never creates or writes the file.
+FileReadResult LoadSetupIni(SetupRecord& setup, const std::string& path);
+
+// A file that a load could not read, and the system's text for why.
+struct UnreadFile {
+    std::string path;
+    std::string reason;
+};
 
 struct LoadResult {
     bool kbdImport = false;  // the extension chose the KBD import
     KbdImportStatus kbdStatus = KbdImportStatus::Ok;
     SaveResult save;  // the immediate save of a successful KBD import
+    // The setup file exists but could not be read: what is loaded is not what it holds.
+    std::optional<UnreadFile> unreadable;
+    // The DAT file named with "/I=" could not be read; the key strings are as they were.
+    std::optional<UnreadFile> datFailure;
 };
 
 // Loads state.SetupFileName by its extension, in any letter case: ".KBD" is imported

@@ -1,6 +1,7 @@
 // Batch mode end to end: the real executable programs the simulated keyboard and leaves
 // the outcome file, the exit code and the keyboard's memory.
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -83,15 +84,37 @@ TEST_F(BatchTest, MissingSetupFileCreatesNothing) {
     EXPECT_EQ(read("memory.bin"), kErased);  // nothing was sent
 }
 
-TEST_F(BatchTest, InvalidKbdFileProgramsNothingAndKeepsItsTwin) {
+// A setup that could not be read in full is neither programmed nor saved over its file.
+TEST_F(BatchTest, UnreadableSetupProgramsNothingAndKeepsItsFiles) {
+    const std::string kept = "[Keys]\r\nKey1=keep me\r\n";
+    const struct {
+        std::vector<std::string> args;
+        const char* code;
+        const char* detail;
+        const char* message;
+    } cases[] = {
+        {{"old.KBD"}, "ERR_SETUP_FILE_INVALID", "old.KBD", "Invalid KBD File size"},
+        {{"dir.KBD"}, "ERR_SETUP_FILE_INVALID", "dir.KBD", "Is a directory"},
+        {{"old.INI", "/I=typo.dat"}, "ERR_SETUP_FILE_NOT_FOUND", "typo.dat", "No such file"},
+    };
     write("old.KBD", kbdBytes("\xF9x", 21299));
-    write("old.INI", "[Keys]\r\nKey1=keep me\r\n");
-    const RunResult r = batch(file("old.KBD"));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(outcome(), "ERR_SETUP_FILE_INVALID\r\n" + file("old.KBD") + "\r\n");
-    EXPECT_NE(r.err.find("Invalid KBD File size"), std::string::npos);
-    EXPECT_EQ(read("old.INI"), "[Keys]\r\nKey1=keep me\r\n");
-    EXPECT_EQ(read("memory.bin"), kErased);
+    write("dir.INI", kept);
+    fs::create_directory(file("dir.KBD"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.detail);
+        write("old.INI", kept);
+        std::vector<std::string> args{"--simulate=" + file("memory.bin"), "/B"};
+        for (const std::string& a : c.args) {
+            args.push_back(a.starts_with("/I=") ? "/I=" + file(a.substr(3)) : file(a));
+        }
+        const RunResult r = run(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(outcome(), std::string(c.code) + "\r\n" + file(c.detail) + "\r\n");
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(read("old.INI"), kept);
+        EXPECT_EQ(read("dir.INI"), kept);
+        EXPECT_EQ(read("memory.bin"), kErased);
+    }
 }
 
 TEST_F(BatchTest, LowerCaseLegacyNameIsImportedAndProgrammed) {
@@ -107,8 +130,12 @@ TEST_F(BatchTest, LowerCaseLegacyNameIsImportedAndProgrammed) {
 }
 
 TEST_F(BatchTest, NoKeyboardAtAll) {
+    // Runs against this machine's own HID devices: a QK750 among them would be reprogrammed.
+    if (std::getenv("QK750_TEST_REAL_DEVICES") == nullptr ||
+        std::string(std::getenv("QK750_TEST_REAL_DEVICES")) != "1") {
+        GTEST_SKIP() << "set QK750_TEST_REAL_DEVICES=1 to run against the real HID devices";
+    }
     write("shop.ini", kShop);
-    // This machine's own HID devices: none of them is a QK750.
     const RunResult r = run({"/B", file("shop.ini")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(outcome(), "ERR_USB_KBD_NOT_CONNECTED\r\n" + file("shop.ini") + "\r\n");

@@ -210,14 +210,12 @@ TEST_F(DatImportTest, RejectedLineEndsTheImport) {
     }
 }
 
-TEST_F(DatImportTest, UnreadableFileLeavesKeysEmptyAndBlankPathDoesNothing) {
+TEST_F(DatImportTest, UnreadableFileKeepsTheKeysAndBlankPathDoesNothing) {
     SetupRecord setup;
     setup.KeyStrings[1] = "a";
-    ImportDatFile(setup, m_dir.path("none.dat"));
-    EXPECT_TRUE(setup.KeyStrings[1].empty());
-
-    setup.KeyStrings[1] = "a";
-    ImportDatFile(setup, "  ");
+    EXPECT_EQ(ImportDatFile(setup, m_dir.path("none.dat")).status, ReadStatus::Missing);
+    EXPECT_EQ(ImportDatFile(setup, m_dir.path("")).status, ReadStatus::Failed);  // a folder
+    EXPECT_EQ(ImportDatFile(setup, "  ").status, ReadStatus::Ok);
     EXPECT_EQ(setup.KeyStrings[1], "a");
 }
 
