@@ -38,39 +38,48 @@ std::string MainWindow::chooseFileName(bool save) {
     return QFile::encodeName(m_prompts->fileName(request)).toStdString();
 }
 
-bool MainWindow::saveTo(const std::string& path) {
+SaveOutcome MainWindow::saveTo(const std::string& path, QString* failure) {
     m_state->SetupFileName = WithIniExtension(path);
     const SaveResult saved = SaveSetupIni(m_state->Setup, m_state->SetupFileName);
     UpdateTitle();
     if (!saved.ok) {
         // The old file stays as it was.
-        m_prompts->error(saveFailedText(m_state->SetupFileName, saved.error));
-        return false;
+        const QString text = saveFailedText(m_state->SetupFileName, saved.error);
+        if (failure != nullptr) {
+            *failure = text;
+        } else {
+            m_prompts->error(text);
+        }
+        return SaveOutcome::Failed;
     }
     if (!m_quietSave) {
         m_prompts->information(QStringLiteral(" QK750 Setup was saved in file ") +
                                pathText(fileNamePart(m_state->SetupFileName)));
     }
-    return true;
+    return SaveOutcome::Saved;
 }
 
-bool MainWindow::saveSetup() {
+SaveOutcome MainWindow::saveSetupFlow(QString* failure) {
     CollectMcrSettings();
     if (fileNamePart(m_state->SetupFileName) == ".INI") {
         const std::string chosen = chooseFileName(true);
         if (chosen.empty()) {
-            return false;
+            return SaveOutcome::Cancelled;
         }
-        return saveTo(chosen);
+        return saveTo(chosen, failure);
     }
-    return saveTo(m_state->SetupFileName);
+    return saveTo(m_state->SetupFileName, failure);
+}
+
+bool MainWindow::saveSetup() {
+    return saveSetupFlow() == SaveOutcome::Saved;
 }
 
 void MainWindow::saveSetupAs() {
     CollectMcrSettings();
     const std::string chosen = chooseFileName(true);
     if (!chosen.empty()) {
-        saveTo(chosen);
+        saveTo(chosen, nullptr);
     }
 }
 
@@ -78,8 +87,12 @@ void MainWindow::newSetup() {
     if (fileNamePart(m_state->SetupFileName) != ".INI") {
         m_quietSave = true;
     }
-    saveSetup();
+    const SaveOutcome saved = saveSetupFlow();
     m_quietSave = false;
+    if (saved == SaveOutcome::Failed) {
+        // The box has said why; clearing now would lose the work that could not be saved.
+        return;
+    }
     m_state->SetupFileName = ".INI";
     UpdateTitle();
     ClearSetup(m_state->Setup);
@@ -87,15 +100,22 @@ void MainWindow::newSetup() {
 }
 
 void MainWindow::reportLoad(const LoadResult& result) {
-    if (!result.kbdImport) {
-        return;
+    const bool kbdFailed = result.kbdImport && result.kbdStatus != KbdImportStatus::Ok;
+    if (kbdFailed || result.unreadable) {
+        m_state->SetupFileName = ".INI";
+        UpdateTitle();
     }
-    if (result.kbdStatus == KbdImportStatus::InvalidSize) {
+    if (result.kbdImport && result.kbdStatus == KbdImportStatus::InvalidSize) {
         m_prompts->error(
             QString::fromLatin1(kInvalidKbdFileSizeText.data(),
                                 static_cast<qsizetype>(kInvalidKbdFileSizeText.size())));
-    } else if (result.kbdStatus == KbdImportStatus::Ok && !result.save.ok) {
+    } else if (result.unreadable) {
+        m_prompts->error(readFailedText(result.unreadable->path, result.unreadable->reason));
+    } else if (result.kbdImport && result.kbdStatus == KbdImportStatus::Ok && !result.save.ok) {
         m_prompts->error(saveFailedText(m_state->SetupFileName, result.save.error));
+    }
+    if (result.datFailure) {
+        m_prompts->error(readFailedText(result.datFailure->path, result.datFailure->reason));
     }
 }
 

@@ -31,6 +31,11 @@ QString saveFailedText(const std::string& path, const std::string& systemError) 
            QStringLiteral("\r\r") + QString::fromLocal8Bit(systemError);
 }
 
+QString readFailedText(const std::string& path, const std::string& systemError) {
+    return QStringLiteral("Cannot read ") + QFile::decodeName(QByteArray::fromStdString(path)) +
+           QStringLiteral("\r\r") + QString::fromLocal8Bit(systemError);
+}
+
 QString displayText(const QString& text) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -66,6 +71,11 @@ bool QtPrompts::confirm(const QString& text) {
 bool QtPrompts::errorOkCancel(const QString& text) {
     return showBox(m_parent, QMessageBox::Critical, text, QMessageBox::Ok | QMessageBox::Cancel,
                    QMessageBox::Ok) == QMessageBox::Ok;
+}
+
+bool QtPrompts::askYesNo(const QString& text) {
+    return showBox(m_parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
+                   QMessageBox::No) == QMessageBox::Yes;
 }
 
 QString QtPrompts::fileName(const FileDialogRequest& request) {

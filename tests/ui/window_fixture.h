@@ -36,7 +36,7 @@ T* child(const QWidget& window, const char* name) {
 }
 
 // Records every prompt as (kind, text): "error", "information", "confirm", "errorOkCancel",
-// or "file" with the dialog's objectName. Gives the scripted answers in order; when the
+// "askYesNo", or "file" with the dialog's objectName. Gives the scripted answers in order; when the
 // script runs out, questions get defaultAnswer and file dialogs are cancelled.
 class ScriptedPrompts : public Prompts {
 public:
@@ -49,6 +49,7 @@ public:
     void information(const QString& text) override { seen.append({"information", text}); }
     bool confirm(const QString& text) override { return ask("confirm", text); }
     bool errorOkCancel(const QString& text) override { return ask("errorOkCancel", text); }
+    bool askYesNo(const QString& text) override { return ask("askYesNo", text); }
     QString fileName(const FileDialogRequest& request) override {
         seen.append({"file", request.objectName});
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
