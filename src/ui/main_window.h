@@ -163,6 +163,7 @@ private:
     // The insight display.
     void updateMemoryMeter();
     void updateLineHint();
+    void showNotLatin1(const QString& character);
 
     ProgramState* m_state;
     Prompts* m_prompts;

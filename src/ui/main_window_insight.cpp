@@ -62,10 +62,11 @@ void MainWindow::updateLineHint() {
     for (const NameHint& hint : unknownNames(bytes(line->text()))) {
         texts << latin1(hint.text);
     }
-    const QString whole = texts.join(QStringLiteral("   "));
-    m_lineHintLabel->setToolTip(whole);
-    m_lineHintLabel->setText(
-        m_lineHintLabel->fontMetrics().elidedText(whole, Qt::ElideRight, m_lineHintLabel->width()));
+    showHint(m_lineHintLabel, texts.join(QStringLiteral("   ")));
+}
+
+void MainWindow::showNotLatin1(const QString& character) {
+    showHint(m_lineHintLabel, notLatin1Hint(character));
 }
 
 }  // namespace qk750

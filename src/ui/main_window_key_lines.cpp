@@ -72,6 +72,7 @@ void MainWindow::buildKeyLines(QWidget* parent) {
         font.setPointSize(10);
         line->setFont(font);
         line->installEventFilter(this);
+        acceptLatin1Only(line, [this](const QString& character) { showNotLatin1(character); });
     }
 
     m_lineSelector = new QGroupBox(parent);
@@ -294,6 +295,11 @@ bool MainWindow::gridKeyPress(const QKeyEvent& key) {
     const QString text = key.text();
     const bool character = !ctrlOrAlt && text.size() == 1 && text.at(0).unicode() >= 32 &&
                            text.at(0).unicode() != 127 && text.at(0).unicode() <= 0xff;
+    if (!ctrlOrAlt && !text.isEmpty() && text.at(0).unicode() > 0xff) {
+        // Taken into the line it would be refused there: say why here.
+        showNotLatin1(text);
+        return true;
+    }
     const bool edits = key.key() == Qt::Key_Delete || key.key() == Qt::Key_Return ||
                        key.key() == Qt::Key_Enter || character ||
                        (key.key() == Qt::Key_Z && (modifiers & Qt::ControlModifier) != 0);

@@ -125,6 +125,9 @@ McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget*
     for (QLineEdit* line : {m_preambleEdit, m_postambleEdit}) {
         connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::linesChanged);
         connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::updateLineHint);
+        acceptLatin1Only(line, [this](const QString& character) {
+            showHint(m_lineHintLabel, notLatin1Hint(character));
+        });
     }
     connect(m_builtInSetupButton, &QPushButton::clicked, this, &McrCustomDialog::showBuiltInSetup);
     connect(m_saveButton, &QPushButton::clicked, this, &McrCustomDialog::saveAndClose);
@@ -338,10 +341,7 @@ void McrCustomDialog::updateLineHint() {
     for (const NameHint& hint : unknownNames(line->text().toLatin1().toStdString())) {
         texts << QString::fromLatin1(hint.text);
     }
-    const QString whole = texts.join(QStringLiteral("   "));
-    m_lineHintLabel->setToolTip(whole);
-    m_lineHintLabel->setText(
-        m_lineHintLabel->fontMetrics().elidedText(whole, Qt::ElideRight, m_lineHintLabel->width()));
+    showHint(m_lineHintLabel, texts.join(QStringLiteral("   ")));
 }
 
 }  // namespace qk750
