@@ -315,14 +315,13 @@ void MainWindow::LoadSetupIntoDialogs() {
     if (m_customMcr != nullptr) {
         m_customMcr->showSettings(m_state->Setup.Mcr);
     }
-    // Emptying the line only clears the display; it must not empty the current key.
-    const bool loading = m_linesLoading;
-    m_linesLoading = true;
-    m_keyStringEdit->clear();
-    m_linesLoading = loading;
-    m_lockSetupCheck->setChecked(m_state->Setup.Mcr.LockedSetup);
+    // Emptying the lines only clears the display; it must not empty the current key. The
+    // Func2 line too, so that it shows nothing of a setup no longer there.
+    setLinesQuietly(QString(), QString());
     setLineSelector(0);
     RefreshGrid();
+    // After the grid: an unlock question that this may raise is asked over the new keys.
+    m_lockSetupCheck->setChecked(m_state->Setup.Mcr.LockedSetup);
     ApplySetupLock();
 }
 

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 
 #include "app/initial_load.h"
@@ -35,7 +36,20 @@ std::string MainWindow::chooseFileName(bool save) {
     request.initialFile = save ? QStringLiteral("default") : QStringLiteral("default.ini");
     request.filter = save ? kSaveFilter : kOpenFilter;
     request.directory = pathText(DirectoryOf(m_state->SetupFileName));
-    return QFile::encodeName(m_prompts->fileName(request)).toStdString();
+    for (;;) {
+        const std::string chosen = QFile::encodeName(m_prompts->fileName(request)).toStdString();
+        if (!save || chosen.empty()) {
+            return chosen;
+        }
+        // The question is about the file the save writes, which may not be the one chosen.
+        const std::string target = WithIniExtension(chosen);
+        if (!QFileInfo::exists(pathText(target)) ||
+            m_prompts->askYesNo(pathText(fileNamePart(target)) +
+                                QStringLiteral(" already exists.\rDo you want to replace it?"))) {
+            return chosen;
+        }
+        request.initialFile = pathText(fileNamePart(chosen));
+    }
 }
 
 SaveOutcome MainWindow::saveTo(const std::string& path, QString* failure) {
@@ -125,15 +139,34 @@ void MainWindow::openSetup() {
     if (chosen.empty()) {
         return;
     }
-    m_state->SetupFileName = chosen;
-    UpdateTitle();
-    ClearSetup(m_state->Setup);
-    LoadSetupIntoDialogs();
-    reportLoad(LoadSetupFile(*m_state));
+    // The setup is saved first, as closing saves it; work that could not be saved stays.
+    m_quietSave = true;
+    const SaveOutcome saved = saveSetupFlow();
+    m_quietSave = false;
+    if (saved == SaveOutcome::Failed) {
+        return;
+    }
+    ProgramState& state = *m_state;
+    const SetupRecord previous = state.Setup;
+    const std::string previousName = state.SetupFileName;
+    const std::string previousDat = state.DatImportPath;
+    state.SetupFileName = chosen;
+    ClearSetup(state.Setup);
+    const LoadResult loaded = LoadSetupFile(state);
+    if (HasExtension(chosen, ".DAT") && loaded.unreadable) {
+        // A key list that cannot be read replaces nothing.
+        state.Setup = previous;
+        state.SetupFileName = previousName;
+        state.DatImportPath = previousDat;
+        m_prompts->error(readFailedText(loaded.unreadable->path, loaded.unreadable->reason));
+        return;
+    }
+    // Shown once, whole: an unlock question comes with the new keys on the grid.
     UpdateTitle();
     m_keyGrid->setCurrentCell(0, 0);
     LoadSetupIntoDialogs();
     ShowSelectedKey();
+    reportLoad(loaded);
 }
 
 void MainWindow::exitWithoutSaving() {

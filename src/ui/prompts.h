@@ -16,7 +16,9 @@ struct FileDialogRequest {
     QString initialFile;
     QString directory;
     QString filter;
-    bool save = false;  // a save dialog asks before overwriting; an open one wants a file
+    // An open dialog wants an existing file. A save dialog does not ask before replacing
+    // one: the caller asks about the file it will really write.
+    bool save = false;
 };
 
 // Every message box and file dialog of the windows goes through this, so that tests can

@@ -199,9 +199,12 @@ private slots:
         f.state.SetupFileName = f.path("shop.ini");
         f.start();
         f.state.Setup.KeyStrings[7] = "seven";
+        f.state.Setup.Func2Strings[7] = "f2";
         f.main().RefreshGrid();
+        f.main().selectKey(7);
 
         f.trigger("newSetupAction");
+        QCOMPARE(child<QLineEdit>(f.main(), "func2StringEdit")->text(), QString());
 
         QVERIFY(f.prompts.seen.isEmpty());
         QCOMPARE(loadedFrom(f.path("shop.ini")).KeyStrings[7], std::string("seven"));
@@ -230,6 +233,48 @@ private slots:
         QCOMPARE(f.prompts.texts("error"), QStringList{"Invalid KBD File size"});
         QVERIFY(f.main().windowTitle().endsWith(" - .INI"));
         QCOMPARE(f.prompts.texts("file"), QStringList(3, "openDialog"));
+    }
+
+    // Open saves the work first and shows the new setup whole, asking the unlock question
+    // once; a key list that cannot be read replaces nothing.
+    void openKeepsWorkAndAsksOnce() {
+        WindowFixture f;
+        writeSetup(f.path("other.ini"), 2, "two");
+        f.state.SetupFileName = f.path("shop.ini");
+        f.start();
+        f.state.Setup.KeyStrings[3] = "three";
+        child<QCheckBox>(f.main(), "lockSetupCheck")->click();
+        QString gridAtQuestion;
+        f.prompts.onAsk = [&] { gridAtQuestion = f.main().cellText(1, 0); };
+        f.prompts.fileNames << f.dir.filePath("other.ini");
+        f.trigger("openSetupAction");  // the unlock question: Cancel
+        QCOMPARE(loadedFrom(f.path("shop.ini")).KeyStrings[3], std::string("three"));
+        QCOMPARE(f.prompts.texts("confirm").size(), 1);
+        QCOMPARE(gridAtQuestion, cellTextFor("two", true));
+        QVERIFY(f.state.Setup.Mcr.LockedSetup);
+
+        QDir(f.dir.path()).mkdir("keys.DAT");
+        f.prompts.fileNames << f.dir.filePath("keys.DAT");
+        f.trigger("openSetupAction");
+        QCOMPARE(f.prompts.texts("error"),
+                 QStringList{"Cannot read " + f.dir.filePath("keys.DAT") + "\r\rIs a directory"});
+        QCOMPARE(f.state.Setup.KeyStrings[2], std::string("two"));
+        QCOMPARE(f.state.SetupFileName, f.path("other.ini"));
+    }
+
+    // The Save dialog's name may get ".INI": the question is about the file written.
+    void saveAsksAboutTheFileItWrites() {
+        StartedFixture f;
+        writeSetup(f.path("b.INI"), 1, "old");
+        f.state.SetupFileName = ".INI";
+        f.state.Setup.KeyStrings[1] = "new";
+        f.prompts.fileNames << f.dir.filePath("b.txt") << f.dir.filePath("b.txt");
+        f.prompts.answers << false << true;  // No: the dialog comes back
+        f.trigger("saveSetupAction");
+        QCOMPARE(f.prompts.texts("askYesNo"),
+                 QStringList(2, "b.INI already exists.\rDo you want to replace it?"));
+        QCOMPARE(f.prompts.texts("file").size(), 2);
+        QCOMPARE(loadedFrom(f.path("b.INI")).KeyStrings[1], std::string("new"));
     }
 
     void closeSavesNamedSetupKeepingUnknownSection() {

@@ -44,6 +44,7 @@ public:
     QList<bool> answers;
     QStringList fileNames;
     bool defaultAnswer = false;
+    std::function<void()> onAsk;  // runs while a question is open
 
     void error(const QString& text) override { seen.append({"error", text}); }
     void information(const QString& text) override { seen.append({"information", text}); }
@@ -68,6 +69,9 @@ public:
 private:
     bool ask(const QString& kind, const QString& text) {
         seen.append({kind, text});
+        if (onAsk) {
+            onAsk();
+        }
         return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
     }
 };
