@@ -216,6 +216,8 @@ private:
     std::uint8_t m_prevRow = 0;
     std::uint8_t m_prevColumn = 0;
     bool m_activated = false;
+    // Why a character was not taken into a line, shown until another key or line is chosen.
+    QString m_refusedHint;
     bool m_exiting = false;
 };
 

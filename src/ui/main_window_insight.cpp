@@ -62,11 +62,15 @@ void MainWindow::updateLineHint() {
     for (const NameHint& hint : unknownNames(bytes(line->text()))) {
         texts << latin1(hint.text);
     }
+    if (!m_refusedHint.isEmpty()) {
+        texts.prepend(m_refusedHint);
+    }
     showHint(m_lineHintLabel, texts.join(QStringLiteral("   ")));
 }
 
 void MainWindow::showNotLatin1(const QString& character) {
-    showHint(m_lineHintLabel, notLatin1Hint(character));
+    m_refusedHint = notLatin1Hint(character);
+    updateLineHint();
 }
 
 }  // namespace qk750

@@ -91,7 +91,10 @@ void MainWindow::buildKeyLines(QWidget* parent) {
     connect(m_func2StringEdit, &QLineEdit::textChanged, this, &MainWindow::onFunc2StringEdited);
     connect(m_keyStringEdit, &QLineEdit::textChanged, this, &MainWindow::updateLineHint);
     connect(m_func2StringEdit, &QLineEdit::textChanged, this, &MainWindow::updateLineHint);
-    connect(m_lineButtons, &QButtonGroup::idToggled, this, &MainWindow::updateLineHint);
+    connect(m_lineButtons, &QButtonGroup::idToggled, this, [this] {
+        m_refusedHint.clear();
+        updateLineHint();
+    });
 }
 
 void MainWindow::buildSpecialKeys(QWidget* parent) {
@@ -165,6 +168,7 @@ void MainWindow::onCurrentCellChanged(int row, int column, int previousRow, int 
     UpdateGridCell(previousColumn, previousRow, false);
     m_state->Globals.EditTarget = kEditKeyLines;
     m_linesLoading = true;
+    m_refusedHint.clear();
     const int key = keyAt(row, column);
     m_keyStringEdit->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
     m_func2StringEdit->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));

@@ -125,8 +125,10 @@ McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget*
     for (QLineEdit* line : {m_preambleEdit, m_postambleEdit}) {
         connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::linesChanged);
         connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::updateLineHint);
-        acceptLatin1Only(line, [this](const QString& character) {
-            showHint(m_lineHintLabel, notLatin1Hint(character));
+        acceptLatin1Only(line, [this, line](const QString& character) {
+            m_refusedHint = notLatin1Hint(character);
+            m_refusedIn = line;
+            updateLineHint();
         });
     }
     connect(m_builtInSetupButton, &QPushButton::clicked, this, &McrCustomDialog::showBuiltInSetup);
@@ -142,6 +144,7 @@ McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget*
 }
 
 void McrCustomDialog::showSettings(SetupRecType& mcr) {
+    m_refusedIn = nullptr;
     m_transmitChecksumCheck->setChecked(mcr.TransmitChecksum);
     m_bfChecksumCheck->setChecked(mcr.BF_Checksum);
     m_preambleEdit->setText(QString::fromLatin1(mcr.PreambleString));
@@ -340,6 +343,9 @@ void McrCustomDialog::updateLineHint() {
     QStringList texts;
     for (const NameHint& hint : unknownNames(line->text().toLatin1().toStdString())) {
         texts << QString::fromLatin1(hint.text);
+    }
+    if (line == m_refusedIn) {
+        texts.prepend(m_refusedHint);
     }
     showHint(m_lineHintLabel, texts.join(QStringLiteral("   ")));
 }

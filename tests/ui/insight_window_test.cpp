@@ -139,9 +139,16 @@ private slots:
             QApplication::sendEvent(target, &drop);
         }
         QCOMPARE(line != nullptr ? line->text() : QString(), QString());
-        QCOMPARE(mcr ? custom.lineHintText() : f.window.lineHintText(),
-                 "\"\u20ac\" is not taken: key strings hold Latin-1 characters only");
+        const auto hint = [&] { return mcr ? custom.lineHintText() : f.window.lineHintText(); };
+        QCOMPARE(hint(), "\"\u20ac\" is not taken: key strings hold Latin-1 characters only");
         QCOMPARE(f.state.Setup.KeyStrings[1] + f.state.Setup.Func2Strings[1], std::string());
+        // The hint stays while typing goes on, until another key is chosen.
+        QTest::keyClicks(mcr ? target : child(f.window, "keyStringEdit"), "<enter>");
+        QVERIFY(hint().startsWith("\"\u20ac\" is not taken") && hint().contains("<Enter>"));
+        if (!mcr) {
+            f.window.selectKey(2);
+            QCOMPARE(hint(), QString());
+        }
         custom.hide();
     }
 
