@@ -165,6 +165,10 @@ private slots:
         QTest::newRow("INI that is a folder") << "d.INI"
                                               << ""
                                               << "Cannot read %1/d.INI\r\rIs a directory" << true;
+        QTest::newRow("missing DAT setup file")
+            << "x.DAT"
+            << ""
+            << "Cannot read %1/x.DAT\r\rNo such file or directory" << true;
         QTest::newRow("missing DAT")
             << "x.INI"
             << "typo.dat"
