@@ -19,7 +19,8 @@ public:
     QProgressBar* progressBar() const { return m_progressBar; }
     // Sets the bar's range 0..maximum and its position.
     void setRange(int maximum, int position);
-    // The closing request's address may lie above the maximum: the bar shows it full.
+    // The bar shows the position once pending events are next processed. The closing
+    // request's address may lie above the maximum: the bar shows it full.
     void setPosition(int position);
 
 protected:
@@ -27,7 +28,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void showPosition();
+
     QPointer<QWidget> m_owner;
+    int m_position = 0;
+    bool m_positionPosted = false;
     QLabel* m_messageLabel;
     QProgressBar* m_progressBar;
 };

@@ -1,6 +1,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QtTest>
 
 #include <fstream>
@@ -359,6 +360,8 @@ private slots:
 
         QVERIFY(secondRequested);  // so the progress window was shown
         QVERIFY(!progress.isVisible());
+        QCoreApplication::processEvents();
+        QCOMPARE(progress.progressBar()->value(), progress.progressBar()->maximum());
         QVERIFY(!f.main().ProgrammingBusy());
         QVERIFY(f.state.ProgrammingOk);
         QCOMPARE(f.prompts.texts("information"),
