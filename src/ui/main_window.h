@@ -123,6 +123,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -208,6 +209,7 @@ private:
     std::uint8_t m_prevRow = 0;
     std::uint8_t m_prevColumn = 0;
     bool m_activated = false;
+    bool m_placed = false;  // centred on the screen at the first show
     bool m_exiting = false;
 };
 
