@@ -11,7 +11,7 @@ for tool in Xvfb openbox xdotool xprop; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
-app=
+app='' wm='' xvfb=''
 cleanup() {
     [ -n "$app" ] && kill "$app" 2>/dev/null
     kill "$wm" "$xvfb" 2>/dev/null
@@ -29,7 +29,8 @@ wait_for() { # SECONDS COMMAND...: polls until the command succeeds
     done
 }
 wait_for 10 test -s "$work/display" || exit 1
-export DISPLAY=:$(cat "$work/display")
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
 openbox >/dev/null 2>&1 &
 wm=$!
 wait_for 10 eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || exit 1
@@ -80,7 +81,9 @@ setup() { # NAME LINE...: a setup file in the work folder
     printf '%s\r\n' "[Keys]" "${@:2}" >"$work/$1"
 }
 long_setup() { # NAME: a setup whose run takes half a minute with the keyboard's latency
-    setup "$1" Key1=precious $(for k in $(seq 2 84); do echo "Key$k=key-string-$k<Enter>"; done)
+    local k lines=(Key1=precious)
+    for k in $(seq 2 84); do lines+=("Key$k=key-string-$k<Enter>"); done
+    setup "$1" "${lines[@]}"
 }
 
 # Closing the main window during a run: the run ends with its report, the program ends
