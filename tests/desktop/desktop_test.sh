@@ -11,7 +11,7 @@ for tool in Xvfb openbox xdotool xprop; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
-app='' wm='' xvfb=''
+app='' wm='' xvfb='' main=''
 cleanup() {
     [ -n "$app" ] && kill "$app" 2>/dev/null
     kill "$wm" "$xvfb" 2>/dev/null
@@ -62,13 +62,14 @@ expect() { # WHAT ACTUAL EXPECTED
     [ "$2" = "$3" ] || { echo "  $1: got '$2', expected '$3'"; return 1; }
 }
 
-start() { # SETUP [VARIABLE=VALUE...]: runs the program until its main window has the focus
+start() { # SETUP [VARIABLE=VALUE...]: runs the program until its top window has the focus
     local setup=$1
     shift
     rm -f "$work/mem.bin"
     env QT_QPA_PLATFORM=xcb "$@" "$exe" --simulate="$work/mem.bin" "$setup" >>"$work/log" 2>&1 &
     app=$!
-    wait_for 20 count_is 1 && main=$(clients) && wait_for 5 focused "$main"
+    wait_for 20 eval 'main=$(clients | head -1); [ -n "$main" ]' &&
+        wait_for 5 eval 'focused "$(clients | tail -1)"'
 }
 finish() { # waits for the program to end; its exit code must be 0
     wait_for 10 eval '[ ! -e /proc/$app ] || grep -q "^[0-9]* ([^)]*) Z" /proc/$app/stat' || return 1
