@@ -11,6 +11,7 @@ for tool in Xvfb openbox xdotool xprop; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
+cd "$work" || exit 1 # a Save dialog that a failing flow answers saves here
 app='' wm='' xvfb='' main=''
 cleanup() {
     [ -n "$app" ] && kill "$app" 2>/dev/null
