@@ -7,7 +7,7 @@
 set -uo pipefail
 exe=$(realpath "$1")
 shift
-for tool in Xvfb openbox xdotool xprop; do
+for tool in Xvfb openbox xdotool xprop xmessage; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -188,17 +188,23 @@ flow_grid_typing() {
     finish && expect "typed key" "$(ini "$work/typing.ini" Key1)" "$typed"
 }
 
-# Delete on the grid, Yes, Ctrl+Z, Yes: the key comes back; the box closing in between is
-# not the kind of activation that forgets the deleted key.
+# Delete on the grid, Yes, Ctrl+Z, Yes: the key comes back; neither the box closing nor a
+# return from another application is the kind of activation that forgets the deleted key.
 flow_restore() {
     setup restore.ini Key1=precious Key1_2=two
     start "$work/restore.ini" || return 1
-    local step
+    local step other
     for step in Delete ctrl+z; do
         keys $step
         wait_for 5 count_is 2 || return 1
         keys Return
         wait_for 5 count_is 1 && wait_for 5 focused "$main" || return 1
+        [ "$step" = Delete ] || continue
+        xmessage "another application" &
+        other=$!
+        wait_for 5 eval 'count_is 2 && ! focused $main' || return 1
+        xdotool windowactivate --sync "$main"
+        kill "$other"
     done
     keys alt+F4
     finish && expect "restored key" "$(ini "$work/restore.ini" Key1)|$(ini "$work/restore.ini" Key1_2)" \
