@@ -128,7 +128,11 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
             // What was loaded is not what the file holds: programming it would report "OK"
             // for the wrong keys, and saving it would overwrite the file.
             err << load.unreadable->path << ": " << load.unreadable->reason << '\n';
-            WriteErrorFile(state.ErrorFilePath, kErrSetupFileInvalid, load.unreadable->path);
+            std::error_code missing;
+            const bool exists = std::filesystem::exists(load.unreadable->path, missing);
+            WriteErrorFile(state.ErrorFilePath,
+                           exists ? kErrSetupFileInvalid : kErrSetupFileNotFound,
+                           load.unreadable->path);
             saveAtClose = false;
         } else if (load.datFailure) {
             err << kErrSetupFileNotFound << ": " << load.datFailure->path << ": "

@@ -121,6 +121,11 @@ LoadResult LoadSetupFile(ProgramState& state) {
         state.DatImportPath = path;
         read = ImportDatFile(state.Setup, state.DatImportPath);
         state.SetupFileName = WithIniExtension(path);
+        // A key list that is not there holds no setup: the keys stay as they were, and
+        // saving them would overwrite its INI twin.
+        if (read.status == ReadStatus::Missing) {
+            read.status = ReadStatus::Failed;
+        }
     } else {
         read = LoadSetupIni(state.Setup, path);
     }

@@ -37,7 +37,8 @@ struct LoadResult {
     bool kbdImport = false;  // the extension chose the KBD import
     KbdImportStatus kbdStatus = KbdImportStatus::Ok;
     SaveResult save;  // the immediate save of a successful KBD import
-    // The setup file exists but could not be read: what is loaded is not what it holds.
+    // The setup file exists but could not be read (or is a DAT file that does not exist):
+    // what is loaded is not what it holds.
     std::optional<UnreadFile> unreadable;
     // The DAT file named with "/I=" could not be read; the key strings are as they were.
     std::optional<UnreadFile> datFailure;

@@ -6,7 +6,9 @@
 #include <QKeySequence>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 
 #include <algorithm>
 
@@ -215,8 +217,13 @@ void KeyTestWindow::appendToKeyLog(const QString& text) {
 }
 
 void KeyTestWindow::limitKeyLog() {
-    if (m_keyLog->document()->blockCount() > kMaxLines) {
-        m_keyLog->clear();
+    const QTextDocument* log = m_keyLog->document();
+    // A final line break ends a line; only a key typed after it begins the next one.
+    const QString last = log->lastBlock().text();
+    if (log->blockCount() - (last.isEmpty() ? 1 : 0) > kMaxLines) {
+        // The line just begun starts the box afresh: no key typed is lost.
+        m_keyLog->setPlainText(last);
+        m_keyLog->moveCursor(QTextCursor::End);
     }
 }
 

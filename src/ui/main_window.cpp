@@ -318,14 +318,13 @@ void MainWindow::LoadSetupIntoDialogs() {
     if (m_customMcr != nullptr) {
         m_customMcr->showSettings(m_state->Setup.Mcr);
     }
-    // Emptying the line only clears the display; it must not empty the current key.
-    const bool loading = m_linesLoading;
-    m_linesLoading = true;
-    m_keyStringEdit->clear();
-    m_linesLoading = loading;
-    m_lockSetupCheck->setChecked(m_state->Setup.Mcr.LockedSetup);
+    // Emptying the lines only clears the display; it must not empty the current key. The
+    // Func2 line too, so that it shows nothing of a setup no longer there.
+    setLinesQuietly(QString(), QString());
     setLineSelector(0);
     RefreshGrid();
+    // After the grid: an unlock question that this may raise is asked over the new keys.
+    m_lockSetupCheck->setChecked(m_state->Setup.Mcr.LockedSetup);
     ApplySetupLock();
 }
 
@@ -439,13 +438,8 @@ void MainWindow::firstActivation() {
     }
     m_activated = true;
     // The initial load, shown in the windows.
-    m_state->ProgrammingOk = false;
-    const LoadResult loaded = LoadSetupFile(*m_state);
-    reportLoad(loaded);
-    ImportDatFile(m_state->Setup, m_state->DatImportPath);
+    const LoadResult loaded = InitialLoad(*m_state);
     LoadSetupIntoDialogs();
-    m_state->Globals.EditTarget = kEditKeyLines;
-    m_state->Globals.StopWaiting = false;
     m_run->clearBusy();
     // The loaded file may have a new name (a KBD or DAT file becomes its INI twin).
     UpdateTitle();
@@ -456,6 +450,7 @@ void MainWindow::firstActivation() {
         m_deviceList->addItem(latin1(m_devices->name(index)));
     }
     m_keyGrid->setFocus();
+    reportLoad(loaded);
     everyActivation();
 }
 
@@ -495,8 +490,16 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         // the window closes whatever the Save dialog's answer.
         m_state->Globals.StopWaiting = true;
         m_quietSave = true;
-        saveSetup();
+        QString failure;
+        const SaveOutcome saved = saveSetupFlow(&failure);
         m_quietSave = false;
+        // Work that could not be saved is only given up when the operator says so.
+        if (saved == SaveOutcome::Failed &&
+            !m_prompts->askYesNo(failure + QStringLiteral("\r\rClose without saving ?"))) {
+            m_state->Globals.StopWaiting = false;
+            event->ignore();
+            return;
+        }
     }
     m_closing = true;
     // An owned window still open would keep its flow waiting, and the program running,

@@ -46,6 +46,9 @@ class WindowReporter;
 
 inline constexpr const char* kProgramTitle = "ZQ QK750 USB Keyboard Setup V1.07";
 
+// How a save flow ended: a cancelled name dialog is not a failure.
+enum class SaveOutcome { Saved, Cancelled, Failed };
+
 // What the main window is built on: the program state, the prompts, the HID platform it
 // owns, and optionally the protocol's waits (the Qt event loop's when not given).
 struct MainWindowServices {
@@ -135,8 +138,12 @@ private:
     void onLockToggled();
     void redrawKeepingForm(int column, int row);
 
-    // The file commands' flows.
-    bool saveTo(const std::string& path);
+    // The file commands' flows. With failure given, a failed save is not shown but its
+    // text is put there.
+    SaveOutcome saveSetupFlow(QString* failure = nullptr);
+    SaveOutcome saveTo(const std::string& path, QString* failure);
+    // Shows what a load could not do; a setup that is not what its file holds loses its
+    // name, so that no quiet save writes it over that file or its INI twin.
     void reportLoad(const LoadResult& result);
     std::string chooseFileName(bool save);
 
@@ -157,6 +164,7 @@ private:
     // The insight display.
     void updateMemoryMeter();
     void updateLineHint();
+    void showNotLatin1(const QString& character);
 
     ProgramState* m_state;
     Prompts* m_prompts;
@@ -210,6 +218,8 @@ private:
     std::uint8_t m_prevColumn = 0;
     bool m_activated = false;
     bool m_placed = false;  // centred on the screen at the first show
+    // Why a character was not taken into a line, shown until another key or line is chosen.
+    QString m_refusedHint;
     bool m_exiting = false;
 };
 

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 
 #include "app/initial_load.h"
@@ -36,42 +37,64 @@ std::string MainWindow::chooseFileName(bool save) {
     request.initialFile = save ? QStringLiteral("default") : QStringLiteral("default.ini");
     request.filter = save ? kSaveFilter : kOpenFilter;
     request.directory = pathText(DirectoryOf(m_state->SetupFileName));
-    return QFile::encodeName(m_prompts->fileName(request)).toStdString();
+    for (;;) {
+        const std::string chosen = QFile::encodeName(m_prompts->fileName(request)).toStdString();
+        if (!save || chosen.empty()) {
+            return chosen;
+        }
+        // The question is about the file the save writes, which may not be the one chosen.
+        const std::string target = WithIniExtension(chosen);
+        if (!QFileInfo::exists(pathText(target)) ||
+            m_prompts->askYesNo(pathText(fileNamePart(target)) +
+                                QStringLiteral(" already exists.\rDo you want to replace it?"))) {
+            return chosen;
+        }
+        request.initialFile = pathText(fileNamePart(chosen));
+    }
 }
 
-bool MainWindow::saveTo(const std::string& path) {
+SaveOutcome MainWindow::saveTo(const std::string& path, QString* failure) {
     m_state->SetupFileName = WithIniExtension(path);
     const SaveResult saved = SaveSetupIni(m_state->Setup, m_state->SetupFileName);
     UpdateTitle();
     if (!saved.ok) {
         // The old file stays as it was.
-        m_prompts->error(saveFailedText(m_state->SetupFileName, saved.error));
-        return false;
+        const QString text = saveFailedText(m_state->SetupFileName, saved.error);
+        if (failure != nullptr) {
+            *failure = text;
+        } else {
+            m_prompts->error(text);
+        }
+        return SaveOutcome::Failed;
     }
     if (!m_quietSave) {
         m_prompts->information(QStringLiteral(" QK750 Setup was saved in file ") +
                                pathText(fileNamePart(m_state->SetupFileName)));
     }
-    return true;
+    return SaveOutcome::Saved;
 }
 
-bool MainWindow::saveSetup() {
+SaveOutcome MainWindow::saveSetupFlow(QString* failure) {
     CollectMcrSettings();
     if (fileNamePart(m_state->SetupFileName) == ".INI") {
         const std::string chosen = chooseFileName(true);
         if (chosen.empty()) {
-            return false;
+            return SaveOutcome::Cancelled;
         }
-        return saveTo(chosen);
+        return saveTo(chosen, failure);
     }
-    return saveTo(m_state->SetupFileName);
+    return saveTo(m_state->SetupFileName, failure);
+}
+
+bool MainWindow::saveSetup() {
+    return saveSetupFlow() == SaveOutcome::Saved;
 }
 
 void MainWindow::saveSetupAs() {
     CollectMcrSettings();
     const std::string chosen = chooseFileName(true);
     if (!chosen.empty()) {
-        saveTo(chosen);
+        saveTo(chosen, nullptr);
     }
 }
 
@@ -79,8 +102,12 @@ void MainWindow::newSetup() {
     if (fileNamePart(m_state->SetupFileName) != ".INI") {
         m_quietSave = true;
     }
-    saveSetup();
+    const SaveOutcome saved = saveSetupFlow();
     m_quietSave = false;
+    if (saved == SaveOutcome::Failed) {
+        // The box has said why; clearing now would lose the work that could not be saved.
+        return;
+    }
     m_state->SetupFileName = ".INI";
     UpdateTitle();
     ClearSetup(m_state->Setup);
@@ -88,15 +115,22 @@ void MainWindow::newSetup() {
 }
 
 void MainWindow::reportLoad(const LoadResult& result) {
-    if (!result.kbdImport) {
-        return;
+    const bool kbdFailed = result.kbdImport && result.kbdStatus != KbdImportStatus::Ok;
+    if (kbdFailed || result.unreadable) {
+        m_state->SetupFileName = ".INI";
+        UpdateTitle();
     }
-    if (result.kbdStatus == KbdImportStatus::InvalidSize) {
+    if (result.kbdImport && result.kbdStatus == KbdImportStatus::InvalidSize) {
         m_prompts->error(
             QString::fromLatin1(kInvalidKbdFileSizeText.data(),
                                 static_cast<qsizetype>(kInvalidKbdFileSizeText.size())));
-    } else if (result.kbdStatus == KbdImportStatus::Ok && !result.save.ok) {
+    } else if (result.unreadable) {
+        m_prompts->error(readFailedText(result.unreadable->path, result.unreadable->reason));
+    } else if (result.kbdImport && result.kbdStatus == KbdImportStatus::Ok && !result.save.ok) {
         m_prompts->error(saveFailedText(m_state->SetupFileName, result.save.error));
+    }
+    if (result.datFailure) {
+        m_prompts->error(readFailedText(result.datFailure->path, result.datFailure->reason));
     }
 }
 
@@ -106,15 +140,34 @@ void MainWindow::openSetup() {
     if (chosen.empty()) {
         return;
     }
-    m_state->SetupFileName = chosen;
-    UpdateTitle();
-    ClearSetup(m_state->Setup);
-    LoadSetupIntoDialogs();
-    reportLoad(LoadSetupFile(*m_state));
+    // The setup is saved first, as closing saves it; work that could not be saved stays.
+    m_quietSave = true;
+    const SaveOutcome saved = saveSetupFlow();
+    m_quietSave = false;
+    if (saved == SaveOutcome::Failed) {
+        return;
+    }
+    ProgramState& state = *m_state;
+    const SetupRecord previous = state.Setup;
+    const std::string previousName = state.SetupFileName;
+    const std::string previousDat = state.DatImportPath;
+    state.SetupFileName = chosen;
+    ClearSetup(state.Setup);
+    const LoadResult loaded = LoadSetupFile(state);
+    if (HasExtension(chosen, ".DAT") && loaded.unreadable) {
+        // A key list that cannot be read replaces nothing.
+        state.Setup = previous;
+        state.SetupFileName = previousName;
+        state.DatImportPath = previousDat;
+        m_prompts->error(readFailedText(loaded.unreadable->path, loaded.unreadable->reason));
+        return;
+    }
+    // Shown once, whole: an unlock question comes with the new keys on the grid.
     UpdateTitle();
     m_keyGrid->setCurrentCell(0, 0);
     LoadSetupIntoDialogs();
     ShowSelectedKey();
+    reportLoad(loaded);
 }
 
 void MainWindow::exitWithoutSaving() {

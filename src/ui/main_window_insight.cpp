@@ -62,10 +62,15 @@ void MainWindow::updateLineHint() {
     for (const NameHint& hint : unknownNames(bytes(line->text()))) {
         texts << latin1(hint.text);
     }
-    const QString whole = texts.join(QStringLiteral("   "));
-    m_lineHintLabel->setToolTip(whole);
-    m_lineHintLabel->setText(
-        m_lineHintLabel->fontMetrics().elidedText(whole, Qt::ElideRight, m_lineHintLabel->width()));
+    if (!m_refusedHint.isEmpty()) {
+        texts.prepend(m_refusedHint);
+    }
+    showHint(m_lineHintLabel, texts.join(QStringLiteral("   ")));
+}
+
+void MainWindow::showNotLatin1(const QString& character) {
+    m_refusedHint = notLatin1Hint(character);
+    updateLineHint();
 }
 
 }  // namespace qk750

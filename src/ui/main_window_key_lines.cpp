@@ -72,6 +72,7 @@ void MainWindow::buildKeyLines(QWidget* parent) {
         font.setPointSize(10);
         line->setFont(font);
         line->installEventFilter(this);
+        acceptLatin1Only(line, [this](const QString& character) { showNotLatin1(character); });
     }
 
     m_lineSelector = new QGroupBox(parent);
@@ -90,7 +91,10 @@ void MainWindow::buildKeyLines(QWidget* parent) {
     connect(m_func2StringEdit, &QLineEdit::textChanged, this, &MainWindow::onFunc2StringEdited);
     connect(m_keyStringEdit, &QLineEdit::textChanged, this, &MainWindow::updateLineHint);
     connect(m_func2StringEdit, &QLineEdit::textChanged, this, &MainWindow::updateLineHint);
-    connect(m_lineButtons, &QButtonGroup::idToggled, this, &MainWindow::updateLineHint);
+    connect(m_lineButtons, &QButtonGroup::idToggled, this, [this] {
+        m_refusedHint.clear();
+        updateLineHint();
+    });
 }
 
 void MainWindow::buildSpecialKeys(QWidget* parent) {
@@ -165,6 +169,7 @@ void MainWindow::onCurrentCellChanged(int row, int column, int previousRow, int 
     UpdateGridCell(previousColumn, previousRow, false);
     m_state->Globals.EditTarget = kEditKeyLines;
     m_linesLoading = true;
+    m_refusedHint.clear();
     const int key = keyAt(row, column);
     m_keyStringEdit->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
     m_func2StringEdit->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
@@ -295,6 +300,11 @@ bool MainWindow::gridKeyPress(const QKeyEvent& key) {
     const QString text = key.text();
     const bool character = !ctrlOrAlt && text.size() == 1 && text.at(0).unicode() >= 32 &&
                            text.at(0).unicode() != 127 && text.at(0).unicode() <= 0xff;
+    if (!ctrlOrAlt && !text.isEmpty() && text.at(0).unicode() > 0xff) {
+        // Taken into the line it would be refused there: say why here.
+        showNotLatin1(text);
+        return true;
+    }
     // Only Ctrl+Z restores: a plain z is a typed character.
     const bool restore = key.key() == Qt::Key_Z && (modifiers & Qt::ControlModifier) != 0;
     const bool edits = key.key() == Qt::Key_Delete || key.key() == Qt::Key_Return ||

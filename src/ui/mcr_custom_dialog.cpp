@@ -125,6 +125,11 @@ McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget*
     for (QLineEdit* line : {m_preambleEdit, m_postambleEdit}) {
         connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::linesChanged);
         connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::updateLineHint);
+        acceptLatin1Only(line, [this, line](const QString& character) {
+            m_refusedHint = notLatin1Hint(character);
+            m_refusedIn = line;
+            updateLineHint();
+        });
     }
     connect(m_builtInSetupButton, &QPushButton::clicked, this, &McrCustomDialog::showBuiltInSetup);
     connect(m_saveButton, &QPushButton::clicked, this, &McrCustomDialog::saveAndClose);
@@ -139,6 +144,7 @@ McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget*
 }
 
 void McrCustomDialog::showSettings(SetupRecType& mcr) {
+    m_refusedIn = nullptr;
     m_transmitChecksumCheck->setChecked(mcr.TransmitChecksum);
     m_bfChecksumCheck->setChecked(mcr.BF_Checksum);
     m_preambleEdit->setText(QString::fromLatin1(mcr.PreambleString));
@@ -331,10 +337,10 @@ void McrCustomDialog::updateLineHint() {
     for (const NameHint& hint : unknownNames(line->text().toLatin1().toStdString())) {
         texts << QString::fromLatin1(hint.text);
     }
-    const QString whole = texts.join(QStringLiteral("   "));
-    m_lineHintLabel->setToolTip(whole);
-    m_lineHintLabel->setText(
-        m_lineHintLabel->fontMetrics().elidedText(whole, Qt::ElideRight, m_lineHintLabel->width()));
+    if (line == m_refusedIn) {
+        texts.prepend(m_refusedHint);
+    }
+    showHint(m_lineHintLabel, texts.join(QStringLiteral("   ")));
 }
 
 }  // namespace qk750

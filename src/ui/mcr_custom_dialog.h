@@ -84,6 +84,9 @@ private:
     QLineEdit* m_preambleEdit;
     QLineEdit* m_postambleEdit;
     QLabel* m_lineHintLabel;
+    // Why a character was not taken, shown while the line it was refused in is the target.
+    QString m_refusedHint;
+    const QLineEdit* m_refusedIn = nullptr;
     OnScreenKeyboard* m_keyboard;
     QPushButton* m_saveButton;
 };

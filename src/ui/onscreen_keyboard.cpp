@@ -94,7 +94,7 @@ int OnScreenKeyboard::keyAt(const QPoint& position) const {
 }
 
 int OnScreenKeyboard::outputState() const {
-    // One modifier per tag: Ctrl wins over Alt, Alt over Shift.
+    // At most one of them is latched.
     if (m_ctrl) {
         return 2;
     }
@@ -166,17 +166,19 @@ void OnScreenKeyboard::pressKey(int index) {
     // would only leave dead text in the line being edited; they are not emitted.
     switch (key.kind) {
         case KeyboardKey::Shift:
-            m_shift = !m_shift;
-            update();
-            return;
         case KeyboardKey::Ctrl:
-            m_ctrl = !m_ctrl;
+        case KeyboardKey::Alt: {
+            // A tag takes one modifier: latching one releases the others, so what is lit
+            // is what the next key types.
+            bool& latch = key.kind == KeyboardKey::Shift  ? m_shift
+                          : key.kind == KeyboardKey::Ctrl ? m_ctrl
+                                                          : m_alt;
+            const bool on = !latch;
+            m_shift = m_ctrl = m_alt = false;
+            latch = on;
             update();
             return;
-        case KeyboardKey::Alt:
-            m_alt = !m_alt;
-            update();
-            return;
+        }
         case KeyboardKey::Caps:
             m_caps = !m_caps;
             update();

@@ -31,6 +31,11 @@ QString saveFailedText(const std::string& path, const std::string& systemError) 
            QStringLiteral("\r\r") + QString::fromLocal8Bit(systemError);
 }
 
+QString readFailedText(const std::string& path, const std::string& systemError) {
+    return QStringLiteral("Cannot read ") + QFile::decodeName(QByteArray::fromStdString(path)) +
+           QStringLiteral("\r\r") + QString::fromLocal8Bit(systemError);
+}
+
 QString displayText(const QString& text) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -81,6 +86,11 @@ bool QtPrompts::errorOkCancel(const QString& text) {
                    QMessageBox::Ok) == QMessageBox::Ok;
 }
 
+bool QtPrompts::askYesNo(const QString& text) {
+    return showBox(m_parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
+                   QMessageBox::No) == QMessageBox::Yes;
+}
+
 QString QtPrompts::fileName(const FileDialogRequest& request) {
     QFileDialog dialog(ownerOf(m_parent));
     dialog.setObjectName(request.objectName);
@@ -94,6 +104,7 @@ QString QtPrompts::fileName(const FileDialogRequest& request) {
     if (request.save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
     } else {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);

@@ -16,7 +16,9 @@ struct FileDialogRequest {
     QString initialFile;
     QString directory;
     QString filter;
-    bool save = false;  // a save dialog asks before overwriting; an open one wants a file
+    // An open dialog wants an existing file. A save dialog does not ask before replacing
+    // one: the caller asks about the file it will really write.
+    bool save = false;
 };
 
 // Every message box and file dialog of the windows goes through this, so that tests can
@@ -32,6 +34,8 @@ public:
     virtual bool confirm(const QString& text) = 0;
     // Error box with buttons OK and Cancel; true only for OK.
     virtual bool errorOkCancel(const QString& text) = 0;
+    // Question with buttons Yes and No, No the default: Enter alone never says Yes.
+    virtual bool askYesNo(const QString& text) = 0;
     // The chosen path, or an empty string when cancelled.
     virtual QString fileName(const FileDialogRequest& request) = 0;
 };
@@ -48,6 +52,9 @@ QString displayText(const QString& text);
 // words for why.
 QString saveFailedText(const std::string& path, const std::string& systemError);
 
+// The same for a file that could not be read.
+QString readFailedText(const std::string& path, const std::string& systemError);
+
 // The production prompts: QMessageBox and QFileDialog over the given parent.
 class QtPrompts : public Prompts {
 public:
@@ -58,6 +65,7 @@ public:
     void information(const QString& text) override;
     bool confirm(const QString& text) override;
     bool errorOkCancel(const QString& text) override;
+    bool askYesNo(const QString& text) override;
     QString fileName(const FileDialogRequest& request) override;
 
 private:

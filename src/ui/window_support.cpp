@@ -2,8 +2,11 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
+#include <QValidator>
 #include <QWidget>
 #include <QWindow>
 
@@ -15,6 +18,46 @@ QString latin1(std::string_view text) {
 
 std::string bytes(const QString& text) {
     return text.toLatin1().toStdString();
+}
+
+namespace {
+
+class Latin1Validator : public QValidator {
+public:
+    Latin1Validator(std::function<void(const QString&)> rejected, QObject* parent)
+        : QValidator(parent), m_rejected(std::move(rejected)) {}
+
+    State validate(QString& input, int&) const override {
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            const QChar c = input.at(i);
+            if (c.unicode() > 0xff) {
+                if (m_rejected) {
+                    m_rejected(input.mid(i, c.isHighSurrogate() ? 2 : 1));
+                }
+                return Invalid;
+            }
+        }
+        return Acceptable;
+    }
+
+private:
+    std::function<void(const QString&)> m_rejected;
+};
+
+}  // namespace
+
+void acceptLatin1Only(QLineEdit* line, std::function<void(const QString&)> rejected) {
+    line->setValidator(new Latin1Validator(std::move(rejected), line));
+}
+
+QString notLatin1Hint(const QString& character) {
+    return QLatin1Char('"') + character +
+           QStringLiteral("\" is not taken: key strings hold Latin-1 characters only");
+}
+
+void showHint(QLabel* label, const QString& text) {
+    label->setToolTip(text);
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
 }
 
 QString pathText(const std::string& path) {

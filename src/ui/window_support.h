@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+class QLabel;
+class QLineEdit;
 class QWidget;
 
 namespace qk750 {
@@ -19,6 +21,17 @@ inline const QColor kErrorColour(0xc0, 0x00, 0x00);
 // back, byte for byte.
 QString latin1(std::string_view text);
 std::string bytes(const QString& text);
+
+// Keeps characters outside Latin-1 out of a key-string line, typed, pasted or dropped
+// alike: the keyboard types 8-bit characters only, and a "?" in their place would program
+// a "?" keystroke. rejected gets the first such character of the refused input.
+void acceptLatin1Only(QLineEdit* line, std::function<void(const QString&)> rejected);
+
+// The hint that says why such a character was not taken.
+QString notLatin1Hint(const QString& character);
+
+// Shows a hint in a one-line label, cut to its width; the tooltip holds the whole text.
+void showHint(QLabel* label, const QString& text);
 
 // A file path for display, decoded as the file system encodes names.
 QString pathText(const std::string& path);

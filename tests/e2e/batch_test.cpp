@@ -96,6 +96,7 @@ TEST_F(BatchTest, UnreadableSetupProgramsNothingAndKeepsItsFiles) {
         {{"old.KBD"}, "ERR_SETUP_FILE_INVALID", "old.KBD", "Invalid KBD File size"},
         {{"dir.KBD"}, "ERR_SETUP_FILE_INVALID", "dir.KBD", "Is a directory"},
         {{"old.INI", "/I=typo.dat"}, "ERR_SETUP_FILE_NOT_FOUND", "typo.dat", "No such file"},
+        {{"old.DAT"}, "ERR_SETUP_FILE_NOT_FOUND", "old.DAT", "No such file"},
     };
     write("old.KBD", kbdBytes("\xF9x", 21299));
     write("dir.INI", kept);

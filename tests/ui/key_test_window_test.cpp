@@ -124,16 +124,12 @@ private slots:
         // Releases are handed to the window too, and add nothing.
         type(window, {{Qt::Key_Enter, "\r"}}, false);
         QCOMPARE(keyLogText(window), QString("ab<Enter>\n<Enter>\n"));
-        for (int line = 3; line < KeyTestWindow::kMaxLines; ++line) {
+        for (int line = 3; line <= KeyTestWindow::kMaxLines; ++line) {
             type(window, {{Qt::Key_Return, "\r"}});
         }
-        type(window, "z");
-        QCOMPARE(log->document()->blockCount(), KeyTestWindow::kMaxLines);
-        QVERIFY(keyLogText(window).endsWith("<Enter>\nz"));
+        QCOMPARE(keyLogText(window), "ab" + QString("<Enter>\n").repeated(20));
 
-        // The line break that would begin line 21 empties the box.
-        type(window, {{Qt::Key_Return, "\r"}});
-        QCOMPARE(keyLogText(window), QString());
+        // The 21st line begins in an empty box.
         type(window, "q");
         QCOMPARE(keyLogText(window), QString("q"));
     }

@@ -112,14 +112,106 @@ private slots:
         QVERIFY(f.prompts.texts("information").isEmpty());
     }
 
+    // New and closing never drop work that could not be saved; a cancelled name dialog
+    // is not a failure.
+    void failedSaveKeepsTheWork_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("closing");  // else New
+        QTest::addColumn<bool>("answer");   // to "Close without saving ?"
+        QTest::addColumn<bool>("kept");     // the setup, and the window when closing
+        QTest::newRow("New, save failed") << "missing/shop.ini" << false << false << true;
+        QTest::newRow("New, name dialog cancelled") << ".INI" << false << false << false;
+        QTest::newRow("close, No") << "missing/shop.ini" << true << false << true;
+        QTest::newRow("close, Yes") << "missing/shop.ini" << true << true << false;
+    }
+
+    void failedSaveKeepsTheWork() {
+        QFETCH(QString, name);
+        QFETCH(bool, closing);
+        QFETCH(bool, answer);
+        QFETCH(bool, kept);
+        StartedFixture f;
+        f.state.SetupFileName = name == ".INI" ? ".INI" : f.path(name);
+        f.state.Setup.KeyStrings[7] = "seven";
+        f.prompts.answers << answer;
+        if (closing) {
+            f.main().close();
+        } else {
+            f.trigger("newSetupAction");
+        }
+        const QStringList failures = f.prompts.texts(closing ? "askYesNo" : "error");
+        QCOMPARE(failures.size(), name == ".INI" ? 0 : 1);
+        if (closing) {
+            QVERIFY(failures[0].startsWith("Cannot save " + f.dir.filePath(name) + "\r\r"));
+            QVERIFY(failures[0].endsWith("\r\rClose without saving ?"));
+            QCOMPARE(f.main().isVisible(), kept);
+            QCOMPARE(f.state.Globals.StopWaiting, !kept);
+        } else {
+            QCOMPARE(f.state.Setup.KeyStrings[7] == "seven", kept);
+        }
+    }
+
+    // A setup that is not what its file holds is reported and loses its name, so that no
+    // quiet save writes it over the file or its INI twin; a DAT that cannot be read leaves
+    // the keys and the name.
+    void failedInitialLoad_data() {
+        QTest::addColumn<QString>("setupFile");
+        QTest::addColumn<QString>("datFile");
+        QTest::addColumn<QString>("error");  // %1: the folder
+        QTest::addColumn<bool>("unnamed");
+        QTest::newRow("wrong-size KBD") << "x.KBD"
+                                        << ""
+                                        << "Invalid KBD File size" << true;
+        QTest::newRow("KBD that is a folder") << "d.KBD"
+                                              << ""
+                                              << "Cannot read %1/d.KBD\r\rIs a directory" << true;
+        QTest::newRow("INI that is a folder") << "d.INI"
+                                              << ""
+                                              << "Cannot read %1/d.INI\r\rIs a directory" << true;
+        QTest::newRow("missing DAT setup file")
+            << "x.DAT"
+            << ""
+            << "Cannot read %1/x.DAT\r\rNo such file or directory" << true;
+        QTest::newRow("missing DAT")
+            << "x.INI"
+            << "typo.dat"
+            << "Cannot read %1/typo.dat\r\rNo such file or directory" << false;
+    }
+
+    void failedInitialLoad() {
+        QFETCH(QString, setupFile);
+        QFETCH(QString, datFile);
+        QFETCH(QString, error);
+        QFETCH(bool, unnamed);
+        WindowFixture f;
+        writeSetup(f.path("x.INI"), 1, "precious");
+        std::ofstream(f.path("x.KBD"), std::ios::binary) << std::string(100, 'x');
+        QDir(f.dir.path()).mkdir("d.KBD");
+        QDir(f.dir.path()).mkdir("d.INI");
+        f.state.SetupFileName = f.path(setupFile);
+        if (!datFile.isEmpty()) {
+            f.state.DatImportPath = f.path(datFile);
+        }
+        f.start();
+        QCOMPARE(f.prompts.texts("error"), QStringList{error.arg(f.dir.path())});
+        QCOMPARE(f.main().windowTitle().endsWith(" - .INI"), unnamed);
+        f.main().close();  // an unnamed setup asks for a name: cancelled
+        QCOMPARE(f.prompts.texts("file").size(), unnamed ? 1 : 0);
+        QCOMPARE(loadedFrom(f.path("x.INI")).KeyStrings[1], std::string("precious"));
+        QVERIFY(QFileInfo(f.dir.filePath("d.INI")).isDir());
+    }
+
     void newSavesNamedSetupSilentlyAndEmptiesGrid() {
         WindowFixture f;
         f.state.SetupFileName = f.path("shop.ini");
         f.start();
         f.state.Setup.KeyStrings[7] = "seven";
+        f.state.Setup.Func2Strings[7] = "f2";
         f.main().RefreshGrid();
+        f.main().selectKey(7);
 
         f.trigger("newSetupAction");
+        QCOMPARE(child<QLineEdit>(f.main(), "func2StringEdit")->text(), QString());
 
         QVERIFY(f.prompts.seen.isEmpty());
         QCOMPARE(loadedFrom(f.path("shop.ini")).KeyStrings[7], std::string("seven"));
@@ -146,7 +238,50 @@ private slots:
 
         f.trigger("openSetupAction");
         QCOMPARE(f.prompts.texts("error"), QStringList{"Invalid KBD File size"});
+        QVERIFY(f.main().windowTitle().endsWith(" - .INI"));
         QCOMPARE(f.prompts.texts("file"), QStringList(3, "openDialog"));
+    }
+
+    // Open saves the work first and shows the new setup whole, asking the unlock question
+    // once; a key list that cannot be read replaces nothing.
+    void openKeepsWorkAndAsksOnce() {
+        WindowFixture f;
+        writeSetup(f.path("other.ini"), 2, "two");
+        f.state.SetupFileName = f.path("shop.ini");
+        f.start();
+        f.state.Setup.KeyStrings[3] = "three";
+        child<QCheckBox>(f.main(), "lockSetupCheck")->click();
+        QString gridAtQuestion;
+        f.prompts.onAsk = [&] { gridAtQuestion = f.main().cellText(1, 0); };
+        f.prompts.fileNames << f.dir.filePath("other.ini");
+        f.trigger("openSetupAction");  // the unlock question: Cancel
+        QCOMPARE(loadedFrom(f.path("shop.ini")).KeyStrings[3], std::string("three"));
+        QCOMPARE(f.prompts.texts("confirm").size(), 1);
+        QCOMPARE(gridAtQuestion, cellTextFor("two", true));
+        QVERIFY(f.state.Setup.Mcr.LockedSetup);
+
+        QDir(f.dir.path()).mkdir("keys.DAT");
+        f.prompts.fileNames << f.dir.filePath("keys.DAT");
+        f.trigger("openSetupAction");
+        QCOMPARE(f.prompts.texts("error"),
+                 QStringList{"Cannot read " + f.dir.filePath("keys.DAT") + "\r\rIs a directory"});
+        QCOMPARE(f.state.Setup.KeyStrings[2], std::string("two"));
+        QCOMPARE(f.state.SetupFileName, f.path("other.ini"));
+    }
+
+    // The Save dialog's name may get ".INI": the question is about the file written.
+    void saveAsksAboutTheFileItWrites() {
+        StartedFixture f;
+        writeSetup(f.path("b.INI"), 1, "old");
+        f.state.SetupFileName = ".INI";
+        f.state.Setup.KeyStrings[1] = "new";
+        f.prompts.fileNames << f.dir.filePath("b.txt") << f.dir.filePath("b.txt");
+        f.prompts.answers << false << true;  // No: the dialog comes back
+        f.trigger("saveSetupAction");
+        QCOMPARE(f.prompts.texts("askYesNo"),
+                 QStringList(2, "b.INI already exists.\rDo you want to replace it?"));
+        QCOMPARE(f.prompts.texts("file").size(), 2);
+        QCOMPARE(loadedFrom(f.path("b.INI")).KeyStrings[1], std::string("new"));
     }
 
     void closeSavesNamedSetupKeepingUnknownSection() {

@@ -39,7 +39,7 @@ T* child(const QWidget& window, const char* name) {
 }
 
 // Records every prompt as (kind, text): "error", "information", "confirm", "errorOkCancel",
-// or "file" with the dialog's objectName. Gives the scripted answers in order; when the
+// "askYesNo", or "file" with the dialog's objectName. Gives the scripted answers in order; when the
 // script runs out, questions get defaultAnswer and file dialogs are cancelled.
 class ScriptedPrompts : public Prompts {
 public:
@@ -47,11 +47,13 @@ public:
     QList<bool> answers;
     QStringList fileNames;
     bool defaultAnswer = false;
+    std::function<void()> onAsk;  // runs while a question is open
 
     void error(const QString& text) override { seen.append({"error", text}); }
     void information(const QString& text) override { seen.append({"information", text}); }
     bool confirm(const QString& text) override { return ask("confirm", text); }
     bool errorOkCancel(const QString& text) override { return ask("errorOkCancel", text); }
+    bool askYesNo(const QString& text) override { return ask("askYesNo", text); }
     QString fileName(const FileDialogRequest& request) override {
         seen.append({"file", request.objectName});
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
@@ -70,6 +72,9 @@ public:
 private:
     bool ask(const QString& kind, const QString& text) {
         seen.append({kind, text});
+        if (onAsk) {
+            onAsk();
+        }
         return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
     }
 };
