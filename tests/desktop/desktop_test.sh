@@ -216,6 +216,41 @@ flow_restore() {
         "precious|two"
 }
 
+# A wrong-size KBD file, OK, then closing: the setup is unnamed, so closing asks for a name
+# (cancelled here) instead of emptying the KBD file's INI twin.
+flow_failed_kbd_import() {
+    setup x.INI Key1=precious
+    head -c 100 /dev/zero >"$work/x.KBD"
+    start "$work/x.KBD" || return 1
+    wait_for 5 count_is 2 || return 1 # "Invalid KBD File size"
+    keys Return
+    wait_for 5 count_is 1 && wait_for 5 focused "$main" || return 1
+    keys alt+F4
+    wait_for 5 count_is 2 || return 1 # the Save dialog
+    keys Escape
+    finish && expect "INI twin" "$(ini "$work/x.INI" Key1)" precious
+}
+
+# A save that fails keeps the work: New keeps the setup, and closing asks whether to close
+# without saving, No (the default, Enter) keeping the window; the next close saves it.
+flow_failed_save() {
+    mkdir -p "$work/gone"
+    setup gone/shop.ini Key1=x
+    start "$work/gone/shop.ini" || return 1
+    xdotool type y
+    rm -rf "$work/gone"
+    local step
+    for step in ctrl+n alt+F4; do
+        keys $step
+        wait_for 5 count_is 2 || return 1 # "Cannot save ...", with the question on closing
+        keys Return
+        wait_for 5 count_is 1 && wait_for 5 focused "$main" || return 1
+    done
+    mkdir "$work/gone"
+    keys alt+F4
+    finish && expect "saved key" "$(ini "$work/gone/shop.ini" Key1)" xy
+}
+
 flows=("$@")
 [ ${#flows[@]} -gt 0 ] || mapfile -t flows < <(declare -F | sed -n 's/^declare -f flow_//p')
 failed=0
