@@ -129,7 +129,7 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(nullptr), m_url(aboutUrl()), 
 }
 
 void AboutWindow::showEvent(QShowEvent* event) {
-    centreOn(this, m_owner);
+    placeOwned(this, m_owner);
     QDialog::showEvent(event);
 }
 

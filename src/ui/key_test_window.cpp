@@ -110,7 +110,9 @@ bool ApplicationKeyboardHook::eventFilter(QObject* watched, QEvent* event) {
 }
 
 KeyTestWindow::KeyTestWindow(QWidget* owner)
-    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_owner(owner) {
+    // A dialog, so that the window manager keeps it above the main window it belongs to; a
+    // title and nothing else: neither a system menu nor a close box.
+    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_owner(owner) {
     setObjectName(QStringLiteral("keyTestWindow"));
     setWindowTitle(QStringLiteral("Test Keys"));
     setFixedSize(568, 349);
@@ -236,7 +238,7 @@ void KeyTestWindow::clearKeyLog() {
 }
 
 void KeyTestWindow::showEvent(QShowEvent* event) {
-    centreOn(this, m_owner);
+    placeOwned(this, m_owner);
     QWidget::showEvent(event);
 }
 

@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QEventLoopLocker>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -127,6 +128,8 @@ void MainWindow::buildControls() {
     m_programButton->setIcon(programPixmap(40));
     m_programButton->setIconSize(QSize(40, 40));
     m_programButton->setGeometry(194, 562, 590, 58);
+    // Enter presses a focused button as Space does, as it does in a dialog.
+    m_programButton->setAutoDefault(true);
 
     m_keyboard = new OnScreenKeyboard(central);
     m_keyboard->setObjectName(QStringLiteral("keyboard"));
@@ -361,46 +364,54 @@ void MainWindow::EnableEditing(bool enabled) {
     }
 }
 
+// An owned window shown while a run is in progress would hold the run up until it is
+// closed (its wait runs inside the run's): the commands that open one are ignored then.
 void MainWindow::showMcrSetup() {
-    if (m_customMcr == nullptr) {
+    if (m_customMcr == nullptr || ProgrammingBusy()) {
         return;
     }
     m_state->Globals.EditTarget = kEditPreamble;
     showOwned(this, m_customMcr);
     m_state->Globals.EditTarget = kEditKeyLines;
+    everyActivation();
 }
 
 void MainWindow::showAbout() {
-    if (m_about != nullptr) {
-        showOwned(this, m_about);
+    if (m_about == nullptr || ProgrammingBusy()) {
+        return;
     }
+    showOwned(this, m_about);
+    everyActivation();
 }
 
 void MainWindow::testKeys() {
-    if (m_keyTest == nullptr) {
+    if (m_keyTest == nullptr || ProgrammingBusy()) {
         return;
     }
-    setEnabled(false);
     m_keyTest->keyLog()->clear();
-    m_keyTest->show();
-    m_keyTest->raise();
-    m_keyTest->activateWindow();
-    if (!m_keyTest->installHook()) {
-        // The window stays open and can be closed as usual.
-        m_prompts->error(QStringLiteral("Error To Hook"));
-    }
-    waitUntilHidden(m_keyTest);
-    setEnabled(true);
-    if (m_closing) {
-        return;
-    }
-    show();
-    activateWindow();
-    setFocus();
+    showOwned(this, m_keyTest, [this] {
+        if (!m_keyTest->installHook()) {
+            // The window stays open and can be closed as usual.
+            m_prompts->error(QStringLiteral("Error To Hook"));
+        }
+    });
+    everyActivation();
 }
 
 void MainWindow::StartProgramming() {
+    if (ProgrammingBusy()) {
+        m_run->StartProgramming();  // ignored, as the run says
+        return;
+    }
+    // Closing the window during the run must not end the program before the run has
+    // ended and reported; once both are done, the program ends (the window is gone).
+    const QEventLoopLocker keepRunning;
+    m_reporter->clearProgressShown();
     m_run->StartProgramming();
+    if (m_reporter->progressShown()) {
+        // The main window is active again after the progress window.
+        everyActivation();
+    }
 }
 
 bool MainWindow::ProgrammingBusy() const {
@@ -440,6 +451,7 @@ void MainWindow::firstActivation() {
     }
     m_keyGrid->setFocus();
     reportLoad(loaded);
+    everyActivation();
 }
 
 void MainWindow::everyActivation() {
@@ -453,12 +465,23 @@ void MainWindow::everyActivation() {
     m_modifierButtons->button(0)->setChecked(true);
 }
 
+// Only the first activation is taken from the window system: the resets of the later ones
+// belong to returns from the program's own windows, which call them. A message box or file
+// dialog of the main window closing, or a return from another application, activates the
+// window too, and must not clear a deleted key's restore nor the special-key choice.
 bool MainWindow::event(QEvent* event) {
     if (event->type() == QEvent::WindowActivate) {
         firstActivation();
-        everyActivation();
     }
     return QMainWindow::event(event);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    if (!m_placed) {
+        m_placed = true;
+        centreOn(this, nullptr);
+    }
+    QMainWindow::showEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

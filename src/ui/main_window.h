@@ -126,6 +126,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -216,6 +217,7 @@ private:
     std::uint8_t m_prevRow = 0;
     std::uint8_t m_prevColumn = 0;
     bool m_activated = false;
+    bool m_placed = false;  // centred on the screen at the first show
     // Why a character was not taken into a line, shown until another key or line is chosen.
     QString m_refusedHint;
     bool m_exiting = false;

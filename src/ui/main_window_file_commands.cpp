@@ -11,6 +11,7 @@
 #include "setup/legacy_import.h"
 #include "ui/key_grid.h"
 #include "ui/prompts.h"
+#include "ui/window_reporter.h"
 #include "ui/window_support.h"
 
 namespace qk750 {
@@ -170,8 +171,11 @@ void MainWindow::openSetup() {
 }
 
 void MainWindow::exitWithoutSaving() {
-    // Ends the program without the close-time save.
+    // Ends the program without the close-time save; a run in progress ends at its next
+    // wait, without a report.
     m_exiting = true;
+    m_state->Globals.StopWaiting = true;
+    m_reporter->setSilent(true);
     close();
     QCoreApplication::exit(0);
 }

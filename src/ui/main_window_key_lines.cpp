@@ -132,6 +132,7 @@ void MainWindow::buildSpecialKeys(QWidget* parent) {
     m_addSpecialKeyButton = new QPushButton(QStringLiteral("Add Special Key"), parent);
     m_addSpecialKeyButton->setObjectName(QStringLiteral("addSpecialKeyButton"));
     m_addSpecialKeyButton->setGeometry(706, 516, 266, 33);
+    m_addSpecialKeyButton->setAutoDefault(true);  // Enter presses it, as Space does
 
     connect(m_addSpecialKeyButton, &QPushButton::clicked, this, &MainWindow::addSpecialKey);
 }
@@ -304,9 +305,10 @@ bool MainWindow::gridKeyPress(const QKeyEvent& key) {
         showNotLatin1(text);
         return true;
     }
+    // Only Ctrl+Z restores: a plain z is a typed character.
+    const bool restore = key.key() == Qt::Key_Z && (modifiers & Qt::ControlModifier) != 0;
     const bool edits = key.key() == Qt::Key_Delete || key.key() == Qt::Key_Return ||
-                       key.key() == Qt::Key_Enter || character ||
-                       (key.key() == Qt::Key_Z && (modifiers & Qt::ControlModifier) != 0);
+                       key.key() == Qt::Key_Enter || character || restore;
     if (!edits) {
         // Arrows, paging and Tab move as the grid does.
         return false;
@@ -320,7 +322,7 @@ bool MainWindow::gridKeyPress(const QKeyEvent& key) {
             deleteWholeKey(n);
             setLineSelector(0);
         }
-    } else if (key.key() == Qt::Key_Z) {
+    } else if (restore) {
         if (mayRestoreKey(n, m_undoKey) && m_prompts->confirm(latin1(restoreKeyQuestion(n)))) {
             restoreKey(n);
         }

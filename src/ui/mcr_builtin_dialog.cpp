@@ -103,7 +103,7 @@ void McrBuiltInDialog::setEditingEnabled(bool enabled) {
 }
 
 void McrBuiltInDialog::showEvent(QShowEvent* event) {
-    centreOn(this, m_owner);
+    placeOwned(this, m_owner);
     QWidget::showEvent(event);
 }
 

@@ -190,25 +190,18 @@ void McrCustomDialog::showBuiltInSetup() {
     if (m_builtIn == nullptr) {
         return;
     }
-    setEnabled(false);
     if (!m_builtInSetupCheck->isChecked()) {
         // Nothing chosen yet: the built-in dialog's close box leaves it so.
         m_state.Setup.Mcr.McrSetupMode = -1;
         m_builtIn->selectEntry(-1);
     }
-    m_builtIn->show();
-    m_builtIn->raise();
-    m_builtIn->activateWindow();
-    waitUntilHidden(m_builtIn);
+    showOwned(this, m_builtIn);
     if (m_state.Setup.Mcr.McrSetupMode > 0) {
         m_builtInSetupCheck->setChecked(true);
         applyBuiltInChoice();
         m_transmitChecksumCheck->setChecked(false);
         m_bfChecksumCheck->setChecked(false);
     }
-    setEnabled(true);
-    activateWindow();
-    setFocus();
 }
 
 void McrCustomDialog::saveAndClose() {
@@ -263,7 +256,7 @@ void McrCustomDialog::appendToLine(int target, const QString& text) {
 }
 
 void McrCustomDialog::showEvent(QShowEvent* event) {
-    centreOn(this, m_owner);
+    placeOwned(this, m_owner);
     // The dialog opens on the preamble, whichever line had the focus when it was closed.
     if (m_preambleEdit->isEnabled()) {
         m_preambleEdit->setFocus();

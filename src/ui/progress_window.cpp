@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QFont>
+#include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -12,10 +13,18 @@
 namespace qk750 {
 
 ProgressWindow::ProgressWindow(QWidget* owner)
-    : QWidget(nullptr,
-              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
+    // Window managers that keep a close box on every title bar would offer one on a title
+    // that has nothing to say (the caption is empty): the window has no frame of the
+    // window manager's, it draws its own border. It takes no focus: there is nothing in it.
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowDoesNotAcceptFocus),
       m_owner(owner) {
     setObjectName(QStringLiteral("progressWindow"));
+    auto* border = new QFrame(this);
+    border->setObjectName(QStringLiteral("border"));
+    border->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    border->setLineWidth(2);
+    border->setGeometry(0, 0, 611, 96);
     setWindowTitle(QString());
     setFixedSize(611, 96);
 
@@ -62,7 +71,7 @@ void ProgressWindow::showPosition() {
 }
 
 void ProgressWindow::showEvent(QShowEvent* event) {
-    centreOn(this, m_owner);
+    placeOwned(this, m_owner);
     QWidget::showEvent(event);
 }
 

@@ -45,10 +45,23 @@ QString displayText(const QString& text) {
 
 namespace {
 
+// A box or dialog belongs over the window of ours that is in front (an MCR dialog saving,
+// the key test window): over the main window behind it, it would take the main window
+// to the front with it. The progress window has nothing to do with boxes.
+QWidget* ownerOf(QWidget* fallback) {
+    QWidget* active = QApplication::activeWindow();
+    if (active != nullptr && active->isVisible() && active->windowType() != Qt::Tool) {
+        return active;
+    }
+    // A box over a disabled window would be disabled with it.
+    return fallback != nullptr && fallback->isEnabled() ? fallback : nullptr;
+}
+
 QMessageBox::StandardButton showBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
                                     QMessageBox::StandardButtons buttons,
                                     QMessageBox::StandardButton defaultButton) {
-    QMessageBox box(icon, QApplication::applicationName(), displayText(text), buttons, parent);
+    QMessageBox box(icon, QApplication::applicationName(), displayText(text), buttons,
+                    ownerOf(parent));
     box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
@@ -79,7 +92,7 @@ bool QtPrompts::askYesNo(const QString& text) {
 }
 
 QString QtPrompts::fileName(const FileDialogRequest& request) {
-    QFileDialog dialog(m_parent);
+    QFileDialog dialog(ownerOf(m_parent));
     dialog.setObjectName(request.objectName);
     dialog.setNameFilter(dialogFilter(request.filter));
     dialog.setDefaultSuffix(request.defaultSuffix);

@@ -25,7 +25,7 @@ SetupWindows::SetupWindows(MainWindowServices services) {
     m_keyTest = std::make_unique<KeyTestWindow>(m_main.get());
     m_progress = std::make_unique<ProgressWindow>(m_main.get());
     m_customMcr = std::make_unique<McrCustomDialog>(state, prompts, m_main.get());
-    m_builtInMcr = std::make_unique<McrBuiltInDialog>(state, m_main.get());
+    m_builtInMcr = std::make_unique<McrBuiltInDialog>(state, m_customMcr.get());
     m_customMcr->setBuiltInDialog(m_builtInMcr.get());
     m_main->setWindows(m_about.get(), m_progress.get(), m_customMcr.get(), m_builtInMcr.get());
     m_main->setKeyTestWindow(m_keyTest.get());

@@ -16,11 +16,21 @@ public:
     explicit WindowReporter(Prompts& prompts) : m_prompts(prompts) {}
     void setProgressWindow(ProgressWindow* progress) { m_progress = progress; }
 
+    // The program is ending at the operator's word: nobody is left to read a report, and
+    // the run is not to go on.
+    void setSilent(bool silent) { m_silent = silent; }
+
+    // Whether the progress window has been shown since the last clear.
+    bool progressShown() const { return m_progressShown; }
+    void clearProgressShown() { m_progressShown = false; }
+
     void failure(std::string_view, std::string_view, std::string_view message) override {
-        m_prompts.error(latin1(message));
+        if (!m_silent) {
+            m_prompts.error(latin1(message));
+        }
     }
     bool askToConnect(std::string_view message) override {
-        return m_prompts.errorOkCancel(latin1(message));
+        return !m_silent && m_prompts.errorOkCancel(latin1(message));
     }
     void progressStart(int maximum) override {
         if (m_progress != nullptr) {
@@ -33,6 +43,7 @@ public:
         if (m_progress != nullptr) {
             m_progress->setPosition(position);
             if (!m_progress->isVisible()) {
+                m_progressShown = true;
                 m_progress->show();
                 m_progress->raise();
             }
@@ -47,6 +58,8 @@ public:
 private:
     Prompts& m_prompts;
     ProgressWindow* m_progress = nullptr;
+    bool m_silent = false;
+    bool m_progressShown = false;
 };
 
 }  // namespace qk750

@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QValidator>
 #include <QWidget>
+#include <QWindow>
 
 namespace qk750 {
 
@@ -96,16 +97,37 @@ void waitUntilHidden(QWidget* window) {
     }
 }
 
-void showOwned(QWidget* owner, QWidget* window) {
+void placeOwned(QWidget* window, const QWidget* owner) {
+    // Without it the window belongs to no window of ours, and a click on the disabled
+    // owner brings the owner to the front over it.
+    QWindow* handle = window->windowHandle();
+    QWindow* ownerHandle = owner != nullptr ? owner->window()->windowHandle() : nullptr;
+    if (handle != nullptr && ownerHandle != nullptr && handle != ownerHandle) {
+        handle->setTransientParent(ownerHandle);
+    }
+    centreOn(window, owner);
+}
+
+void showOwned(QWidget* owner, QWidget* window, const std::function<void()>& shown) {
     QPointer<QWidget> guard(owner);
+    // Disabling the owner takes the focus from its control: remember which had it.
+    QPointer<QWidget> focused = owner->focusWidget();
     owner->setEnabled(false);
     window->show();
     window->raise();
     window->activateWindow();
+    if (shown) {
+        shown();
+    }
     waitUntilHidden(window);
-    if (guard) {
-        owner->setEnabled(true);
-        owner->activateWindow();
+    if (!guard) {
+        return;
+    }
+    owner->setEnabled(true);
+    owner->activateWindow();
+    if (focused && focused->isEnabled() && focused->isVisible()) {
+        focused->setFocus();
+    } else {
         owner->setFocus();
     }
 }

@@ -44,10 +44,15 @@ QString trimBlanks(const QString& text);
 // disabled parent would disable them too.
 void centreOn(QWidget* window, const QWidget* owner);
 
+// Called as an owned window is shown: the window manager is told that the window belongs
+// to its owner (so it keeps it above the owner), and it is centred on the owner.
+void placeOwned(QWidget* window, const QWidget* owner);
+
 // Shows the window without making it modal and processes events until it is hidden;
-// the owner is disabled meanwhile, then enabled again and given the focus. Device
-// events and timers keep running.
-void showOwned(QWidget* owner, QWidget* window);
+// the owner is disabled meanwhile, then enabled again, activated, and the control that
+// had its focus gets it back. Device events and timers keep running. shown runs once the
+// window is on the screen.
+void showOwned(QWidget* owner, QWidget* window, const std::function<void()>& shown = {});
 
 // Processes events until the window is hidden.
 void waitUntilHidden(QWidget* window);

@@ -2,6 +2,9 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
 #include <QtTest>
 
 #include <fstream>
@@ -348,17 +351,30 @@ private slots:
         }
         ProgressWindow& progress = f.windows->progress();
         bool secondRequested = false;
+        bool opened = false;
+        // A window opened during the run would hold the run up until it is closed.
+        const auto closeOpened = [&] {
+            for (QWidget* owned : f.ownedWindows()) {
+                opened = opened || owned->isVisible();
+                owned->hide();
+            }
+        };
         f.waits.onWait = [&] {
             if (progress.isVisible() && !secondRequested) {
                 secondRequested = true;
                 QVERIFY(f.main().ProgrammingBusy());
-                f.trigger("programAction");
+                for (const char* action :
+                     {"programAction", "aboutAction", "testKeysAction", "mcrSetupAction"}) {
+                    QTimer::singleShot(0, &f.main(), closeOpened);
+                    f.trigger(action);
+                }
             }
         };
 
         f.trigger("programAction");
 
         QVERIFY(secondRequested);  // so the progress window was shown
+        QVERIFY(!opened);
         QVERIFY(!progress.isVisible());
         QCoreApplication::processEvents();
         QCOMPARE(progress.progressBar()->value(), progress.progressBar()->maximum());
@@ -375,6 +391,41 @@ private slots:
                            f.sim->firmware().memory().begin()));
         // One run's requests: the pairs up to the extent and the closing one.
         QCOMPARE(f.sim->firmware().requestsSeen(), extent / 2 + 2);
+    }
+
+    void ownedWindowBelongsToMainAndReturnsFocus_data() {
+        QTest::addColumn<QString>("action");
+        for (const char* action : {"aboutAction", "testKeysAction", "mcrSetupAction"}) {
+            QTest::newRow(action) << QString(action);
+        }
+    }
+
+    void ownedWindowBelongsToMainAndReturnsFocus() {
+        QFETCH(QString, action);
+        StartedFixture f;
+        auto* line = child<QLineEdit>(f.main(), "func2StringEdit");
+        line->setFocus();
+        QWindow* owner = nullptr;
+        QTimer::singleShot(0, &f.main(), [&] {
+            for (QWidget* owned : f.ownedWindows()) {
+                if (owned->isVisible()) {
+                    owner = owned->windowHandle()->transientParent();
+                    owned->hide();
+                }
+            }
+        });
+        f.trigger(qPrintable(action));
+        QCOMPARE(owner, f.main().windowHandle());
+        QVERIFY(f.main().isEnabled());
+        QCOMPARE(f.main().focusWidget(), line);
+    }
+
+    void mainWindowCentredOnScreen() {
+        StartedFixture f;
+        // Up to the frame, which is not known before the window is first shown.
+        const QPoint offCentre =
+            f.main().frameGeometry().center() - f.main().screen()->availableGeometry().center();
+        QVERIFY2(offCentre.manhattanLength() <= 10, qPrintable(QString::number(offCentre.x())));
     }
 
     void failingRunReportsOnceAndHidesProgress() {

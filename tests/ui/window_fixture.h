@@ -17,7 +17,10 @@
 #include <utility>
 
 #include "setup/program_state.h"
+#include "ui/about_window.h"
 #include "ui/key_grid.h"
+#include "ui/key_test_window.h"
+#include "ui/mcr_custom_dialog.h"
 #include "ui/prompts.h"
 #include "ui/setup_windows.h"
 #include "usb/hid_platform_sim.h"
@@ -117,6 +120,10 @@ struct WindowFixture {
     std::string path(const QString& name) const { return (dir.path() + '/' + name).toStdString(); }
     MainWindow& main() const { return windows->main(); }
     void trigger(const char* action) const { child<QAction>(main(), action)->trigger(); }
+    // The windows that the main window's commands open.
+    QList<QWidget*> ownedWindows() const {
+        return {&windows->about(), &windows->keyTest(), &windows->customMcr()};
+    }
 
     void clickCell(int key) const {
         auto* grid = child<QTableWidget>(main(), "keyGrid");

@@ -1,0 +1,269 @@
+#!/usr/bin/env bash
+# The flows where the window manager, focus, activation or modality matter, run with the
+# real program on a display of their own (Xvfb and openbox), real message boxes and file
+# dialogs, and keystrokes and clicks from xdotool. Results are read from what the program
+# leaves: the saved setup, the simulated keyboard's memory, the exit code, the stacking.
+# Usage: desktop_test.sh QK750SETUP [FLOW...]. Exit code 77 (skipped) without the tools.
+set -uo pipefail
+exe=$(realpath "$1")
+shift
+for tool in Xvfb openbox xdotool xprop xmessage; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+cd "$work" || exit 1 # a Save dialog that a failing flow answers saves here
+# Under AddressSanitizer: the X platform's keyboard library reads strings in a way that
+# strict string checks take for an overflow, and the D-Bus library keeps a buffer for good.
+printf 'leak:libdbus-1.so\n' >lsan.supp
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0
+export LSAN_OPTIONS=suppressions=$work/lsan.supp
+app='' wm='' xvfb='' main=''
+cleanup() {
+    [ -n "$app" ] && kill "$app" 2>/dev/null
+    kill "$wm" "$xvfb" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+wait_for() { # SECONDS COMMAND...: polls until the command succeeds
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        ((SECONDS <= deadline)) || { echo "  timed out waiting for: $*"; return 1; }
+        sleep 0.05
+    done
+}
+wait_for 10 test -s "$work/display" || exit 1
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
+openbox >/dev/null 2>&1 &
+wm=$!
+wait_for 10 eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || exit 1
+
+# The managed windows, bottom to top, and what can be asked of them.
+clients() { xprop -root _NET_CLIENT_LIST_STACKING | grep -o '0x[0-9a-f]*'; }
+count_is() { [ "$(clients | wc -l)" -eq "$1" ]; }
+title() { xprop -id "$1" WM_NAME | sed 's/^[^"]*"//; s/"$//'; }
+find_window() { # TITLE: sets window to the managed window of that title
+    local w
+    for w in $(clients); do [ "$(title "$w")" = "$1" ] && window=$w && return 0; done
+    return 1
+}
+gone() { ! clients | grep -qx "$1"; }
+above() { clients | sed -n "/^$2\$/,\$p" | grep -qx "$1"; }
+focused() { [ "$(xdotool getwindowfocus)" = "$(($1))" ]; }
+keys() { xdotool key --delay 30 "$@"; }
+menu_open() {
+    local w
+    for w in $(xdotool search --onlyvisible --classname qk750setup); do
+        xprop -id "$w" _NET_WM_WINDOW_TYPE | grep -q POPUP_MENU && return 0
+    done
+    return 1
+}
+menu() { keys "$1" && wait_for 5 menu_open && keys "$2"; } # MENU ITEM: alt+f x is E&xit
+click_main() { xdotool mousemove --window "$main" 20 660 click 1; } # the status bar
+ini() { grep -a "^$2=" "$1" | tr -d '\r' | cut -d= -f2-; }
+expect() { # WHAT ACTUAL EXPECTED
+    [ "$2" = "$3" ] || { echo "  $1: got '$2', expected '$3'"; return 1; }
+}
+
+start() { # SETUP [VARIABLE=VALUE...]: runs the program until its top window has the focus
+    local setup=$1
+    shift
+    rm -f "$work/mem.bin"
+    env QT_QPA_PLATFORM=xcb "$@" "$exe" --simulate="$work/mem.bin" "$setup" >>"$work/log" 2>&1 &
+    app=$!
+    wait_for 20 eval 'main=$(clients | head -1); [ -n "$main" ]' &&
+        wait_for 5 eval 'focused "$(clients | tail -1)"'
+}
+finish() { # waits for the program to end; its exit code must be 0
+    wait_for 10 eval '[ ! -e /proc/$app ] || grep -q "^[0-9]* ([^)]*) Z" /proc/$app/stat' || return 1
+    wait "$app"
+    local code=$?
+    app=
+    expect "exit code" "$code" 0
+}
+setup() { # NAME LINE...: a setup file in the work folder
+    printf '%s\r\n' "[Keys]" "${@:2}" >"$work/$1"
+}
+long_setup() { # NAME: a setup whose run takes half a minute with the keyboard's latency
+    local k lines=(Key1=precious)
+    for k in $(seq 2 84); do lines+=("Key$k=key-string-$k<Enter>"); done
+    setup "$1" "${lines[@]}"
+}
+
+# Closing the main window during a run: the run ends with its report, the program ends
+# and writes the keyboard's memory; the progress window has no frame, so no buttons.
+flow_close_during_run() {
+    long_setup run.ini
+    start "$work/run.ini" QK750_SIM_FAULTS=latency=28 || return 1
+    keys F10
+    wait_for 5 count_is 2 || return 1
+    expect "progress window frame" "$(xprop -id "$(clients | tail -1)" _NET_FRAME_EXTENTS)" \
+        "_NET_FRAME_EXTENTS(CARDINAL) = 0, 0, 0, 0" || return 1
+    keys alt+F4
+    wait_for 10 eval 'count_is 1 && gone $main' || return 1 # "User Abort!! ..."
+    keys Return
+    finish || return 1
+    expect "memory size" "$(stat -c %s "$work/mem.bin")" 2048 &&
+        expect "saved key" "$(ini "$work/run.ini" Key1)" precious
+}
+
+# E&xit during a run ends it at once, without a report.
+flow_exit_during_run() {
+    long_setup run.ini
+    start "$work/run.ini" QK750_SIM_FAULTS=latency=28 || return 1
+    keys F10
+    wait_for 5 count_is 2 || return 1
+    menu alt+f x
+    finish && expect "memory size" "$(stat -c %s "$work/mem.bin")" 2048
+}
+
+# About, the key test window and the MCR dialog stay above the disabled main window when
+# it is clicked; when they close, the control that had the focus takes the typing.
+flow_owned_windows() {
+    setup owned.ini
+    start "$work/owned.ini" || return 1
+    local opener name closer typed
+    while read -r opener name closer typed; do
+        ${opener//_/ }
+        wait_for 5 find_window "${name//_/ }" || return 1
+        click_main
+        wait_for 5 focused "$main" && above "$window" "$main" || {
+            echo "  ${name//_/ } is not above the main window"
+            return 1
+        }
+        xdotool windowactivate --sync "$window"
+        if [ "$closer" = button ]; then
+            xdotool mousemove --window "$window" 392 320 click 1
+        else
+            keys $closer
+        fi
+        wait_for 5 gone "$window" && wait_for 5 focused "$main" || return 1
+        xdotool type "$typed"
+    done <<'EOF'
+keys_F7 Test_Keys button a
+menu_alt+a_a About Return b
+keys_alt+m Custom_MCR_Setup alt+F4 c
+EOF
+    keys alt+F4
+    finish && expect "typed key" "$(ini "$work/owned.ini" Key1)" abc
+}
+
+# A box or dialog of the MCR dialog (a failed save; New, MCR Setup, Save, Cancel) leaves
+# the dialog above the main window.
+flow_mcr_boxes() {
+    local first
+    for first in "rm -rf $work/gone" "keys ctrl+n"; do
+        mkdir -p "$work/gone"
+        setup gone/shop.ini Key1=x
+        start "$work/gone/shop.ini" || return 1
+        $first
+        keys alt+m
+        wait_for 5 find_window "Custom MCR Setup" || return 1
+        keys alt+s
+        wait_for 5 count_is 3 || return 1 # the error box, or the Save dialog
+        keys Escape
+        wait_for 5 count_is 2 || return 1
+        click_main
+        wait_for 5 focused "$main" && above "$window" "$main" || {
+            echo "  after '$first': the MCR dialog is not above the main window"
+            return 1
+        }
+        xdotool windowactivate --sync "$window" key alt+F4
+        wait_for 5 focused "$main" && menu alt+f x
+        finish || return 1
+    done
+}
+
+# Every printable character typed on the grid reaches the key string; the space last, as
+# the grid taking the focus trims the line.
+flow_grid_typing() {
+    setup typing.ini
+    start "$work/typing.ini" || return 1
+    local c typed=
+    for c in $(seq 33 126) 32; do
+        c=$(printf "\\$(printf %03o "$c")")
+        typed+=$c
+        keys Escape
+        xdotool type -- "$c"
+    done
+    keys alt+F4
+    finish && expect "typed key" "$(ini "$work/typing.ini" Key1)" "$typed"
+}
+
+# Delete on the grid, Yes, Ctrl+Z, Yes: the key comes back; neither the box closing nor a
+# return from another application is the kind of activation that forgets the deleted key.
+flow_restore() {
+    setup restore.ini Key1=precious Key1_2=two
+    start "$work/restore.ini" || return 1
+    local step other
+    for step in Delete ctrl+z; do
+        keys $step
+        wait_for 5 count_is 2 || return 1
+        keys Return
+        wait_for 5 count_is 1 && wait_for 5 focused "$main" || return 1
+        [ "$step" = Delete ] || continue
+        xmessage "another application" &
+        other=$!
+        wait_for 5 eval 'count_is 2 && ! focused $main' || return 1
+        xdotool windowactivate --sync "$main"
+        kill "$other"
+    done
+    keys alt+F4
+    finish && expect "restored key" "$(ini "$work/restore.ini" Key1)|$(ini "$work/restore.ini" Key1_2)" \
+        "precious|two"
+}
+
+# A wrong-size KBD file, OK, then closing: the setup is unnamed, so closing asks for a name
+# (cancelled here) instead of emptying the KBD file's INI twin.
+flow_failed_kbd_import() {
+    setup x.INI Key1=precious
+    head -c 100 /dev/zero >"$work/x.KBD"
+    start "$work/x.KBD" || return 1
+    wait_for 5 count_is 2 || return 1 # "Invalid KBD File size"
+    keys Return
+    wait_for 5 count_is 1 && wait_for 5 focused "$main" || return 1
+    keys alt+F4
+    wait_for 5 count_is 2 || return 1 # the Save dialog
+    keys Escape
+    finish && expect "INI twin" "$(ini "$work/x.INI" Key1)" precious
+}
+
+# A save that fails keeps the work: New keeps the setup, and closing asks whether to close
+# without saving, No (the default, Enter) keeping the window; the next close saves it.
+flow_failed_save() {
+    mkdir -p "$work/gone"
+    setup gone/shop.ini Key1=x
+    start "$work/gone/shop.ini" || return 1
+    xdotool type y
+    rm -rf "$work/gone"
+    local step
+    for step in ctrl+n alt+F4; do
+        keys $step
+        wait_for 5 count_is 2 || return 1 # "Cannot save ...", with the question on closing
+        keys Return
+        wait_for 5 count_is 1 && wait_for 5 focused "$main" || return 1
+    done
+    mkdir "$work/gone"
+    keys alt+F4
+    finish && expect "saved key" "$(ini "$work/gone/shop.ini" Key1)" xy
+}
+
+flows=("$@")
+[ ${#flows[@]} -gt 0 ] || mapfile -t flows < <(declare -F | sed -n 's/^declare -f flow_//p')
+failed=0
+for flow in "${flows[@]}"; do
+    began=$SECONDS
+    if "flow_$flow"; then
+        echo "PASS $flow ($((SECONDS - began)) s)"
+    else
+        echo "FAIL $flow"
+        failed=1
+        [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
+        app=
+        tail -5 "$work/log"
+    fi
+done
+exit $failed
