@@ -32,11 +32,23 @@ protected:
     test::TempDir m_dir;
 };
 
+// A new file holds the sections and keys in this order, McrDelay third in [Mcr].
 TEST_F(SetupFileTest, SaveAndLoadReproduceEveryField) {
+    const std::string path = m_dir.path("shop.INI");
+    ASSERT_TRUE(SaveSetupIni(fullSetup(), path).ok);
+    const std::string text = test::TempDir::read(path);
+    EXPECT_TRUE(
+        text.starts_with("[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=1\r\n"
+                         "[Keys]\r\nKey1=k1<Enter>\r\nKey1_2=<CtrlC>f1\r\nKey2= a=b \r\n"))
+        << text;
+    EXPECT_TRUE(
+        text.ends_with("Key84_2=<CtrlC>f84\r\n[Mcr]\r\nBuiltIn_Setup=1\r\n"
+                       "McrSetupMode=11\r\nMcrDelay=-20\r\nTransmitChecksum=1\r\n"
+                       "BF_Checksum=1\r\nPreambleString= %B \r\nPostambleString=?<Enter>\r\n"))
+        << text;
     SetupRecord flagsOff = fullSetup();
     flagsOff.Mcr = SetupRecType{false, false, false, false, 0, "x", "y", 0};
     for (const SetupRecord& saved : {fullSetup(), flagsOff}) {
-        const std::string path = m_dir.path("shop.INI");
         ASSERT_TRUE(SaveSetupIni(saved, path).ok);
         SetupRecord loaded;
         loaded.KeyStrings[7] = "stale";
@@ -198,14 +210,13 @@ TEST_F(SetupFileTest, NameNearTheLengthLimitSaves) {
     EXPECT_EQ(m_dir.entries(), std::set<std::string>{name});
 }
 
+// With an execute bit no umask could give a new file.
 TEST_F(SetupFileTest, ReplacedFileKeepsItsPermissions) {
     namespace fs = std::filesystem;
     const std::string path = m_dir.write("shop.INI", "[Keys]\r\nKey1=old\r\n");
-    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read);
     ASSERT_TRUE(SaveSetupIni(fullSetup(), path).ok);
-    EXPECT_EQ(fs::status(path).permissions(),
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_all | fs::perms::group_read);
 }
 #endif
 
@@ -277,14 +288,12 @@ TEST_F(SetupFileTest, LoadChoosesTheReaderByExtensionInAnyCase) {
 
 TEST_F(SetupFileTest, FailedSaveOfKbdTwinIsReported) {
     m_dir.write("shop.KBD", test::KbdFile().bytes());
-    std::filesystem::create_directory(m_dir.path("shop.INI"));
-    m_dir.write("shop.INI/inside", "");
+    std::filesystem::create_directories(m_dir.path("shop.INI/inside"));
     ProgramState state;
     state.SetupFileName = m_dir.path("shop.KBD");
     const LoadResult result = LoadSetupFile(state);
     EXPECT_EQ(result.kbdStatus, KbdImportStatus::Ok);
-    EXPECT_FALSE(result.save.ok);
-    EXPECT_FALSE(result.save.error.empty());
+    EXPECT_FALSE(result.save.ok || result.save.error.empty());
     EXPECT_EQ(state.SetupFileName, m_dir.path("shop.INI"));
 }
 

@@ -92,21 +92,24 @@ TEST_F(DeviceListTest, ReadErrorsBecomeTraceLines) {
     EXPECT_EQ(trace[1], "READ ERROR: No such device (13)");
 }
 
+// "QK750" in the name, matched case-sensitively, and a 7-byte feature report make the
+// keyboard.
 TEST(DeviceName, ProductStringOrIds) {
-    struct Case {
+    const struct {
         std::u16string product;
         std::uint16_t vid, pid;
         std::string name;
-    };
-    const Case cases[] = {
-        {u"", 0x000A, 0x00F0, "Device VID=000A PID=00F0"},
-        {u"qk750 keypad", 1, 2, "qk750 keypad"},
-        {u"K\u00E9y \u20AC", 1, 2, "K\xE9y ?"},  // 8-bit text
+        bool keyboard;
+    } cases[] = {
+        {u"", 0x000A, 0x00F0, "Device VID=000A PID=00F0", false},
+        {u"qk750 keypad", 1, 2, "qk750 keypad", false},
+        {u"K\u00E9y \u20AC", 1, 2, "K\xE9y ?", false},  // 8-bit text
+        {u"Till QK750", 1, 2, "Till QK750", true},
     };
     HidPlatformSim sim(HidPlatformSim::Options{false, {}, {}});
     sim.unplug(sim.keyboardIndex());
-    for (const Case& c : cases) {
-        SimDeviceConfig config = HidPlatformSim::namelessConfig();
+    for (const auto& c : cases) {
+        SimDeviceConfig config = HidPlatformSim::keyboardConfig();
         config.productString = c.product;
         config.attributes.VendorID = c.vid;
         config.attributes.ProductID = c.pid;
@@ -116,10 +119,10 @@ TEST(DeviceName, ProductStringOrIds) {
     THidDeviceController controller(sim, dispatcher);
     DeviceList list(controller, {});
     dispatcher.processPending();
-    ASSERT_EQ(list.count(), 3);
-    for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(list.count(), 4);
+    for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(list.name(i), cases[i].name);
-        EXPECT_FALSE(LooksLikeKeyboard(*list.device(i)));
+        EXPECT_EQ(LooksLikeKeyboard(*list.device(i)), cases[i].keyboard) << i;
     }
 }
 

@@ -2,18 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
+
+#include "common/temp_dir.h"
 
 namespace qk750 {
 namespace {
-
-std::filesystem::path tempFile(const std::string& name) {
-    return std::filesystem::temp_directory_path() /
-           (name + "_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            ".bin");
-}
 
 TEST(HidPlatformSim, UnplugFaultGoesThroughThenNotifies) {
     HidPlatformSim sim(
@@ -42,12 +36,12 @@ TEST(HidPlatformSim, CancelBeforeTheReadStillEndsIt) {
 }
 
 TEST(HidPlatformSim, MemoryFileRoundTripAndWrongSizeRefused) {
-    const auto path = tempFile("qk750_sim_memory");
-    std::filesystem::remove(path);
+    test::TempDir dir;
+    const std::string path = dir.path("memory.bin");
     {
         HidPlatformSim sim;
         std::string error;
-        ASSERT_TRUE(sim.loadMemoryFile(path.string(), &error)) << error;  // absent: erased
+        ASSERT_TRUE(sim.loadMemoryFile(path, &error)) << error;  // absent: erased
         EXPECT_EQ(sim.firmware().memory()[0], 0xFF);
         auto memory = sim.firmware().memory();
         memory[0] = 0x12;
@@ -57,16 +51,15 @@ TEST(HidPlatformSim, MemoryFileRoundTripAndWrongSizeRefused) {
     }
     HidPlatformSim sim;
     std::string error;
-    ASSERT_TRUE(sim.loadMemoryFile(path.string(), &error)) << error;
+    ASSERT_TRUE(sim.loadMemoryFile(path, &error)) << error;
     EXPECT_EQ(sim.firmware().memory()[0], 0x12);
     EXPECT_EQ(sim.firmware().memory()[2047], 0x34);
     EXPECT_EQ(std::filesystem::file_size(path), 2048u);
 
-    std::ofstream(path, std::ios::binary) << "too short";
-    EXPECT_FALSE(sim.loadMemoryFile(path.string(), &error));
+    dir.write("memory.bin", "too short");
+    EXPECT_FALSE(sim.loadMemoryFile(path, &error));
     EXPECT_NE(error.find("9 bytes, not 2048"), std::string::npos) << error;
     EXPECT_EQ(sim.firmware().memory()[0], 0x12);  // the refused file changes nothing
-    std::filesystem::remove(path);
 }
 
 }  // namespace
