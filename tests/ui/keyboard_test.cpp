@@ -80,14 +80,10 @@ private slots:
         const auto row = [](QStringList captions, QStringList outputs) {
             QTest::newRow(qPrintable(captions[0])) << captions[0] << captions << outputs;
         };
-        row({"a", "A", "A", "A"}, {"a", "A", "<CtrlA>", "<AltA>"});
         // "<" and ">" are doubled: alone they would start or end a tag in the line.
         row({",", "<", ",", ","}, {",", "<<", "<Ctrl,>", "<Alt,>"});
-        row({".", ">", ".", "."}, {".", ">>", "<Ctrl.>", "<Alt.>"});
         row({"F11", "F11", "F11", "F11"}, {"<F11>", "<ShiftF11>", "<CtrlF11>", "<AltF11>"});
         row({"Delay", "", "", ""}, {"<delay>", "", "", ""});
-        row({"Caps", "", "", ""}, {"<caps>", "", "", ""});
-        row({"Shift", "", "", ""}, {"<shift>", "", "", ""});
     }
 
     void outputRule() {
@@ -108,13 +104,11 @@ private slots:
         const auto row = [](const char* name, QStringList clicks, QStringList typed) {
             QTest::newRow(name) << clicks << typed;
         };
-        row("plain", {"a", "F11", "5"}, {"a", "<F11>", "5"});
         row("Shift holds for one key", {"Shift", "F11", "F11"}, {"<ShiftF11>", "<F11>"});
         row("right Shift", {"Shift#2", "/", "/"}, {"?", "/"});
         row("Ctrl bracket", {"Ctrl#2", "["}, {"<Ctrl[>"});
         row("Shift clicked twice is off", {"Shift", "Shift", "a"}, {"a"});
         row("Ctrl beats Shift", {"Shift", "Ctrl", "a", "a"}, {"<CtrlA>", "a"});
-        row("Ctrl beats Alt", {"Alt", "Ctrl", "F4"}, {"<CtrlF4>"});
         row("Alt beats Shift", {"Shift", "Alt", "1"}, {"<Alt1>"});
         row("Caps stays", {"Caps", "a", "b", "Caps", "c"}, {"A", "B", "c"});
         row("Caps with Shift", {"Caps", "Shift", "a", "a"}, {"a", "A"});
@@ -173,19 +167,15 @@ private slots:
         Keyboard kb;
         QSignalSpy spy(&kb, &TKeyboard::OnKey);
         kb.setEnabled(false);
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 2; ++i) {  // the click's press and release
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not accepted"));
         }
         kb.click("Shift");
-        kb.click("a");
         kb.pressKey(findKey(kb.Keys(), "a"));
-        QCOMPARE(spy.count(), 0);
-        QVERIFY(!kb.shiftLatched());
-
+        QVERIFY(spy.isEmpty() && !kb.shiftLatched());
         kb.setEnabled(true);
         kb.click("a");
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toString(), QString("a"));
     }
 
     void keyAtMatchesKeyRect_data() {

@@ -1,14 +1,20 @@
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <fstream>
 #include <sstream>
 
-#include "app/programming_run.h"
 #include "keys/device_image.h"
 #include "setup/setup_file.h"
+#include "ui/CustomMCR.h"
+#include "ui/ZQ_setup_about_u.h"
 #include "ui/status.h"
 #include "usb/programming_protocol.h"
 #include "window_fixture.h"
@@ -67,36 +73,68 @@ private slots:
         QCOMPARE(f.main().cellText(1, 0), whole);
     }
 
+    // Half the free width picks the padding from a table that is not monotonic, its last
+    // entry standing for every wider cell.
+    void cellPaddingTable() {
+        const int spaces[] = {1, 3, 4, 6, 6, 8, 9, 10, 12, 14, 13, 15, 16, 16, 16};
+        for (int pad = 0; pad < 15; ++pad) {
+            QCOMPARE(CenterCellText(QString(), 2 * pad + 1), QString(spaces[pad], ' '));
+        }
+    }
+
     void saveWritesIni_data() {
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("named");   // the setup's file; empty for an unnamed setup
-        QTest::addColumn<QString>("chosen");  // the save dialog's answer; empty when not asked
-        QTest::addColumn<QString>("saved");
-        QTest::newRow("unnamed asks and saves beside the choice") << ""
+        QTest::addColumn<QString>("chosen");  // the save dialog's answer; empty: cancelled
+        QTest::addColumn<QString>("saved");   // empty: nothing saved
+        QTest::newRow("unnamed asks and saves beside the choice") << "Save1"
+                                                                  << ""
                                                                   << "b.txt"
                                                                   << "b.INI";
-        QTest::newRow("named with another extension") << "x.txt"
+        QTest::newRow("named with another extension") << "Save1"
+                                                      << "x.txt"
                                                       << ""
                                                       << "x.INI";
+        QTest::newRow("Save As asks when named") << "SaveAs1"
+                                                 << "x.ini"
+                                                 << "c"
+                                                 << "c.INI";
+        QTest::newRow("Save As cancelled") << "SaveAs1"
+                                           << "x.ini"
+                                           << ""
+                                           << "";
     }
 
     void saveWritesIni() {
+        QFETCH(QString, action);
         QFETCH(QString, named);
         QFETCH(QString, chosen);
         QFETCH(QString, saved);
         StartedFixture f;
         f.state.SetupFileName = named.isEmpty() ? ".INI" : f.path(named);
-        f.prompts.fileNames << f.dir.filePath(chosen);
+        if (!chosen.isEmpty()) {
+            f.prompts.fileNames << f.dir.filePath(chosen);
+        }
         f.state.Setup.KeyStrings[5] = "five";
+        child<QLineEdit>(f.windows->customMcr(), "edTrack2Preamble")->setText("<F1>");  // gathered
 
-        f.trigger("Save1");
+        f.trigger(qPrintable(action));
 
-        QCOMPARE(f.prompts.texts("file"), QStringList(named.isEmpty(), "SaveDialog1"));
+        const bool asked = action == "SaveAs1" || named.isEmpty();
+        QCOMPARE(f.prompts.texts("file"), QStringList(asked, "SaveDialog1"));
+        if (saved.isEmpty()) {
+            QVERIFY(f.prompts.texts("information").isEmpty());
+            QVERIFY(QDir(f.dir.path()).isEmpty());
+            QCOMPARE(f.state.SetupFileName, f.path(named));
+            return;
+        }
         QCOMPARE(f.prompts.texts("information"),
                  QStringList{" QK750 Setup was saved in file " + saved});
         QCOMPARE(f.state.SetupFileName, f.path(saved));
         QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath(saved)));
-        QVERIFY(!QFile::exists(f.dir.filePath(named + chosen)));
-        QCOMPARE(loadedFrom(f.path(saved)).KeyStrings[5], std::string("five"));
+        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), QStringList{saved});
+        const SetupRecord setup = loadedFrom(f.path(saved));
+        QCOMPARE(setup.KeyStrings[5] + setup.Mcr.PreambleString, std::string("five<F1>"));
     }
 
     void failedSaveShowsTheError() {
@@ -143,27 +181,42 @@ private slots:
 
         f.trigger("Open1");
         QCOMPARE(f.prompts.texts("error"), QStringList{"Invalid KBD File size"});
-        QCOMPARE(f.prompts.texts("file"), QStringList(3, "OpenDialog1"));
+        // A DAT file is read into the keys; the title names its INI twin.
+        std::ofstream(f.path("keys.DAT"), std::ios::binary) << "1,1,1,q\r\n";
+        f.prompts.fileNames << f.dir.filePath("keys.DAT");
+        f.trigger("Open1");
+        QCOMPARE(f.state.Setup.KeyStrings[1], std::string("q"));
+        QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath("keys.INI")));
+        QCOMPARE(f.prompts.texts("file"), QStringList(4, "OpenDialog1"));
     }
 
-    void closeSavesNamedSetupKeepingUnknownSection() {
-        WindowFixture f;
-        const std::string name = f.path("shop.ini");
-        writeSetup(name, 3, "three");
-        std::ofstream(name, std::ios::app | std::ios::binary) << "[Till]\r\nPrinter=COM2\r\n";
-        f.state.SetupFileName = name;
-        f.start();
-        f.state.Setup.KeyStrings[4] = "four";
-
-        f.main().close();
-
-        QVERIFY(f.prompts.seen.isEmpty());
-        QVERIFY(f.state.Globals.StopWaiting);
-        std::ostringstream text;
-        text << std::ifstream(name, std::ios::binary).rdbuf();
-        QVERIFY(text.str().find("[Till]\r\nPrinter=COM2") != std::string::npos);
-        const SetupRecord saved = loadedFrom(name);
-        QCOMPARE(saved.KeyStrings[3] + saved.KeyStrings[4], std::string("threefour"));
+    // Closing saves the named setup quietly, keeping what the program does not know; E&xit
+    // ends without that save.
+    void closeSavesNamedSetupExitDoesNot() {
+        for (const bool exit : {false, true}) {
+            WindowFixture f;
+            const std::string name = f.path("shop.ini");
+            writeSetup(name, 3, "three");
+            std::ofstream(name, std::ios::app | std::ios::binary) << "[Till]\r\nPrinter=COM2\r\n";
+            f.state.SetupFileName = name;
+            f.start();
+            f.state.Setup.KeyStrings[4] = "four";
+            if (exit) {
+                f.trigger("Exit1");
+                // Exit asks the application to leave its event loop; run one so that later
+                // tests' loops do not end at once.
+                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+                QCoreApplication::exec();
+            } else {
+                f.main().close();
+            }
+            QVERIFY(f.prompts.seen.isEmpty() && !f.main().isVisible());
+            std::ostringstream text;
+            text << std::ifstream(name, std::ios::binary).rdbuf();
+            QVERIFY(text.str().find("[Till]\r\nPrinter=COM2") != std::string::npos);
+            const SetupRecord saved = loadedFrom(name);
+            QCOMPARE(saved.KeyStrings[3] + saved.KeyStrings[4], exit ? "three" : "threefour");
+        }
     }
 
     void closeUnnamedCancelStillCloses() {
@@ -227,7 +280,7 @@ private slots:
         QVERIFY(!f.main().ProgrammingBusy());
         QVERIFY(f.state.ProgrammingOk);
         QCOMPARE(f.prompts.texts("information"),
-                 QStringList{QString::fromLatin1(kProgrammingCompletedText)});
+                 QStringList{"USB QK750 programming completed ok.                          "});
         QVERIFY(!f.main().statusText().contains('['));
         DeviceImage image{};
         const ImageResult built = BuildDeviceImage(f.state.Setup, image);
@@ -237,6 +290,66 @@ private slots:
                            f.sim->firmware().memory().begin()));
         // One run's requests: the pairs up to the extent and the closing one.
         QCOMPARE(f.sim->firmware().requestsSeen(), extent / 2 + 2);
+    }
+
+    void menuCaptionsAndShortcuts() {
+        StartedFixture f;
+        QStringList seen;
+        for (const char* name : {"New1", "Open1", "Save1", "SaveAs1", "Exit1", "MCRSetup1",
+                                 "ProgramQK7501", "Test1", "About1"}) {
+            const QAction* action = child<QAction>(f.main(), name);
+            seen << action->text() + ' ' + action->shortcut().toString();
+        }
+        QCOMPARE(seen, (QStringList{"&New Ctrl+N", "&Open Ctrl+O", "&Save Ctrl+S", "Save &As... ",
+                                    "E&xit ", "&MCR Setup ", "Program QK750 F10", "&Test F7",
+                                    "&About... "}));
+        QStringList menus;
+        for (const QAction* top : f.main().menuBar()->actions()) {
+            menus << top->text();
+        }
+        QCOMPARE(menus, (QStringList{"&File", "&MCR Setup", "Program QK750", "&Test", "&About"}));
+    }
+
+    // The production prompts: Open asks with an open dialog for an existing file, Save with a
+    // save dialog that may name a new one.
+    void realFileDialogs() {
+        QtPrompts prompts;
+        for (const bool save : {true, false}) {
+            FileDialogRequest request;
+            request.save = save;
+            QList<int> modes;
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                modes << dialog->acceptMode() << dialog->fileMode();
+                dialog->reject();
+            });
+            QCOMPARE(prompts.fileName(request), QString());
+            const QList<int> expected = {save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen,
+                                         save ? QFileDialog::AnyFile : QFileDialog::ExistingFile};
+            QCOMPARE(modes, expected);
+        }
+    }
+
+    void aboutBoxClosesWithEscEnterAndOk() {
+        StartedFixture f;
+        QWidget& about = f.windows->about();
+        QCOMPARE(child<QPushButton>(about, "Button1")->text(), QString("&OK"));
+        for (const int key : {int(Qt::Key_Escape), int(Qt::Key_Return), 0}) {
+            QTimer::singleShot(0, &about, [&] {
+                if (key != 0) {
+                    QTest::keyClick(&about, Qt::Key(key));
+                } else {
+                    child<QPushButton>(about, "Button1")->click();
+                }
+                if (about.isVisible()) {
+                    about.hide();  // so that a failure cannot hang the test
+                    QFAIL("still open");
+                }
+            });
+            f.trigger("About1");
+            QVERIFY(f.main().isEnabled());
+        }
     }
 
     void failingRunReportsOnceAndHidesProgress() {

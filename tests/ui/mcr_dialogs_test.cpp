@@ -73,12 +73,15 @@ private slots:
 
     void builtInDialogChoice_data() {
         QTest::addColumn<bool>("closeButton");
-        QTest::newRow("close button takes the choice") << true;
-        QTest::newRow("close box takes nothing") << false;
+        QTest::addColumn<int>("mode");
+        QTest::newRow("close button takes the choice") << true << 7;
+        QTest::newRow("the first mode is a choice too") << true << 1;
+        QTest::newRow("close box takes nothing") << false << 7;
     }
 
     void builtInDialogChoice() {
         QFETCH(bool, closeButton);
+        QFETCH(int, mode);
         StartedFixture f;
         // A missing setup file loads the first built-in mode; start from none.
         f.state.Setup.Mcr.McrSetupMode = 0;
@@ -91,7 +94,7 @@ private slots:
         QTimer::singleShot(0, &builtIn, [&] {
             meanwhile << f.state.Setup.Mcr.McrSetupMode << builtIn.selectedEntry()
                       << custom.isEnabled();
-            child<QRadioButton>(builtIn, "McrMode7")->click();
+            child<QRadioButton>(builtIn, qPrintable("McrMode" + QString::number(mode)))->click();
             if (closeButton) {
                 child<QPushButton>(builtIn, "BitBtn2")->click();
             } else {
@@ -106,7 +109,7 @@ private slots:
         QCOMPARE(child<QCheckBox>(custom, "cbBuiltInSetup")->isChecked(), closeButton);
         QCOMPARE(checksum->isChecked(), !closeButton);
         f.main().CollectMcrSettings();
-        QCOMPARE(f.state.Setup.Mcr.McrSetupMode, closeButton ? 7 : 0);
+        QCOMPARE(f.state.Setup.Mcr.McrSetupMode, closeButton ? mode : 0);
         QCOMPARE(f.state.Setup.Mcr.BuiltIn_Setup, closeButton);
     }
 
