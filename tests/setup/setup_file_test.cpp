@@ -220,13 +220,11 @@ TEST_F(SetupFileTest, ReplacedFileKeepsItsPermissions) {
 }
 #endif
 
-constexpr const char* kNoFile = "(no file)";
-
 TEST_F(SetupFileTest, LoadChoosesTheReaderByExtensionInAnyCase) {
     using S = std::set<std::string>;
     const struct {
         const char* fileName;   // created in the test folder
-        const char* content;    // nullptr: a valid KBD file; kNoFile: not created
+        const char* content;    // nullptr: a valid KBD file
         const char* finalName;  // SetupFileName afterwards
         const char* datPath;    // DatImportPath afterwards, "earlier.dat" before
         bool kbdImport;
@@ -236,17 +234,12 @@ TEST_F(SetupFileTest, LoadChoosesTheReaderByExtensionInAnyCase) {
     } cases[] = {
         {"SHOP.KBD", nullptr, "SHOP.INI", "earlier.dat", true, KbdImportStatus::Ok, "K<Space>",
          S{"SHOP.KBD", "SHOP.INI"}},
-        {"gone.KBD", kNoFile, "gone.KBD", "earlier.dat", true, KbdImportStatus::Missing, "", S{}},
         {"bad.Kbd", "short", "bad.Kbd", "earlier.dat", true, KbdImportStatus::InvalidSize, "",
          S{"bad.Kbd"}},
         {"KEYS.DAT", "1,1,1,[Tab]\r\n", "KEYS.INI", "KEYS.DAT", false, KbdImportStatus::Ok, "<Tab>",
          S{"KEYS.DAT"}},
-        {"keys.dat", "1,1,1,q\n", "keys.INI", "keys.dat", false, KbdImportStatus::Ok, "q",
-         S{"keys.dat"}},
         {"shop.ini", "[Keys]\nKey1=i\n", "shop.ini", "earlier.dat", false, KbdImportStatus::Ok, "i",
          S{"shop.ini"}},
-        {"shop", "[Keys]\nKey1=n\n", "shop", "earlier.dat", false, KbdImportStatus::Ok, "n",
-         S{"shop"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fileName);
@@ -257,7 +250,7 @@ TEST_F(SetupFileTest, LoadChoosesTheReaderByExtensionInAnyCase) {
             kbd.setString(1, 1, test::kMark + "K" + test::kMark + "Spc");
             kbd.setString(90, 1, test::kMark + "%");
             m_dir.write(c.fileName, kbd.bytes());
-        } else if (c.content != kNoFile) {
+        } else {
             m_dir.write(c.fileName, c.content);
         }
         ProgramState state;

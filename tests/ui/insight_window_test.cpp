@@ -63,23 +63,6 @@ private slots:
         QCOMPARE(f.state.Setup.KeyStrings[5], std::string("abcABCDEFGHIJKLMN<enter>"));
     }
 
-    void hintAndMarkFollowTheFunc2Line() {
-        InsightFixture f;
-        f.state.Setup.KeyStrings[9] = "a b";
-        f.state.Setup.Func2Strings[9] = "<Esc>";
-        f.clickCell(9);
-        QVERIFY2(f.window.lineHintText().contains("<Space>"), qPrintable(f.window.lineHintText()));
-
-        f.window.setLineSelector(1);
-        QVERIFY(f.window.lineHintText().isEmpty());
-        // A Func2 string too long marks the cell too, though the grid shows only key strings.
-        QTest::keyClicks(child<QLineEdit>(f.window, "edKeyString2"), QString(16, QChar('Z')));
-        QVERIFY(f.marked(9));
-        QCOMPARE(f.cell(9)->toolTip(), QString("Key 9: 3 / 48 bytes, Func2: 50 / 48"));
-        QVERIFY2(f.window.memoryMeterLabel().endsWith(": Key 9 is too long (Func2)"),
-                 qPrintable(f.window.memoryMeterLabel()));
-    }
-
     void mcrLinesCountWithoutChangingTheRecord() {
         InsightFixture f;
         const int before = f.window.memoryUse().used;
@@ -92,20 +75,6 @@ private slots:
         custom.hide();
     }
 
-    void loadShowsFullMemory() {
-        InsightFixture f;
-        // 46 letters and the end mark: 47 bytes a key; 40 keys do not fit.
-        for (int key = 1; key <= 40; ++key) {
-            f.state.Setup.KeyStrings[key] = std::string(46, 'a');
-        }
-        f.window.LoadSetupIntoDialogs();
-        QCOMPARE(f.window.memoryUse().level, MemoryLevel::Error);
-        QVERIFY(f.window.memoryUse().used > kStringAreaCapacity);
-        QVERIFY2(f.window.memoryMeterLabel().contains(": memory full at key"),
-                 qPrintable(f.window.memoryMeterLabel()));
-        // No key is too long on its own.
-        QVERIFY(!f.marked(1) && !f.marked(40));
-    }
 };
 
 QTEST_MAIN(InsightWindowTest)

@@ -11,44 +11,22 @@ using namespace qk750::test;
 
 namespace {
 
-struct Stroke {
-    int key;
-    QString text;
-};
+using Strokes = QList<std::pair<int, QString>>;  // key, text
 
 // Presses (and releases) each key on the window's top-level window, as the platform
-// delivers keystrokes, then lets the hook's posted keystrokes arrive.
-void type(QWidget& window, const QList<Stroke>& strokes, bool release = true) {
-    for (const Stroke& stroke : strokes) {
-        const auto key = static_cast<Qt::Key>(stroke.key);
-        QTest::sendKeyEvent(QTest::Press, window.windowHandle(), key, stroke.text, {});
+// delivers keystrokes, then lets the hook's posted keystrokes arrive; returns the memo.
+QString type(TformTestKeys& window, const Strokes& strokes, QWidget* at = nullptr,
+             bool release = true) {
+    for (const auto& [key, text] : strokes) {
+        QWindow* handle = (at ? at : &window)->windowHandle();
+        QTest::sendKeyEvent(QTest::Press, handle, Qt::Key(key), text, {});
         if (release) {
-            QTest::sendKeyEvent(QTest::Release, window.windowHandle(), key, stroke.text, {});
+            QTest::sendKeyEvent(QTest::Release, handle, Qt::Key(key), text, {});
         }
     }
     QCoreApplication::processEvents();
-}
-
-void type(QWidget& window, const QString& characters) {
-    for (const QChar c : characters) {
-        type(window, {{QKeySequence::fromString(QString(c.toUpper()))[0].key(), QString(c)}});
-    }
-}
-
-QString memoText(const TformTestKeys& window) {
     return window.Memo1()->toPlainText();
 }
-
-// A test window on its own, its hook installed for the test's length.
-struct HookedWindow : TformTestKeys {
-    HookedWindow() {
-        show();
-        if (!installHook()) {
-            qFatal("hook not installed");
-        }
-    }
-    ~HookedWindow() override { removeHook(); }
-};
 
 // Only one hook can be in place at a time, so whether a probe can hook tells whether the
 // window's hook is still there.
@@ -62,11 +40,8 @@ bool hookInPlace(const TformTestKeys& window) {
 
 // Opens the test window from the main window's menu and runs `during` while the menu
 // command waits for the window to close.
-struct TestFlow : WindowFixture {
+struct TestFlow : StartedFixture {
     TformTestKeys& window = windows->testKeys();
-
-    TestFlow() { start(); }
-
     void run(const std::function<void()>& during) {
         QTimer::singleShot(0, &window, [&] {
             during();
@@ -78,25 +53,23 @@ struct TestFlow : WindowFixture {
 
 }  // namespace
 
-Q_DECLARE_METATYPE(Stroke)
-
 class TestWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
     void keystrokesShown_data() {
-        QTest::addColumn<QList<Stroke>>("strokes");
+        QTest::addColumn<Strokes>("strokes");
         QTest::addColumn<QString>("shown");
-        const auto row = [](const char* name, const QList<Stroke>& strokes, const char* shown) {
+        const auto row = [](const char* name, const Strokes& strokes, const char* shown) {
             QTest::newRow(name) << strokes << QString::fromUtf8(shown);
         };
         row("characters", {{Qt::Key_A, "A"}, {Qt::Key_4, "$"}, {Qt::Key_Eacute, "\u00e9"}}, "A$é");
         row("function key", {{Qt::Key_F5, ""}}, "<F5>");
         row("keys typing control characters",
-            {{Qt::Key_Tab, "\t"}, {Qt::Key_Backspace, "\b"}, {Qt::Key_Escape, "\x1b"}},
-            "<Tab><Backspace><Esc>");
-        row("Delete typing character 127", {{Qt::Key_Delete, "\x7f"}}, "<Del>");
+            {{Qt::Key_Tab, "\t"}, {Qt::Key_Backspace, "\b"}, {Qt::Key_Delete, "\x7f"}},
+            "<Tab><Backspace><Del>");
         row("Ctrl+C types a control character", {{Qt::Key_C, "\x03"}}, "<C>");
+        row("key typing two characters", {{Qt::Key_A, "\u00b4a"}}, "<A>");
         row("keys without a name add nothing",
             {{Qt::Key_unknown, ""}, {0x0100ffff, ""}, {Qt::Key_X, "x"}}, "x");
         row("keys named beside the key sequences", {{Qt::Key_Super_L, ""}, {Qt::Key_AltGr, ""}},
@@ -104,89 +77,66 @@ private slots:
     }
 
     void keystrokesShown() {
-        QFETCH(QList<Stroke>, strokes);
+        QFETCH(Strokes, strokes);
         QFETCH(QString, shown);
-        HookedWindow window;
-        type(window, strokes);
-        QCOMPARE(memoText(window), shown);
+        TformTestKeys window;
+        window.show();
+        QVERIFY(window.installHook());
+        QCOMPARE(type(window, strokes), shown);
+        window.removeHook();
     }
 
-    void enterEndsTheLineAndTheTwentyFirstLineClears() {
-        HookedWindow window;
-        QPlainTextEdit* memo = window.Memo1();
-        type(window, "ab");
-        type(window, {{Qt::Key_Return, "\r"}});
-        QCOMPARE(memoText(window), QString("ab<Enter>\n"));
-        QCOMPARE(memo->textCursor().position(), memo->toPlainText().size());
-
-        // Releases are handed to the window too, and add nothing.
-        type(window, {{Qt::Key_Enter, "\r"}}, false);
-        QCOMPARE(memoText(window), QString("ab<Enter>\n<Enter>\n"));
-        for (int line = 3; line < TformTestKeys::kMaxLines; ++line) {
-            type(window, {{Qt::Key_Return, "\r"}});
+    // Enter ends a line, releases add nothing, the line break that would begin line 21
+    // empties the box, and the box takes 10000 characters at most.
+    void linesAndLimits() {
+        TformTestKeys window;
+        window.show();
+        QVERIFY(window.installHook());
+        const Strokes enter = {{Qt::Key_Return, "\r"}};
+        type(window, {{Qt::Key_A, "a"}});
+        QCOMPARE(type(window, enter), QString("a<Enter>\n"));
+        QCOMPARE(type(window, {{Qt::Key_Enter, "\r"}}, nullptr, false), "a<Enter>\n<Enter>\n");
+        for (int line = 3; line < 20; ++line) {
+            type(window, enter);
         }
-        type(window, "z");
-        QCOMPARE(memo->document()->blockCount(), TformTestKeys::kMaxLines);
-        QVERIFY(memoText(window).endsWith("<Enter>\nz"));
-
-        // The line break that would begin line 21 empties the box.
-        type(window, {{Qt::Key_Return, "\r"}});
-        QCOMPARE(memoText(window), QString());
-        type(window, "q");
-        QCOMPARE(memoText(window), QString("q"));
-    }
-
-    void inputLimit() {
-        HookedWindow window;
-        const QString full(TformTestKeys::kInputLimit - 2, QLatin1Char('k'));
-        window.Memo1()->setPlainText(full);
-        type(window, {{Qt::Key_F5, ""}, {Qt::Key_A, "a"}});
-        QCOMPARE(memoText(window), full + "<F");
+        QCOMPARE(type(window, {{Qt::Key_Z, "z"}}).count('\n'), 19);
+        QCOMPARE(type(window, enter), QString());
+        window.Memo1()->setPlainText(QString(9998, 'k'));
+        QCOMPARE(type(window, {{Qt::Key_F5, ""}, {Qt::Key_A, "a"}}), QString(9998, 'k') + "<F");
+        window.removeHook();
     }
 
     void testFlowShowsKeysOfEveryWindowUntilClosed() {
         TestFlow flow;
         flow.window.Memo1()->setPlainText("left from before");
         QStringList shown;
-        bool mainDisabled = false;
-        bool closedByButton = false;
-        bool hookedAfterClear = false;
+        bool mainDisabled = false, closedByButton = false, hookedAfterClear = false;
         flow.run([&] {
             mainDisabled = !flow.main().isEnabled();
             // A keystroke passes the main window's controls too: it is shown once.
-            type(flow.main(), "m");
-            type(flow.window, {{Qt::Key_F7, ""}});
-            shown << memoText(flow.window);
+            type(flow.window, {{Qt::Key_M, "m"}}, &flow.main());
+            shown << type(flow.window, {{Qt::Key_F7, ""}});
             QTest::mouseClick(child<QPushButton>(flow.window, "btnClr"), Qt::LeftButton);
-            type(flow.window, "c");
-            shown << memoText(flow.window);
+            shown << type(flow.window, {{Qt::Key_C, "c"}});
             hookedAfterClear = hookInPlace(flow.window);
             QTest::mousePress(child<QPushButton>(flow.window, "btnExit"), Qt::LeftButton);
             closedByButton = !flow.window.isVisible();
         });
-
         QVERIFY(mainDisabled && closedByButton && hookedAfterClear);
         QCOMPARE(shown, (QStringList{"m<F7>", "c"}));
-        QVERIFY(!hookInPlace(flow.window));
-        QVERIFY(flow.main().isEnabled());
-        QVERIFY(flow.prompts.seen.isEmpty());
+        QVERIFY(!hookInPlace(flow.window) && flow.main().isEnabled() &&
+                flow.prompts.seen.isEmpty());
     }
 
     void testFlowReportsErrorToHook() {
         TestFlow flow;
-        // Another hook in place: this window's cannot be installed.
-        ApplicationKeyboardHook other;
+        ApplicationKeyboardHook other;  // in place first: this window's cannot be installed
         QObject target;
         QVERIFY(other.HookKeyboard(&target, flow.window.keyMessage()));
         bool openAfterError = false;
-        flow.run([&] {
-            openAfterError = flow.window.isVisible();
-            type(flow.window, "a");
-        });
+        flow.run([&] { openAfterError = flow.window.isVisible(); });
         QCOMPARE(flow.prompts.texts("error"), QStringList{"Error To Hook"});
-        QVERIFY(openAfterError);
-        QCOMPARE(memoText(flow.window), QString());
-        QVERIFY(flow.main().isEnabled() && other.isInstalled());
+        QVERIFY(openAfterError && flow.main().isEnabled() && other.isInstalled());
     }
 
     // Removing the keyboard or closing the main window ends the test; the flow that opened

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace qk750 {
@@ -203,19 +204,15 @@ TEST_F(EmulatedHidraw, EnumerationQueriesAndFeatureTransfersReachTheNode) {
 
     std::uint32_t error = 1;
     auto handle = platform.open("/dev/hidraw0", HidOpenMode::ReadWrite, &error);
-    ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(error, 0u);
-    HidAttributes attributes;
-    ASSERT_TRUE(handle->getAttributes(attributes));
-    EXPECT_EQ(attributes.VendorID, 0x0FE6);
-    EXPECT_EQ(attributes.ProductID, 0x8101);
-    EXPECT_EQ(attributes.VersionNumber, 0x0217);
+    ASSERT_TRUE(handle && error == 0);
+    HidAttributes a;
     HidCaps caps;
-    ASSERT_TRUE(handle->getCaps(caps));
-    EXPECT_EQ(caps.FeatureReportByteLength, 7);
-    EXPECT_EQ(caps.InputReportByteLength, 9);
     std::u16string product;
-    ASSERT_TRUE(handle->getProductString(product));
+    ASSERT_TRUE(handle->getAttributes(a) && handle->getCaps(caps) &&
+                handle->getProductString(product));
+    EXPECT_EQ(std::tuple(a.VendorID, a.ProductID, a.VersionNumber),
+              std::tuple(0x0FE6, 0x8101, 0x0217));
+    EXPECT_EQ(caps.FeatureReportByteLength * 100 + caps.InputReportByteLength, 709);
     EXPECT_EQ(product, u"ZQ QK750 USB Keyboard");
 
     const std::uint8_t request[7] = {0, 'W', 0x00, 0x10, 0xAB, 0xCD, 0x00};
@@ -232,11 +229,8 @@ TEST_F(EmulatedHidraw, EnumerationQueriesAndFeatureTransfersReachTheNode) {
 
     // Not on USB: no version, the HID name stands in for the product string.
     auto second = platform.open("/dev/hidraw1", HidOpenMode::QueryOnly);
-    ASSERT_NE(second, nullptr);
-    ASSERT_TRUE(second->getAttributes(attributes));
-    EXPECT_EQ(attributes.ProductID, 0xABCD);
-    EXPECT_EQ(attributes.VersionNumber, 0);
-    ASSERT_TRUE(second->getProductString(product));
+    ASSERT_TRUE(second && second->getAttributes(a) && second->getProductString(product));
+    EXPECT_EQ(std::tuple(a.ProductID, a.VersionNumber), std::tuple(0xABCD, 0));
     EXPECT_EQ(product, u"Touch Panel \u00E9");
 
     auto third = platform.open("/dev/hidraw2", HidOpenMode::ReadWrite);
@@ -262,7 +256,9 @@ TEST_F(EmulatedHidraw, ReadInputPutsReportIdFirstAndCanBeCancelled) {
         ASSERT_EQ(result.status, HidReadStatus::Data) << path;
         EXPECT_EQ(Bytes(buffer, buffer + result.bytes), expected) << path;
         handle->cancelRead();
-        EXPECT_EQ(handle->readInput(buffer, sizeof buffer, -1).status, HidReadStatus::Timeout);
+        const HidReadResult cancelled = handle->readInput(buffer, sizeof buffer, -1);
+        EXPECT_EQ(cancelled.status, HidReadStatus::Timeout);
+        EXPECT_EQ(cancelled.bytes, 0u);
         EXPECT_EQ(handle->readInput(buffer, 0, 0).status, HidReadStatus::Error);
     }
     EXPECT_EQ(keyboard.readsAgain, 0);
