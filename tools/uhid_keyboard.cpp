@@ -1,9 +1,9 @@
 // A QK750 keyboard made of software: creates a HID device through /dev/uhid and answers
 // its feature reports with the firmware model, faults included (QK750_SIM_FAULTS), until
 // SIGTERM. Tests the hidraw backend against a real kernel (scripts/test-kernel-hid).
-//   qk750-uhid-keyboard [--memory-out=FILE] [--destroy-after=N] [--create-delay-ms=MS]
+//   qk750-uhid-keyboard [--memory-out=FILE] [--destroy-after=N]
 // --memory-out writes the 2048-byte memory on exit; --destroy-after removes the device
-// right after the Nth set-feature request; --create-delay-ms waits before creating it.
+// right after the Nth set-feature request.
 
 #include <fcntl.h>
 #include <linux/input.h>
@@ -38,10 +38,10 @@ void send(int fd, const uhid_event& event) {
     }
 }
 
-// True when a stop signal came within timeoutMs (-1: for ever) while waiting for `fd`.
-bool stopped(int signalFd, int fd, int timeoutMs) {
+// True when a stop signal came while waiting for `fd`.
+bool stopped(int signalFd, int fd) {
     pollfd fds[2] = {{signalFd, POLLIN, 0}, {fd, POLLIN, 0}};
-    while (::poll(fds, fd >= 0 ? 2 : 1, timeoutMs) < 0 && errno == EINTR) {
+    while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
     }
     return fds[0].revents != 0;
 }
@@ -51,7 +51,6 @@ bool stopped(int signalFd, int fd, int timeoutMs) {
 int main(int argc, char** argv) {
     std::string memoryOut;
     int destroyAfter = 0;
-    int createDelayMs = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const std::string value = arg.substr(arg.find('=') + 1);
@@ -59,8 +58,6 @@ int main(int argc, char** argv) {
             memoryOut = value;
         } else if (arg.starts_with("--destroy-after=")) {
             destroyAfter = std::atoi(value.c_str());
-        } else if (arg.starts_with("--create-delay-ms=")) {
-            createDelayMs = std::atoi(value.c_str());
         } else {
             std::cerr << "qk750-uhid-keyboard: unknown option " << arg << '\n';
             return 2;
@@ -82,9 +79,6 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGINT);
     sigprocmask(SIG_BLOCK, &stop, nullptr);
     const int signalFd = ::signalfd(-1, &stop, SFD_CLOEXEC);
-    if (createDelayMs > 0 && stopped(signalFd, -1, createDelayMs)) {
-        return 0;
-    }
     const int uhid = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
     if (uhid < 0) {
         std::cerr << "qk750-uhid-keyboard: /dev/uhid: " << std::strerror(errno) << '\n';
@@ -102,7 +96,7 @@ int main(int argc, char** argv) {
 
     int requests = 0;
     bool exists = true;
-    while (exists && !stopped(signalFd, uhid, -1)) {
+    while (exists && !stopped(signalFd, uhid)) {
         uhid_event event{};
         if (::read(uhid, &event, sizeof event) < 0) {
             if (errno == EINTR || errno == EAGAIN) {

@@ -74,7 +74,6 @@ private slots:
         QVERIFY2(custom.lineHintText().contains("<Tab>"), qPrintable(custom.lineHintText()));
         custom.hide();
     }
-
 };
 
 QTEST_MAIN(InsightWindowTest)

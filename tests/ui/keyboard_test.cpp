@@ -34,7 +34,6 @@ struct Keyboard : TKeyboard {
     void click(const QString& caption, int n = 1) {
         QTest::mouseClick(this, Qt::LeftButton, {}, centre(caption, n));
     }
-    QColor pixel(const QPoint& at) { return grab().toImage().pixelColor(at); }
 };
 
 }  // namespace
@@ -73,31 +72,6 @@ private slots:
         }
     }
 
-    void outputRule_data() {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QStringList>("captions");
-        QTest::addColumn<QStringList>("outputs");
-        const auto row = [](QStringList captions, QStringList outputs) {
-            QTest::newRow(qPrintable(captions[0])) << captions[0] << captions << outputs;
-        };
-        // "<" and ">" are doubled: alone they would start or end a tag in the line.
-        row({",", "<", ",", ","}, {",", "<<", "<Ctrl,>", "<Alt,>"});
-        row({"F11", "F11", "F11", "F11"}, {"<F11>", "<ShiftF11>", "<CtrlF11>", "<AltF11>"});
-        row({"Delay", "", "", ""}, {"<delay>", "", "", ""});
-    }
-
-    void outputRule() {
-        QFETCH(QString, key);
-        QFETCH(QStringList, captions);
-        QFETCH(QStringList, outputs);
-        const auto& keys = StandardKeyboardKeys();
-        const int i = findKey(keys, key);
-        QVERIFY(i >= 0);
-        const KeyboardKey& k = keys[static_cast<std::size_t>(i)];
-        QCOMPARE(QStringList(k.captions.begin(), k.captions.end()), captions);
-        QCOMPARE(QStringList(k.outputs.begin(), k.outputs.end()), outputs);
-    }
-
     void clicksTypeForTheLatchState_data() {
         QTest::addColumn<QStringList>("clicks");  // plain captions; "Shift#2" is the right Shift
         QTest::addColumn<QStringList>("typed");
@@ -106,7 +80,6 @@ private slots:
         };
         row("Shift holds for one key", {"Shift", "F11", "F11"}, {"<ShiftF11>", "<F11>"});
         row("right Shift", {"Shift#2", "/", "/"}, {"?", "/"});
-        row("Ctrl bracket", {"Ctrl#2", "["}, {"<Ctrl[>"});
         row("Shift clicked twice is off", {"Shift", "Shift", "a"}, {"a"});
         row("Ctrl beats Shift", {"Shift", "Ctrl", "a", "a"}, {"<CtrlA>", "a"});
         row("Alt beats Shift", {"Shift", "Alt", "1"}, {"<Alt1>"});
@@ -145,21 +118,6 @@ private slots:
         }
         // Under Ctrl a key without a Ctrl caption shows its plain one.
         QCOMPARE(shown, (QStringList{"A%Shift", "a%Shift", "A5Shift", "A5Shift"}));
-    }
-
-    void disabledControlIgnoresClicks() {
-        Keyboard kb;
-        QSignalSpy spy(&kb, &TKeyboard::OnKey);
-        kb.setEnabled(false);
-        for (int i = 0; i < 2; ++i) {  // the click's press and release
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not accepted"));
-        }
-        kb.click("Shift");
-        kb.pressKey(findKey(kb.Keys(), "a"));
-        QVERIFY(spy.isEmpty() && !kb.shiftLatched());
-        kb.setEnabled(true);
-        kb.click("a");
-        QCOMPARE(spy.count(), 1);
     }
 
     // Keys lie apart inside the control, found where they are drawn; the margin hits none.

@@ -14,21 +14,21 @@
 using namespace qk750;
 using namespace qk750::test;
 
-Q_DECLARE_METATYPE(qk750::SetupRecType)
-
 class McrDialogsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanupTestCase() { m_shared.reset(); }
-
-    void showThenGather_data() {
-        QTest::addColumn<SetupRecType>("loaded");
+    // One set of windows for all rows, so each row starts from the controls the last one
+    // left. The unlock question is answered Yes, so that the lock follows the record.
+    void showThenGather() {
+        WindowFixture f;
+        f.prompts.defaultAnswer = true;
+        f.start();
         int row = 0;
         for (const int mode : {-1, 0, 1, 11, 12, 255}) {
             for (const int checksums : {0, 1, 2, 3}) {
                 for (const int delay : {0, 300}) {
-                    SetupRecType loaded;
+                    SetupRecType& loaded = f.state.Setup.Mcr;
                     loaded.McrSetupMode = mode;
                     loaded.TransmitChecksum = (checksums & 1) != 0;
                     loaded.BF_Checksum = (checksums & 2) != 0;
@@ -37,37 +37,13 @@ private slots:
                     loaded.BuiltIn_Setup = (row % 3) == 0;
                     loaded.LockedSetup = (row % 2) == 0;
                     loaded.PreambleString = row % 5 == 0 ? "" : " pre\xe9<Enter> ";
-                    loaded.PostambleString = "<Tab>post" + std::to_string(row);
-                    QTest::addRow("mode %d checksums %d delay %d", mode, checksums, delay)
-                        << loaded;
-                    ++row;
+                    loaded.PostambleString = "<Tab>post" + std::to_string(row++);
+                    const SetupRecType expected = mcrAsShownAndGathered(loaded);
+                    f.main().LoadSetupIntoDialogs();
+                    f.main().CollectMcrSettings();
+                    QVERIFY2(f.state.Setup.Mcr == expected, qPrintable(QString::number(row)));
                 }
             }
-        }
-    }
-
-    void showThenGather() {
-        QFETCH(SetupRecType, loaded);
-        // One set of windows for all rows, so each row starts from the controls the last one
-        // left. The unlock question is answered Yes, so that the lock follows the record.
-        if (!m_shared) {
-            m_shared = std::make_unique<WindowFixture>();
-            m_shared->prompts.defaultAnswer = true;
-            m_shared->start();
-        }
-        m_shared->state.Setup.Mcr = loaded;
-        m_shared->main().LoadSetupIntoDialogs();
-        m_shared->main().CollectMcrSettings();
-        QCOMPARE(m_shared->state.Setup.Mcr, mcrAsShownAndGathered(loaded));
-    }
-
-    // What a built-in mode shows is checked by the round trip above; here, what it disables.
-    void builtInModeDisablesItsControls() {
-        StartedFixture f;
-        f.state.Setup.Mcr.McrSetupMode = 3;
-        f.main().LoadSetupIntoDialogs();
-        for (const char* name : {"cbTransmCheckSum", "edTrack2Preamble"}) {
-            QVERIFY2(!child(f.windows->customMcr(), name)->isEnabled(), name);
         }
     }
 
@@ -125,8 +101,14 @@ private slots:
         }
     }
 
+    // The lock disables what edits the setup, as a built-in mode disables its own controls.
     void lockDisablesAndLabels() {
         StartedFixture f;
+        f.state.Setup.Mcr.McrSetupMode = 3;
+        f.main().LoadSetupIntoDialogs();
+        QVERIFY(!child(f.windows->customMcr(), "cbTransmCheckSum")->isEnabled());
+        f.state.Setup.Mcr.McrSetupMode = 0;
+        f.main().LoadSetupIntoDialogs();
         TMCRCustomForm& custom = f.windows->customMcr();
         child<QLineEdit>(custom, "edTrack2Preamble")->setText("<F1>");
 
@@ -143,9 +125,6 @@ private slots:
             QVERIFY2(child(custom, name)->isEnabled(), name);
         }
     }
-
-private:
-    std::unique_ptr<WindowFixture> m_shared;
 };
 
 QTEST_MAIN(McrDialogsTest)
