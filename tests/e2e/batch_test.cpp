@@ -136,6 +136,11 @@ TEST_F(BatchTest, RelativeSetupNameAndFaults) {
     const RunResult malformed = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=crc@"});
     EXPECT_EQ(malformed.exitCode, 2);
     EXPECT_NE(malformed.err.find("QK750_SIM_FAULTS"), std::string::npos) << malformed.err;
+    write("memory.bin", "too short");  // a memory file of another size is refused, kept
+    const RunResult shortMemory = batch({file("shop.ini")});
+    EXPECT_EQ(shortMemory.exitCode, 2);
+    EXPECT_NE(shortMemory.err.find("9 bytes, not 2048"), std::string::npos) << shortMemory.err;
+    EXPECT_EQ(read("memory.bin"), "too short");
 }
 
 TEST_F(BatchTest, NoKeyboardAtAll) {

@@ -88,24 +88,6 @@ TEST(MemoryUse, AgreesWithTheBuild) {
     }
 }
 
-TEST(KeyLengths, CountBothLayersAsTheLimitDoes) {
-    SetupRecord setup;
-    setup.KeyStrings[7] = "  Coffee<Enter> ";  // C is a modified group of 3 bytes
-    setup.Func2Strings[8] = letters(48);
-    setup.KeyStrings[9] = letters(47);
-    setup.KeyStrings[10] = letters(60) + "<FUNC2_SHIFT>";
-    setup.Func2Strings[10] = letters(60);
-    EXPECT_EQ(keyLengthsTooltip(compiledLengths(setup, 7)), "Key 7: 10 / 48 bytes, Func2: 0 / 48");
-    EXPECT_TRUE(compiledLengths(setup, 8).tooLong());
-    EXPECT_FALSE(compiledLengths(setup, 9).tooLong());
-    // A Func2 key is cut down to its one code in both layers by the next run.
-    EXPECT_EQ(keyLengthsTooltip(allCompiledLengths(setup)[10]),
-              "Key 10: 2 / 48 bytes, Func2: 2 / 48");
-    EXPECT_EQ(compiledLengths(setup, 10).keyString, 2);
-    EXPECT_THROW(compiledLengths(setup, 0), std::out_of_range);
-    EXPECT_THROW(compiledLengths(setup, 85), std::out_of_range);
-}
-
 TEST(UnknownNames, NameTheNearestRealTag) {
     using K = NameHintKind;
     // clang-format off
@@ -154,48 +136,6 @@ TEST(UnknownNames, NothingForWhatTypesSomethingEachTokenOnce) {
     const auto hints = unknownNames("<caps>x<shift> <caps>");
     ASSERT_EQ(hints.size(), 3u);
     EXPECT_EQ(hints[1].token + std::to_string(hints[1].position), "<shift>7");
-}
-
-TEST(UnknownNames, ModifierLimitCutsTheLine) {
-    std::string line;
-    for (int i = 0; i < 25; ++i) {
-        line += i % 2 ? "<Shift>" : "<Ctrlnope>";  // unknown modifier tags count too
-    }
-    auto hints = unknownNames(line);
-    ASSERT_EQ(hints.size(), 1u);  // "<Ctrlnope>" once, and nothing is cut off yet
-    const int cut = static_cast<int>(line.size());
-    line += "<shift>a";
-    hints = unknownNames(line);
-    ASSERT_EQ(hints.size(), 2u);
-    EXPECT_EQ(hints[1].kind, NameHintKind::ModifierLimit);
-    EXPECT_EQ(hints[1].position, cut);
-    EXPECT_EQ(hints[1].token, "<shift>");
-}
-
-// Any name of the table written all in lower or all in upper case is traced back to a tag
-// that types the same keys.
-TEST(UnknownNames, WrongCaseOfEveryNameLeadsBack) {
-    for (int row = 1; row < kKeyTableRows; ++row) {
-        const std::string name(KeyTable[row].Name);
-        if (name.size() < 2) {
-            continue;
-        }
-        for (const bool upper : {false, true}) {
-            std::string variant = name;
-            for (char& ch : variant) {
-                ch = static_cast<char>(upper ? std::toupper(static_cast<unsigned char>(ch))
-                                             : std::tolower(static_cast<unsigned char>(ch)));
-            }
-            if (FindKeyByName(variant) != 0) {
-                continue;
-            }
-            const auto hints = unknownNames("<" + variant + ">");
-            ASSERT_EQ(hints.size(), 1u) << variant;
-            EXPECT_EQ(hints[0].kind, NameHintKind::CaseMismatch) << variant;
-            EXPECT_EQ(CompileKeyString(hints[0].suggestion), CompileKeyString("<" + name + ">"))
-                << variant;
-        }
-    }
 }
 
 }  // namespace

@@ -227,37 +227,6 @@ private slots:
         }
     }
 
-    void mcrTargetFollowsLines() {
-        EditingFixture f;
-        TMCRCustomForm& custom = f.windows->customMcr();
-        auto* preamble = child<QLineEdit>(custom, "edTrack2Preamble");
-        auto* postamble = child<QLineEdit>(custom, "edTrack2Postamble");
-        auto* keyboard = child<TKeyboard>(custom, "Keyboard1");
-        QList<int> targets;
-        bool active = true;
-
-        QTimer::singleShot(0, &custom, [&] {
-            active = active && QTest::qWaitForWindowActive(&custom);
-            targets << f.state.Globals.EditTarget;
-            pressQ(*keyboard);
-            postamble->setFocus();
-            targets << f.state.Globals.EditTarget;
-            pressQ(*keyboard);
-            QTest::keyClick(postamble, Qt::Key_Return);
-            QTest::keyClick(preamble, Qt::Key_End);
-            targets << f.state.Globals.EditTarget;
-            postamble->setFocus();
-            custom.hide();
-        });
-        f.window.MCRSetup1Click();
-        QCOMPARE(targets, (QList<int>{2, 3, 2}));
-        QCOMPARE(f.state.Globals.EditTarget, 1);
-        QCOMPARE(preamble->text() + '|' + postamble->text(), QString("q|q<Enter>"));
-        QCOMPARE(f.key7(), std::string("seven<Enter>|<F7>"));
-
-        QVERIFY(active);
-    }
-
     // The dialog's Save closes it only once the setup is saved.
     void mcrSave() {
         EditingFixture f;

@@ -119,45 +119,6 @@ private slots:
         // Under Ctrl a key without a Ctrl caption shows its plain one.
         QCOMPARE(shown, (QStringList{"A%Shift", "a%Shift", "A5Shift", "A5Shift"}));
     }
-
-    // Keys lie apart inside the control, found where they are drawn; the margin hits none.
-    void keyAtMatchesKeyRect() {
-        TKeyboard kb;
-        kb.resize(400, 150);
-        kb.resize(704, 203);
-        const int n = static_cast<int>(kb.Keys().size());
-        for (int i = 0; i < n; ++i) {
-            const QRect r = kb.keyRect(i);
-            QVERIFY2(!r.isEmpty() && kb.rect().contains(r), qPrintable(kb.Keys()[i].captions[0]));
-            for (const QPoint p : {r.center(), r.topLeft(), r.bottomRight()}) {
-                QCOMPARE(kb.keyAt(p), i);
-            }
-            for (int j = i + 1; j < n; ++j) {
-                QVERIFY(!r.intersects(kb.keyRect(j)));
-            }
-        }
-        QCOMPARE(kb.keyAt(QPoint(0, 0)), -1);
-        QCOMPARE(kb.keyRect(n), QRect());
-    }
-
-    void clickingLeavesFocusOnTheLine() {
-        QWidget window;
-        auto* line = new QLineEdit(&window);
-        auto* kb = new Keyboard;
-        auto* layout = new QVBoxLayout(&window);
-        layout->addWidget(line);
-        layout->addWidget(kb);
-        kb->setFixedSize(691, 203);
-        window.show();
-        QApplication::setActiveWindow(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        line->setFocus();
-        QObject::connect(kb, &TKeyboard::OnKey, line,
-                         [line](const QString& text) { line->setText(line->text() + text); });
-        kb->click("Tab");
-        QVERIFY(line->hasFocus());
-        QCOMPARE(line->text(), QString("<Tab>"));
-    }
 };
 
 QTEST_MAIN(KeyboardTest)

@@ -100,31 +100,6 @@ private slots:
             QVERIFY2(got == gathered, qPrintable(text + " gave " + QString::number(got)));
         }
     }
-
-    // The lock disables what edits the setup, as a built-in mode disables its own controls.
-    void lockDisablesAndLabels() {
-        StartedFixture f;
-        f.state.Setup.Mcr.McrSetupMode = 3;
-        f.main().LoadSetupIntoDialogs();
-        QVERIFY(!child(f.windows->customMcr(), "cbTransmCheckSum")->isEnabled());
-        f.state.Setup.Mcr.McrSetupMode = 0;
-        f.main().LoadSetupIntoDialogs();
-        TMCRCustomForm& custom = f.windows->customMcr();
-        child<QLineEdit>(custom, "edTrack2Preamble")->setText("<F1>");
-
-        child<QCheckBox>(f.main(), "LockSetupCheckBox")->click();
-
-        QCOMPARE(child<QLabel>(custom, "SetLockedLabel")->text(), QString("SETUP LOCKED !!"));
-        QCOMPARE(child<QLineEdit>(custom, "edTrack2Preamble")->text(), QString("<F1>"));
-        for (const char* name : {"edTrack2Preamble", "edTrack2Postamble", "cbTransmCheckSum",
-                                 "cbBF_SpecialCheckSumMode", "cbBuiltInSetup", "Keyboard1"}) {
-            QVERIFY2(!child(custom, name)->isEnabled(), name);
-        }
-        QVERIFY(!child(f.windows->builtInMcr(), "McrModeRadioGroup")->isEnabled());
-        for (const char* name : {"edMcrDelay", "Button1", "BitBtn1"}) {
-            QVERIFY2(child(custom, name)->isEnabled(), name);
-        }
-    }
 };
 
 QTEST_MAIN(McrDialogsTest)

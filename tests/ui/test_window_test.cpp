@@ -86,26 +86,6 @@ private slots:
         window.removeHook();
     }
 
-    // Enter ends a line, releases add nothing, the line break that would begin line 21
-    // empties the box, and the box takes 10000 characters at most.
-    void linesAndLimits() {
-        TformTestKeys window;
-        window.show();
-        QVERIFY(window.installHook());
-        const Strokes enter = {{Qt::Key_Return, "\r"}};
-        type(window, {{Qt::Key_A, "a"}});
-        QCOMPARE(type(window, enter), QString("a<Enter>\n"));
-        QCOMPARE(type(window, {{Qt::Key_Enter, "\r"}}, nullptr, false), "a<Enter>\n<Enter>\n");
-        for (int line = 3; line < 20; ++line) {
-            type(window, enter);
-        }
-        QCOMPARE(type(window, {{Qt::Key_Z, "z"}}).count('\n'), 19);
-        QCOMPARE(type(window, enter), QString());
-        window.Memo1()->setPlainText(QString(9998, 'k'));
-        QCOMPARE(type(window, {{Qt::Key_F5, ""}, {Qt::Key_A, "a"}}), QString(9998, 'k') + "<F");
-        window.removeHook();
-    }
-
     void testFlowShowsKeysOfEveryWindowUntilClosed() {
         TestFlow flow;
         flow.window.Memo1()->setPlainText("left from before");
@@ -137,28 +117,6 @@ private slots:
         flow.run([&] { openAfterError = flow.window.isVisible(); });
         QCOMPARE(flow.prompts.texts("error"), QStringList{"Error To Hook"});
         QVERIFY(openAfterError && flow.main().isEnabled() && other.isInstalled());
-    }
-
-    // Removing the keyboard or closing the main window ends the test; the flow that opened
-    // the test window does not bring a closed main window back.
-    void removalOrClosingEndsTheTest() {
-        for (const bool removal : {true, false}) {
-            TestFlow flow;
-            bool closed = false;
-            flow.run([&] {
-                if (removal) {
-                    flow.sim->unplug(flow.sim->keyboardIndex());
-                } else {
-                    flow.main().close();
-                }
-                for (int i = 0; i < 10 && flow.window.isVisible(); ++i) {
-                    QCoreApplication::processEvents();
-                }
-                closed = !flow.window.isVisible();
-            });
-            QVERIFY(closed && !hookInPlace(flow.window));
-            QCOMPARE(flow.main().isEnabled() && flow.main().isVisible(), removal);
-        }
     }
 };
 

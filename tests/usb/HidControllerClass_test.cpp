@@ -24,8 +24,6 @@ const THidDataEvent kIgnoreData([](THidDevice&, std::uint8_t, const std::uint8_t
 // The simulated computer: a service interface, the keyboard (index 1) and a nameless device.
 class ControllerTest : public ::testing::Test {
 protected:
-    explicit ControllerTest(HidPlatformSim::Options options = {}) : sim(std::move(options)) {}
-
     void SetUp() override {
         controller = std::make_unique<THidDeviceController>(sim, dispatcher);
         controller->SetOnArrival([this](THidDevice& d) {

@@ -59,7 +59,7 @@ TEST(SimFaultPlanParser, AcceptsWellFormedPlansAndNamesWhatIsMalformed) {
     // clang-format off
     const std::pair<const char*, const SimFaultPlan*> cases[] = {
         {"", &none}, {"  ", &none}, {"stale=3", &stale3}, {"latency=5,crc@0x10", &crc16},
-        {" verify@16 , noreply@2047 ", &verifyNoReply},
+        {" verify@0X10 , noreply@2047 ", &verifyNoReply},
         {"sendfail@0x7ff,unplug@0,stale=0", &sendUnplug},
         {"stale", nullptr}, {"stale=-1", nullptr}, {"latency=", nullptr}, {"crc@2048", nullptr},
         {"crc@0x", nullptr}, {"crc@1@2", nullptr}, {"bogus@1", nullptr}, {"speed=3", nullptr},
