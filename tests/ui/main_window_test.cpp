@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QtTest>
 
@@ -291,6 +292,8 @@ private slots:
             menus << top->text();
         }
         QCOMPARE(menus, (QStringList{"&File", "&MCR Setup", "Program QK750", "&Test", "&About"}));
+        // Two lines to choose between: the key string and the Func2 string.
+        QCOMPARE(child(f.main(), "RadioGroup1")->findChildren<QRadioButton*>().size(), 2);
     }
 
     // The production prompts: Open asks with an open dialog for an existing file, Save with a
