@@ -5,9 +5,6 @@
 #include <map>
 #include <string>
 
-#include "keys/key_string.h"
-#include "keys/key_table.h"
-
 namespace qk750 {
 namespace {
 

@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "common/temp_dir.h"
-#include "setup/kbd_file.h"
 
 namespace qk750 {
 namespace {

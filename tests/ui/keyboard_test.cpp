@@ -1,6 +1,4 @@
-#include <QLineEdit>
 #include <QSignalSpy>
-#include <QVBoxLayout>
 #include <QtTest>
 
 #include "keys/key_string.h"
