@@ -176,13 +176,15 @@ private slots:
 
         f.trigger("Open1");
         QCOMPARE(f.prompts.texts("error"), QStringList{"Invalid KBD File size"});
-        // A DAT file is read into the keys; the title names its INI twin.
+        // A DAT or KBD file is read into the keys; the title names its INI twin.
         std::ofstream(f.path("keys.DAT"), std::ios::binary) << "1,1,1,q\r\n";
-        f.prompts.fileNames << f.dir.filePath("keys.DAT");
-        f.trigger("Open1");
-        QCOMPARE(f.state.Setup.KeyStrings[1], std::string("q"));
-        QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath("keys.INI")));
-        QCOMPARE(f.prompts.texts("file"), QStringList(4, "OpenDialog1"));
+        std::ofstream(f.path("NEW.KBD"), std::ios::binary) << std::string(21300, '\0');
+        for (const QString name : {"keys", "NEW"}) {
+            f.prompts.fileNames << f.dir.filePath(name + (name == "NEW" ? ".KBD" : ".DAT"));
+            f.trigger("Open1");
+            QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath(name + ".INI")));
+        }
+        QCOMPARE(f.prompts.texts("file"), QStringList(5, "OpenDialog1"));
     }
 
     // Closing saves the named setup quietly, keeping what the program does not know; E&xit
