@@ -117,6 +117,19 @@ private slots:
         // Under Ctrl a key without a Ctrl caption shows its plain one.
         QCOMPARE(shown, (QStringList{"A%Shift", "a%Shift", "A5Shift", "A5Shift"}));
     }
+
+    // Keys lie apart inside the control, each found where it is drawn.
+    void keysLieApart() {
+        const Keyboard kb;
+        const int n = static_cast<int>(kb.Keys().size());
+        for (int i = 0; i < n; ++i) {
+            const QRect r = kb.keyRect(i);
+            QVERIFY(kb.rect().contains(r) && kb.keyAt(r.center()) == i);
+            for (int j = i + 1; j < n; ++j) {
+                QVERIFY2(!r.intersects(kb.keyRect(j)), qPrintable(kb.Keys()[i].captions[0]));
+            }
+        }
+    }
 };
 
 QTEST_MAIN(KeyboardTest)
