@@ -10,10 +10,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
+#include <utility>
 
 #include "fuzz_files.h"
 #include "keys/device_image.h"
@@ -26,29 +24,27 @@ namespace {
 
 using namespace qk750;
 
-struct Keyboard {
+struct Keyboard : HidPlatform, ProtocolReporter {
     explicit Keyboard(FuzzedDataProvider& input) : input(input) {}
-
     FuzzedDataProvider& input;
     std::uint8_t lastRequest[7] = {};
-    bool failureReported = false;
     int requests = 0;
-    int reads = 0;
+    int failures = 0;
 
+    int choice(int last) {
+        return input.remaining_bytes() == 0 ? 0 : input.ConsumeIntegralInRange(0, last);
+    }
     bool setFeature(const std::uint8_t* report, std::size_t length) {
-        if (failureReported) {
+        if (failures != 0) {
             fuzz::broken("a request was sent after a failure");
         }
         ++requests;
         std::copy_n(report, std::min<std::size_t>(length, 7), lastRequest);
-        return input.remaining_bytes() == 0 || input.ConsumeIntegralInRange<int>(0, 15) != 0;
+        return choice(15) != 15;
     }
-
     bool getFeature(std::uint8_t* report, std::size_t length) {
-        ++reads;
         std::fill(report, report + length, 0);
-        const int choice = input.remaining_bytes() == 0 ? 0 : input.ConsumeIntegralInRange(0, 3);
-        switch (choice) {
+        switch (choice(3)) {
             case 0:  // fresh and verified
                 report[1] = '+';
                 report[2] = lastRequest[4];
@@ -58,7 +54,8 @@ struct Keyboard {
                 report[5] = lastRequest[5];
                 return true;
             case 2: {  // whatever the fuzzer says
-                const std::vector<std::uint8_t> bytes = input.ConsumeBytes<std::uint8_t>(7);
+                const auto bytes =
+                    input.ConsumeBytes<std::uint8_t>(std::min<std::size_t>(length, 7));
                 std::copy(bytes.begin(), bytes.end(), report);
                 return true;
             }
@@ -66,12 +63,25 @@ struct Keyboard {
                 return false;
         }
     }
+
+    // HidPlatform: one keyboard.
+    bool available() const override { return true; }
+    std::vector<HidInterfaceInfo> enumerate() override { return {{"fuzz/keyboard", "fuzz:0"}}; }
+    std::unique_ptr<HidHandle> open(const std::string&, HidOpenMode mode, std::uint32_t*) override;
+    std::string errorText(std::uint32_t) const override { return "Input/output error"; }
+    void setChangeListener(ChangeListener) override {}
+
+    // ProtocolReporter
+    void failure(std::string_view, std::string_view, std::string_view) override { ++failures; }
+    bool askToConnect(std::string_view) override { return false; }
+    void progressStart(int) override {}
+    void progressStep(int, int) override {}
+    void progressHide() override {}
 };
 
 class Handle : public HidHandle {
 public:
     Handle(Keyboard& keyboard, HidOpenMode mode) : m_keyboard(keyboard), m_mode(mode) {}
-
     bool getAttributes(HidAttributes& attributes) override {
         attributes = {0x2F0A, 0x0750, 0x0100};
         return true;
@@ -100,8 +110,7 @@ public:
     // The keyboard types nothing: a read waits until it is cancelled.
     HidReadResult readInput(std::uint8_t*, std::size_t, int) override {
         std::unique_lock lock(m_mutex);
-        m_wake.wait(lock, [this] { return m_cancelled; });
-        m_cancelled = false;
+        m_wake.wait(lock, [this] { return std::exchange(m_cancelled, false); });
         return {HidReadStatus::Timeout, 0};
     }
     void cancelRead() override {
@@ -119,85 +128,46 @@ private:
     bool m_cancelled = false;
 };
 
-class Platform : public HidPlatform {
-public:
-    explicit Platform(Keyboard& keyboard) : m_keyboard(keyboard) {}
-    bool available() const override { return true; }
-    std::vector<HidInterfaceInfo> enumerate() override { return {{"fuzz/keyboard", "fuzz:0"}}; }
-    std::unique_ptr<HidHandle> open(const std::string&, HidOpenMode mode, std::uint32_t*) override {
-        return std::make_unique<Handle>(m_keyboard, mode);
-    }
-    std::string errorText(std::uint32_t) const override { return "Input/output error"; }
-    void setChangeListener(ChangeListener) override {}
+std::unique_ptr<HidHandle> Keyboard::open(const std::string&, HidOpenMode mode, std::uint32_t*) {
+    return std::make_unique<Handle>(*this, mode);
+}
 
-private:
-    Keyboard& m_keyboard;
-};
-
-class VirtualWaits : public ProtocolWaits {
-public:
+// Virtual time in 1 ms steps; StopWaiting comes at stopAtMs when that is not negative.
+struct VirtualWaits : ProtocolWaits {
     VirtualWaits(UiDispatcher& dispatcher, bool& stop, int stopAtMs)
-        : m_dispatcher(dispatcher), m_stop(stop), m_stopAtMs(stopAtMs) {}
-    void pumpedWait(int ms, const bool* stop) override {
-        const long long deadline = m_nowMs + ms;
-        while (m_nowMs < deadline && !(stop != nullptr && *stop)) {
-            ++m_nowMs;
+        : dispatcher(dispatcher), stop(stop), stopAtMs(stopAtMs) {}
+    void pumpedWait(int ms, const bool* stopFlag) override {
+        for (const long long deadline = nowMs + ms; nowMs < deadline && !(stopFlag && *stopFlag);) {
+            ++nowMs;
             processMessages();
         }
     }
     void processMessages() override {
-        if (m_stopAtMs >= 0 && m_nowMs >= m_stopAtMs) {
-            m_stop = true;
-        }
-        m_dispatcher.processPending();
+        stop = stop || (stopAtMs >= 0 && nowMs >= stopAtMs);
+        dispatcher.processPending();
     }
-    long long nowMs() const { return m_nowMs; }
-
-private:
-    UiDispatcher& m_dispatcher;
-    bool& m_stop;
-    int m_stopAtMs;
-    long long m_nowMs = 0;
-};
-
-class Reporter : public ProtocolReporter {
-public:
-    explicit Reporter(Keyboard& keyboard) : m_keyboard(keyboard) {}
-    void failure(std::string_view, std::string_view, std::string_view) override {
-        ++failures;
-        m_keyboard.failureReported = true;
-    }
-    bool askToConnect(std::string_view) override { return false; }
-    void progressStart(int) override {}
-    void progressStep(int, int) override {}
-    void progressHide() override {}
-    int failures = 0;
-
-private:
-    Keyboard& m_keyboard;
+    UiDispatcher& dispatcher;
+    bool& stop;
+    int stopAtMs;
+    long long nowMs = 0;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
-    const bool batch = input.ConsumeBool();
+    ProgramState state;
+    state.BatchMode = input.ConsumeBool();
+    state.SetupFileName = "fuzz.ini";
     const int stopAtMs = input.ConsumeBool() ? input.ConsumeIntegralInRange(0, 40000) : -1;
 
     Keyboard keyboard(input);
-    Platform platform(keyboard);
     QueueDispatcher dispatcher;
-    HidController controller(platform, dispatcher);
+    HidController controller(keyboard, dispatcher);
     DeviceList devices(controller, {});
     dispatcher.processPending();
-
-    ProgramState state;
-    state.BatchMode = batch;
-    state.SetupFileName = "fuzz.ini";
-    Reporter reporter(keyboard);
     VirtualWaits waits(dispatcher, state.Globals.StopWaiting, stopAtMs);
-    ProgrammingProtocol protocol(state, devices, reporter, waits);
-
+    ProgrammingProtocol protocol(state, devices, keyboard, waits);
     const bool ok = protocol.ProgramKeyboard([](DeviceImage& image, int& setupSize) {
         SetupRecord setup;
         setup.Mcr.McrDelay = 5;
@@ -206,14 +176,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return result.ok();
     });
 
-    if (ok ? reporter.failures != 0 : reporter.failures != 1) {
+    if (keyboard.failures != (ok ? 0 : 1)) {
         fuzz::broken("a run did not end with exactly one report or success");
     }
     if (ok && (keyboard.requests != 181 || state.Globals.UsbStatus != kUsbAnswered)) {
         fuzz::broken("a successful run did not send every request");
     }
     // 181 requests of at most 6 ms and 15 polls 2 ms apart.
-    if (waits.nowMs() > 181 * (6 + 15 * 2)) {
+    if (waits.nowMs > 181 * (6 + 15 * 2)) {
         fuzz::broken("a run waited longer than its polls allow");
     }
     return 0;

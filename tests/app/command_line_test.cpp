@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,21 +66,15 @@ TEST(ParseCommandLine, SetsFileNamesAndMode) {
     }
 }
 
+// The program's folder when it can be written to, else the user's configuration folder.
 TEST(DefaultSetupFileName, ProgramDirectoryWhenWritable) {
-    test::TempDir program;
-    test::TempDir config;
+    test::TempDir program, config;
     EXPECT_EQ(defaultSetupFileName(program.path(), config.path()), program.path() + "/QK750.INI");
     EXPECT_FALSE(std::filesystem::exists(config.path("qk750setup")));
-}
-
-TEST(DefaultSetupFileName, UserConfigDirectoryOtherwise) {
-    test::TempDir config;
-    test::TempDir scratch;
-    const std::string plainFile = scratch.write("not-a-directory", "x");
-    // Each stands for a program directory the program cannot write to. (Tests may run as
-    // root, for whom a read-only mode bit does not stop a write.)
+    // Each stands for a folder the program cannot write to (tests may run as root, for whom
+    // a read-only mode bit does not stop a write).
     for (const std::string& programDirectory :
-         {scratch.path("missing"), plainFile, std::string()}) {
+         {program.path("missing"), program.write("not-a-directory", "x"), std::string()}) {
         SCOPED_TRACE(programDirectory);
         EXPECT_EQ(defaultSetupFileName(programDirectory, config.path()),
                   config.path() + "/qk750setup/QK750.INI");
@@ -89,41 +82,15 @@ TEST(DefaultSetupFileName, UserConfigDirectoryOtherwise) {
     }
 }
 
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (m_old) {
-            setenv(m_name, m_old->c_str(), 1);
-        } else {
-            unsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
 TEST(UserConfigBase, FollowsXdgOnlyWhenAbsolute) {
-    ScopedEnv home("HOME", "/home/op");
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "/srv/config");
-        EXPECT_EQ(userConfigBase(), "/srv/config");
-    }
-    for (const char* ignored : {"relative/config", "", static_cast<const char*>(nullptr)}) {
-        ScopedEnv xdg("XDG_CONFIG_HOME", ignored);
-        EXPECT_EQ(userConfigBase(), "/home/op/.config");
+    setenv("HOME", "/home/op", 1);
+    for (const auto& [xdg, base] :
+         {std::pair<const char*, const char*>{"/srv/config", "/srv/config"},
+          {"relative/config", "/home/op/.config"},
+          {"", "/home/op/.config"},
+          {nullptr, "/home/op/.config"}}) {
+        xdg ? setenv("XDG_CONFIG_HOME", xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+        EXPECT_EQ(userConfigBase(), base);
     }
 }
 

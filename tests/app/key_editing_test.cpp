@@ -68,31 +68,16 @@ TEST(SpecialKeys, EveryItemAndModifierMakesATagThatTypesSomething) {
     }
 }
 
-TEST(SpecialKeys, TagsTakeTheModifierExceptForTheFunc2Items) {
-    const struct {
-        const char* item;
-        SpecialKeyModifier modifier;
-        const char* tag;
-    } cases[] = {
-        {"NumLock", SpecialKeyModifier::Alt, "<AltNumLock>"},
-        {"Pad +", SpecialKeyModifier::Ctrl, "<CtrlPad +>"},
-        {"Pad Enter", SpecialKeyModifier::None, "<Pad Enter>"},
-        {"FUNC2_SHIFT", SpecialKeyModifier::Ctrl, "<FUNC2_SHIFT>"},
-        {"FUNC2_TOGGLE", SpecialKeyModifier::Shift, "<FUNC2_TOGGLE>"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(SpecialKeyTag(c.item, c.modifier), c.tag);
-    }
-}
-
 TEST(SpecialKeys, Func2ItemsReplaceBothLinesOthersAppendToTheActiveOne) {
     const KeyLines onFunc2{"abc", "def", 1};
     EXPECT_EQ(addSpecialKey(onFunc2, "FUNC2_SHIFT", SpecialKeyModifier::Ctrl),
               (KeyLines{"<FUNC2_SHIFT>", "<FUNC2_SHIFT>", 0}));
     EXPECT_EQ(addSpecialKey(onFunc2, "NumLock", SpecialKeyModifier::Alt),
               (KeyLines{"abc", "def<AltNumLock>", 1}));
-    EXPECT_EQ(addSpecialKey({"abc", "def", 0}, "Pause", SpecialKeyModifier::None),
-              (KeyLines{"abc<Pause>", "def", 0}));
+    EXPECT_EQ(addSpecialKey({"abc", "def", 0}, "Pad +", SpecialKeyModifier::Ctrl),
+              (KeyLines{"abc<CtrlPad +>", "def", 0}));
+    EXPECT_EQ(addSpecialKey(onFunc2, "FUNC2_TOGGLE", SpecialKeyModifier::None),
+              (KeyLines{"<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>", 0}));
 }
 
 TEST(KeyEditing, RestoreOnlyTheDeletedKeyWithAKeyString) {
@@ -126,6 +111,9 @@ TEST(DecideLineKey, ChoosesWhatTheKeyDoes) {
         {LineKey::Delete, "a<Tab>b", 1, 5, false, Action::SetText, {"ab", 1, true}, false},
         {LineKey::Backspace, "abcd", 1, 2, true, Action::SetText, {"ad", 1, true}, true},
         {LineKey::Backspace, "ab<Enter>", 9, 0, false, Action::SetText, {"ab", 2, true}, true},
+        // A caret or selection past the end stops there.
+        {LineKey::Backspace, "abcd", 2, 99, true, Action::SetText, {"ab", 2, true}, true},
+        {LineKey::Delete, "abc", 9, 0, false, Action::AskDeleteWholeKey, {}, false},
         {LineKey::Escape, "abc", 1, 0, false, Action::FocusGrid, {}, true},
         {LineKey::Enter, "abc", 1, 0, false, Action::AppendEnter, {}, true},
         {LineKey::Other, "abc", 1, 1, false, Action::PassToLine, {}, true},

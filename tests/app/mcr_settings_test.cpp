@@ -34,17 +34,6 @@ TEST(McrRoundTrip, GathersWhatTheDialogsShow) {
     }
 }
 
-TEST(McrRoundTrip, KeepsStringsAndLockAsTheyStand) {
-    SetupRecType loaded = mcr(false, true, false, 4, 0);
-    loaded.PreambleString = " <F8> ";
-    loaded.PostambleString = "<Enter>\t";
-    loaded.LockedSetup = true;
-    const SetupRecType gathered = mcrAsShownAndGathered(loaded);
-    EXPECT_EQ(gathered.PreambleString, " <F8> ");
-    EXPECT_EQ(gathered.PostambleString, "<Enter>\t");
-    EXPECT_TRUE(gathered.LockedSetup);
-}
-
 TEST(McrRoundTrip, IsStableOnceGathered) {
     for (std::int32_t mode : {-5, 0, 1, 6, 11, 12, 255, 1000}) {
         const SetupRecType once = mcrAsShownAndGathered(mcr(mode % 2 == 0, true, true, mode, 0));

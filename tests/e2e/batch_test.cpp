@@ -20,8 +20,11 @@ const std::string kErased(2048, '\xFF');
 
 class BatchTest : public ProgramTest {
 protected:
-    RunResult batch(const std::string& setup, const std::vector<std::string>& environment = {}) {
-        return run({"--simulate=" + file("memory.bin"), "/B", setup}, environment);
+    RunResult batch(const std::vector<std::string>& arguments,
+                    const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> all{"--simulate=" + file("memory.bin"), "/B"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return run(all, environment);
     }
     std::string outcome() const { return read("QK750.ERR"); }
 };
@@ -29,7 +32,7 @@ protected:
 TEST_F(BatchTest, ProgramsTheKeyboardAndSavesTheSetupQuietly) {
     write("shop.ini", kShop);
     ASSERT_EQ(run({"--image=" + file("image.bin"), file("shop.ini")}).exitCode, 0);
-    const RunResult r = batch(file("shop.ini"));
+    const RunResult r = batch({file("shop.ini")});
 
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(outcome(), "OK\r\n" + file("shop.ini") + "\r\n");
@@ -41,93 +44,120 @@ TEST_F(BatchTest, ProgramsTheKeyboardAndSavesTheSetupQuietly) {
     EXPECT_NE(saved.find("Key84_2=\r\n"), std::string::npos);
 }
 
-TEST_F(BatchTest, RelativeSetupNameKeepsTheOutcomeFileInTheCurrentFolder) {
-    write("shop.ini", kShop);
-    const RunResult r = run({"--simulate", "/b", "shop.ini"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(outcome(), "OK\r\nshop.ini\r\n");
-}
-
-TEST_F(BatchTest, FaultPlansGiveTheirOutcomeCodeAndExitCode) {
+// Each run starts with a stale outcome file (a link, so that writing through it would
+// show): it is removed before the run, never rewritten.
+TEST_F(BatchTest, SetupArgumentsGiveTheirOutcome) {
+    const std::string kbd = kbdBytes("\xF9q\xF9r");
     const struct {
-        const char* plan;
+        std::vector<std::pair<std::string, std::string>> files;
+        std::vector<std::string> arguments;  // file names in the work folder
         const char* code;
-        const char* detail;  // null: the setup file's path
+        const char* detail;   // names a file in the work folder
+        const char* created;  // a new file there afterwards, or nullptr
+        const char* kept;     // a file that must keep its bytes, or nullptr
+        std::string key1;     // the string area's first bytes afterwards
     } cases[] = {
-        {"crc@0x20", "ERR_USB_CRC", nullptr},
-        // Key 1's entry 0x11 0x60 lies at 0x008.
-        {"verify@8", "ERR_WRITE_VERIFY", "Memory 0008 Written11 Read=EE"},
-        {"noreply@100", "ERR_USB_RECEIVE", nullptr},
-        {"stale=15", "ERR_USB_RECEIVE", nullptr},
-        {"sendfail@0", "ERR_USB_SEND", nullptr},
-        {"unplug@0x30", "ERR_USB_RECEIVE", nullptr},
-        {"stale=3,latency=10,crc@2047", "ERR_USB_CRC", nullptr},
-        {"stale=2,latency=3", "OK", nullptr},  // slow but answering
+        {{}, {"nothere.ini"}, "ERR_SETUP_FILE_NOT_FOUND", "nothere.ini", nullptr, nullptr, ""},
+        {{}, {"gone.KBD"}, "ERR_SETUP_FILE_NOT_FOUND", "gone.KBD", nullptr, nullptr, ""},
+        {{{"old.KBD", kbdBytes("\xF9x", 21299)}, {"old.INI", "[Keys]\r\nKey1=keep me\r\n"}},
+         {"old.KBD"},
+         "ERR_SETUP_FILE_INVALID",
+         "old.KBD",
+         nullptr,
+         "old.INI",
+         ""},
+        {{{"shop.kbd", kbd}},
+         {"shop.kbd"},
+         "OK",
+         "shop.INI",
+         "shop.INI",
+         nullptr,
+         "\x14\x15\xFF\xFF"},
+        // A DAT file names an INI twin that is not there; the close-time save makes it.
+        {{{"keys.DAT", "1,1,1,qr\r\n"}},
+         {"keys.DAT"},
+         "ERR_SETUP_FILE_NOT_FOUND",
+         "keys.INI",
+         "keys.INI",
+         "keys.DAT",
+         ""},
+        // Files that cannot be read: nothing programmed, nothing saved over what is there.
+        {{{"dir.KBD/", ""}, {"dir.INI", "[Keys]\r\nKey1=keep me\r\n"}},
+         {"dir.KBD"},
+         "ERR_SETUP_FILE_INVALID",
+         "dir.KBD",
+         nullptr,
+         "dir.INI",
+         ""},
+        {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}},
+         {"shop.ini", "/I=typo.dat"},
+         "ERR_SETUP_FILE_NOT_FOUND",
+         "typo.dat",
+         nullptr,
+         "shop.ini",
+         ""},
+        {{}, {"gone.DAT"}, "ERR_SETUP_FILE_NOT_FOUND", "gone.DAT", nullptr, nullptr, ""},
+        {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}, {"keys.dat", "1,1,1,qr\r\n"}},
+         {"shop.ini", "/I=keys.dat"},
+         "OK",
+         "shop.ini",
+         nullptr,
+         "keys.dat",
+         "\x14\x15\xFF\xFF"},
     };
-    write("shop.ini", kShop);
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.plan);
-        fs::remove(file("QK750.ERR"));
-        const RunResult r = batch(file("shop.ini"), {std::string("QK750_SIM_FAULTS=") + c.plan});
-        EXPECT_EQ(r.exitCode, c.code == std::string("OK") ? 0 : 1) << r.err;
-        const std::string detail = c.detail != nullptr ? c.detail : file("shop.ini");
-        EXPECT_EQ(outcome(), std::string(c.code) + "\r\n" + detail + "\r\n");
-    }
-}
-
-TEST_F(BatchTest, MissingSetupFileCreatesNothing) {
-    write("QK750.ERR", "OK\r\nstale\r\n");
-    const RunResult r = batch(file("nothere.ini"));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(outcome(), "ERR_SETUP_FILE_NOT_FOUND\r\n" + file("nothere.ini") + "\r\n");
-    EXPECT_EQ(filesInWork(), (std::set<std::string>{"QK750.ERR", "memory.bin"}));
-    EXPECT_EQ(read("memory.bin"), kErased);  // nothing was sent
-}
-
-// A setup that could not be read in full is neither programmed nor saved over its file.
-TEST_F(BatchTest, UnreadableSetupProgramsNothingAndKeepsItsFiles) {
-    const std::string kept = "[Keys]\r\nKey1=keep me\r\n";
-    const struct {
-        std::vector<std::string> args;
-        const char* code;
-        const char* detail;
-        const char* message;
-    } cases[] = {
-        {{"old.KBD"}, "ERR_SETUP_FILE_INVALID", "old.KBD", "Invalid KBD File size"},
-        {{"dir.KBD"}, "ERR_SETUP_FILE_INVALID", "dir.KBD", "Is a directory"},
-        {{"old.INI", "/I=typo.dat"}, "ERR_SETUP_FILE_NOT_FOUND", "typo.dat", "No such file"},
-        {{"old.DAT"}, "ERR_SETUP_FILE_NOT_FOUND", "old.DAT", "No such file"},
-    };
-    write("old.KBD", kbdBytes("\xF9x", 21299));
-    write("dir.INI", kept);
-    fs::create_directory(file("dir.KBD"));
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.detail);
-        write("old.INI", kept);
-        std::vector<std::string> args{"--simulate=" + file("memory.bin"), "/B"};
-        for (const std::string& a : c.args) {
-            args.push_back(a.starts_with("/I=") ? "/I=" + file(a.substr(3)) : file(a));
+        SCOPED_TRACE(c.arguments[0]);
+        fs::remove_all(file(""));
+        fs::create_directory(file(""));
+        for (const auto& [name, bytes] : c.files) {
+            name.ends_with('/') ? void(fs::create_directory(file(name))) : write(name, bytes);
         }
-        const RunResult r = run(args);
-        EXPECT_EQ(r.exitCode, 1);
+        write("stale.txt", "OK\r\nstale\r\n");
+        fs::create_symlink("stale.txt", file("QK750.ERR"));
+        std::vector<std::string> arguments;
+        for (const std::string& a : c.arguments) {
+            arguments.push_back(a.starts_with("/I=") ? "/I=" + file(a.substr(3)) : file(a));
+        }
+        const RunResult r = batch(arguments);
+        const bool ok = c.code == std::string("OK");
+        EXPECT_EQ(r.exitCode, ok ? 0 : 1) << r.err;
+        EXPECT_FALSE(fs::is_symlink(file("QK750.ERR")));
+        EXPECT_EQ(read("stale.txt"), "OK\r\nstale\r\n");
         EXPECT_EQ(outcome(), std::string(c.code) + "\r\n" + file(c.detail) + "\r\n");
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(read("old.INI"), kept);
-        EXPECT_EQ(read("dir.INI"), kept);
-        EXPECT_EQ(read("memory.bin"), kErased);
+        EXPECT_EQ(ok ? read("memory.bin").substr(0x160, 4) : read("memory.bin"),
+                  ok ? c.key1 : kErased);
+        if (c.created != nullptr) {
+            EXPECT_NE(read(c.created).find("Key1=qr\r\n"), std::string::npos);
+        }
+        for (const auto& [name, bytes] : c.files) {
+            EXPECT_TRUE(!c.kept || name != c.kept || read(name) == bytes) << name;
+        }
+        // Nothing else: the program's output, the memory file and what was there.
+        EXPECT_EQ(filesInWork().size(), c.files.size() + 3 + (c.created ? 1 : 0));
     }
 }
 
-TEST_F(BatchTest, LowerCaseLegacyNameIsImportedAndProgrammed) {
-    write("shop.kbd", kbdBytes("\xF9q\xF9r"));
-    const RunResult r = batch(file("shop.kbd"));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(outcome(), "OK\r\n" + file("shop.INI") + "\r\n");
-    EXPECT_NE(read("shop.INI").find("Key1=qr\r\n"), std::string::npos);
-    // Key 1 "qr" compiles to 14 15 FF at the start of the string area.
-    const std::string memory = read("memory.bin");
-    ASSERT_EQ(memory.size(), 2048u);
-    EXPECT_EQ(memory.substr(0x160, 4), "\x14\x15\xFF\xFF");
+TEST_F(BatchTest, RelativeSetupNameAndFaults) {
+    write("shop.ini", kShop);
+    const RunResult relative = run({"--simulate", "/b", "shop.ini"});
+    EXPECT_EQ(relative.exitCode, 0) << relative.err;
+    EXPECT_EQ(outcome(), "OK\r\nshop.ini\r\n");
+
+    // Key 1's entry 0x11 0x60 lies at 0x008.
+    const RunResult verify = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=verify@8"});
+    EXPECT_EQ(verify.exitCode, 1);
+    EXPECT_EQ(outcome(), "ERR_WRITE_VERIFY\r\nMemory 0008 Written11 Read=EE\r\n");
+    const RunResult unplug = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=unplug@0x30"});
+    EXPECT_EQ(unplug.exitCode, 1);
+    EXPECT_EQ(outcome(), "ERR_USB_RECEIVE\r\n" + file("shop.ini") + "\r\n");
+    const RunResult malformed = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=crc@"});
+    EXPECT_EQ(malformed.exitCode, 2);
+    EXPECT_NE(malformed.err.find("QK750_SIM_FAULTS"), std::string::npos) << malformed.err;
+    write("memory.bin", "too short");  // a memory file of another size is refused, kept
+    const RunResult shortMemory = batch({file("shop.ini")});
+    EXPECT_EQ(shortMemory.exitCode, 2);
+    EXPECT_NE(shortMemory.err.find("9 bytes, not 2048"), std::string::npos) << shortMemory.err;
+    EXPECT_EQ(read("memory.bin"), "too short");
 }
 
 TEST_F(BatchTest, NoKeyboardAtAll) {
@@ -140,13 +170,6 @@ TEST_F(BatchTest, NoKeyboardAtAll) {
     const RunResult r = run({"/B", file("shop.ini")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(outcome(), "ERR_USB_KBD_NOT_CONNECTED\r\n" + file("shop.ini") + "\r\n");
-}
-
-TEST_F(BatchTest, MalformedFaultPlanIsRefused) {
-    write("shop.ini", kShop);
-    const RunResult r = batch(file("shop.ini"), {"QK750_SIM_FAULTS=crc@"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("QK750_SIM_FAULTS"), std::string::npos) << r.err;
 }
 
 }  // namespace

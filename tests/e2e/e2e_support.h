@@ -2,22 +2,15 @@
 
 // Runs the real executable in a temporary folder of its own and collects what it left.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <QProcess>
 
 #include <filesystem>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "common/temp_dir.h"
-
-extern char** environ;
 
 namespace qk750::e2e {
 
@@ -33,68 +26,37 @@ class ProgramTest : public testing::Test {
 protected:
     ProgramTest() { fs::create_directory(m_root.path("work")); }
 
-    // Where the test puts setups; the program's output goes beside it, not in it.
+    // Where the test puts setups and runs the program.
     std::string file(const std::string& name) const { return m_root.path("work/" + name); }
     void write(const std::string& name, const std::string& bytes) const {
         m_root.write("work/" + name, bytes);
     }
     std::string read(const std::string& name) const { return test::TempDir::read(file(name)); }
+    std::set<std::string> filesInWork() const { return m_root.entries("work"); }
 
-    std::set<std::string> filesInWork() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_root.path("work"))) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
-    }
-
-    // Runs the program with the given arguments and extra environment variables
-    // ("NAME=value"), in the work folder.
+    // Runs the program with the arguments and extra environment ("NAME=value").
     RunResult run(const std::vector<std::string>& arguments,
                   const std::vector<std::string>& environment = {}) const {
-        const std::string outPath = m_root.path("stdout");
-        const std::string errPath = m_root.path("stderr");
-        std::vector<std::string> argv{QK750_EXE};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::vector<char*> rawArgv;
-        for (std::string& a : argv) {
-            rawArgv.push_back(a.data());
+        QProcess process;
+        QStringList args, env = QProcess::systemEnvironment();
+        for (const std::string& a : arguments) {
+            args << QString::fromStdString(a);
         }
-        rawArgv.push_back(nullptr);
-
-        std::vector<std::string> env = environment;
-        for (char** e = environ; *e != nullptr; ++e) {
-            env.emplace_back(*e);
+        for (const std::string& e : environment) {
+            env.prepend(QString::fromStdString(e));
         }
-        std::vector<char*> rawEnv;
-        for (std::string& e : env) {
-            rawEnv.push_back(e.data());
-        }
-        rawEnv.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        const std::string work = m_root.path("work");
-        posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
-        pid_t pid = 0;
+        process.setEnvironment(env);
+        process.setWorkingDirectory(QString::fromStdString(m_root.path("work")));
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start(QStringLiteral(QK750_EXE), args);
         RunResult result;
-        const int spawned =
-            posix_spawn(&pid, QK750_EXE, &actions, nullptr, rawArgv.data(), rawEnv.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << QK750_EXE;
+        if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit) {
+            ADD_FAILURE() << "cannot run " << QK750_EXE;
             return result;
         }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = test::TempDir::read(outPath);
-        result.err = test::TempDir::read(errPath);
+        result.exitCode = process.exitCode();
+        result.out = process.readAllStandardOutput().toStdString();
+        result.err = process.readAllStandardError().toStdString();
         return result;
     }
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -92,32 +91,6 @@ TEST(NextToken, CutsTokensOffTheFront) {
         EXPECT_EQ(tokens, c.tokens) << '"' << c.source << '"';
         EXPECT_TRUE(source.empty());
         EXPECT_EQ(NextToken(source), "");
-    }
-}
-
-// The compiler tokenizes without copying the text; it must cut exactly the tokens that
-// NextToken cuts. Each token compiles alone to the same items it gives inside a text.
-TEST(CompileKeyString, AgreesWithNextTokenOnArbitraryText) {
-    const std::string_view pieces[] = {"<", ">", "a", "A", "Enter", "Shift", "Ctrl", " ", "!", "x"};
-    std::mt19937 random(750);
-    for (int round = 0; round < 2000; ++round) {
-        std::string source;
-        const int count = static_cast<int>(random() % 16);
-        for (int i = 0; i < count; ++i) {
-            source += pieces[random() % std::size(pieces)];
-        }
-        Bytes expected;
-        std::string rest = source;
-        for (std::string t = NextToken(rest); !t.empty(); t = NextToken(rest)) {
-            Bytes item = CompileKeyString(t);
-            if (!item.empty()) {
-                expected.insert(expected.end(), item.begin(), item.end() - 1);
-            }
-        }
-        if (!expected.empty()) {
-            expected.push_back(0xFF);
-        }
-        ASSERT_EQ(CompileKeyString(source), expected) << '"' << source << '"';
     }
 }
 

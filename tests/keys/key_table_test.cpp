@@ -40,24 +40,20 @@ TEST(KeyTable, EveryNameFindsARowWithTheSameKey) {
     }
 }
 
+// Names are case-sensitive and whole; a modifier name at the front counts as a prefix.
 TEST(KeyTable, NameAndModifierLookups) {
     const struct {
         std::string_view text;
-        int keyRow;       // FindKeyByName: first exact, case-sensitive match
-        int modifierRow;  // FindModifierPrefix: Shift 1, Ctrl 2, Alt 3 at the front
+        bool known;
+        int modifierRow;  // FindModifierPrefix: Shift 1, Ctrl 2, Alt 3
     } cases[] = {
-        {"Shift", 1, 1},    {"Ctrl", 2, 2},   {"Alt", 3, 3},      {"ShiftEsc", 0, 1},
-        {"CtrlC", 0, 2},    {"AltF4", 0, 3},  {"AltShift", 0, 3}, {"ShiftAlt", 0, 1},
-        {"shiftEsc", 0, 0}, {"shift", 0, 0},  {"Shif", 0, 0},     {"LShift", 78, 0},
-        {" Shift", 0, 0},   {"", 0, 0},       {"Esc", 7, 0},      {"PgUp", 63, 0},
-        {"Pgup", 10, 0},    {"pgup", 0, 0},   {"a", 88, 0},       {"A", 114, 0},
-        {" ", 0, 0},        {"caps", 0, 0},   {"Caps", 34, 0},    {"Pad Enter", 76, 0},
-        {"Enter ", 0, 0},   {" Enter", 0, 0}, {"Right", 17, 0},   {"FUNC2_SHIFT", 87, 0},
-        {"0", 149, 0},      {")", 159, 0},    {"\\", 27, 0},
+        {"Shift", true, 1},  {"Ctrl", true, 2},  {"AltF4", false, 3},  {"ShiftAlt", false, 1},
+        {"shift", false, 0}, {"Shif", false, 0}, {" Shift", false, 0}, {"", false, 0},
+        {"Pgup", true, 0},   {"pgup", false, 0}, {"Enter ", false, 0}, {"Pad Enter", true, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("\"") + std::string(c.text) + "\"");
-        EXPECT_EQ(FindKeyByName(c.text), c.keyRow);
+        EXPECT_EQ(FindKeyByName(c.text) != 0, c.known);
         EXPECT_EQ(FindModifierPrefix(c.text), c.modifierRow);
     }
 }

@@ -7,7 +7,9 @@
 namespace qk750 {
 namespace {
 
+// Lines before any section belong to none.
 constexpr std::string_view kSample =
+    "Key1=top\r\n"
     "; written by hand\r\n"
     "[Version]\r\n"
     "FileVer=1.00\r\n"
@@ -34,7 +36,8 @@ TEST(IniDocumentTest, FindsValuesOfCrLfAndLfFiles) {
                  {"Keys", "Key3", std::nullopt},
                  {"Keys", "FileVer", std::nullopt},
                  {"CUSTOM", "other", "x"},
-                 {"Missing", "Key1", std::nullopt}};
+                 {"Missing", "Key1", std::nullopt},
+                 {"", "Key1", std::nullopt}};
     std::string lfOnly(kSample);
     std::erase(lfOnly, '\r');
     for (const std::string& text : {std::string(kSample), lfOnly}) {
@@ -48,12 +51,6 @@ TEST(IniDocumentTest, FindsValuesOfCrLfAndLfFiles) {
 TEST(IniDocumentTest, UnchangedDocumentSerializesAsReadWithCrLf) {
     EXPECT_EQ(IniDocument::parse(kSample).serialize(), kSample);
     EXPECT_EQ(IniDocument::parse("[A]\nk=v\nlast").serialize(), "[A]\r\nk=v\r\nlast\r\n");
-}
-
-TEST(IniDocumentTest, LinesBeforeAnySectionBelongToNone) {
-    const IniDocument ini = IniDocument::parse("Key1=top\r\n[Keys]\r\n");
-    EXPECT_EQ(ini.value("", "Key1"), std::nullopt);
-    EXPECT_EQ(ini.value("Keys", "Key1"), std::nullopt);
 }
 
 TEST(IniDocumentTest, FirstOfRepeatedSectionsAndKeysWins) {
@@ -71,6 +68,7 @@ TEST(IniDocumentTest, SetValueKeepsEverythingElseInPlace) {
     ini.setValue("Mcr", "McrDelay", "5");  // a new section at the end
     ini.setValue("Mcr", "BF_Checksum", "0");
     EXPECT_EQ(ini.serialize(),
+              "Key1=top\r\n"
               "; written by hand\r\n"
               "[Version]\r\n"
               "FileVer=1.00\r\n"
@@ -110,12 +108,11 @@ TEST(IniDocumentTest, LoadReadsFilesAndRefusesWhatIsNotOne) {
     EXPECT_TRUE(ini.load(dir.write("a.ini", "[S]\nk=v\n")));
     EXPECT_EQ(ini.value("s", "K"), "v");
 
-    EXPECT_FALSE(ini.load(dir.path("missing.ini")));
-    EXPECT_TRUE(ini.isEmpty());
-
-    ini = IniDocument::parse("[S]\nk=v\n");
-    EXPECT_FALSE(ini.load(dir.path("")));  // the folder itself
-    EXPECT_TRUE(ini.isEmpty());
+    for (const std::string& notAFile : {dir.path("missing.ini"), dir.path()}) {
+        ini = IniDocument::parse("[S]\nk=v\n");
+        EXPECT_FALSE(ini.load(notAFile));
+        EXPECT_TRUE(ini.isEmpty());
+    }
 }
 
 }  // namespace

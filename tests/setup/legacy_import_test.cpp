@@ -72,6 +72,12 @@ TEST(LegacyImport, DatTextConvertsToKeyString) {
     }
 }
 
+// A cleared setup keeps only its delay.
+SetupRecord operator|(SetupRecord setup, int delay) {
+    setup.Mcr.McrDelay = delay;
+    return setup;
+}
+
 class KbdImportTest : public testing::Test {
 protected:
     SetupRecord filledSetup() const {
@@ -100,8 +106,7 @@ TEST_F(KbdImportTest, ReadsKeysAndMcrStrings) {
     SetupRecord setup = filledSetup();
     ASSERT_EQ(ImportKbdFile(setup, m_dir.write("shop.kbd", kbd.bytes())), KbdImportStatus::Ok);
 
-    SetupRecord expected;
-    expected.Mcr.McrDelay = 9;  // the only field that survives the clear
+    SetupRecord expected = SetupRecord{} | 9;  // the delay survives the clear
     expected.KeyStrings[1] = "A<Back>";
     expected.Func2Strings[1] = "<FUNC2_TOGGLE>";
     expected.KeyStrings[13] = "<FUNC2_TOGGLE>";
@@ -130,29 +135,20 @@ TEST_F(KbdImportTest, StringsStopAtTheirLengthAndTheRecordEnd) {
     EXPECT_EQ(setup.KeyStrings[4], "a");
 }
 
-TEST_F(KbdImportTest, RefusesFilesOfAnyOtherSize) {
-    for (const std::size_t size :
-         {std::size_t{0}, kKbdFileSize - 1, kKbdFileSize + 1, kKbdFileSize * 2}) {
-        test::KbdFile kbd;
-        kbd.setString(1, 1, kMark + "A");
-        std::string bytes = kbd.bytes();
+// Any other size, no file or a folder: refused, and the old setup cleared all the same.
+TEST_F(KbdImportTest, RefusesWhatIsNotAKbdFile) {
+    for (const std::size_t size : {std::size_t{0}, kKbdFileSize - 1, kKbdFileSize + 1}) {
+        std::string bytes = test::KbdFile().setString(1, 1, kMark + "A").bytes();
         bytes.resize(size, 'x');
         SetupRecord setup = filledSetup();
         EXPECT_EQ(ImportKbdFile(setup, m_dir.write("bad.kbd", bytes)), KbdImportStatus::InvalidSize)
             << size;
-        SetupRecord cleared;
-        cleared.Mcr.McrDelay = 9;
-        EXPECT_EQ(setup, cleared) << size;
+        EXPECT_EQ(setup, SetupRecord{} | 9) << size;
     }
-}
-
-TEST_F(KbdImportTest, MissingFileAndFolderFail) {
     SetupRecord setup = filledSetup();
     EXPECT_EQ(ImportKbdFile(setup, m_dir.path("none.kbd")), KbdImportStatus::Missing);
-    EXPECT_TRUE(setup.KeyStrings[3].empty());
-    EXPECT_FALSE(setup.Mcr.LockedSetup);
-
-    EXPECT_EQ(ImportKbdFile(setup, m_dir.path("")), KbdImportStatus::ReadError);
+    EXPECT_EQ(setup, SetupRecord{} | 9);
+    EXPECT_EQ(ImportKbdFile(setup, m_dir.path()), KbdImportStatus::ReadError);
 }
 
 class DatImportTest : public testing::Test {

@@ -4,7 +4,6 @@
 #include <QMimeData>
 #include <QtTest>
 
-#include "keys/key_insight.h"
 #include "ui/mcr_custom_dialog.h"
 #include "window_fixture.h"
 
@@ -21,82 +20,15 @@ struct InsightFixture : StartedFixture {
         state.Setup.Mcr.McrSetupMode = 0;
         window.LoadSetupIntoDialogs();
     }
-
-    QTableWidgetItem* cell(int key) const {
-        return child<QTableWidget>(window, "keyGrid")->item(keyRow(key), keyColumn(key));
-    }
-    bool marked(int key) const { return cell(key)->data(Qt::BackgroundRole).isValid(); }
 };
 
 }  // namespace
 
+// Key strings hold 8-bit text: a character outside Latin-1 is not taken, however it comes.
 class InsightWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void typingUpdatesMeterMarkAndHint() {
-        InsightFixture f;
-        const int emptyUse = f.window.memoryUse().used;
-        f.clickCell(5);
-        auto* line = child<QLineEdit>(f.window, "keyStringEdit");
-
-        QTest::keyClicks(line, "abc");
-        QCOMPARE(f.window.memoryMeterLabel(), QString("%1 / 1694 bytes").arg(emptyUse + 4));
-        QCOMPARE(f.cell(5)->toolTip(), QString("Key 5: 4 / 48 bytes, Func2: 0 / 48"));
-        QVERIFY(!f.marked(5));
-
-        // Capitals take three bytes each: 3 + 16 * 3 + 1 = 52.
-        QTest::keyClicks(line, "ABCDEFGHIJKLMNOP");
-        QCOMPARE(f.cell(5)->toolTip(), QString("Key 5: 52 / 48 bytes, Func2: 0 / 48"));
-        QVERIFY(f.marked(5) && !f.marked(4) && !f.marked(6));
-        QCOMPARE(f.window.memoryUse().level, MemoryLevel::Error);
-        QVERIFY2(f.window.memoryMeterLabel().endsWith(": Key 5 is too long"),
-                 qPrintable(f.window.memoryMeterLabel()));
-
-        QTest::keyClick(line, Qt::Key_Backspace);
-        QTest::keyClick(line, Qt::Key_Backspace);
-        QCOMPARE(f.cell(5)->toolTip(), QString("Key 5: 46 / 48 bytes, Func2: 0 / 48"));
-        QVERIFY(!f.marked(5));
-        QCOMPARE(f.window.memoryUse().level, MemoryLevel::Ok);
-
-        QVERIFY(f.window.lineHintText().isEmpty());
-        QTest::keyClicks(line, "<enter>");
-        QVERIFY2(f.window.lineHintText().contains("<Enter>"), qPrintable(f.window.lineHintText()));
-        // The hint only informs: the text is stored as typed.
-        QCOMPARE(f.state.Setup.KeyStrings[5], std::string("abcABCDEFGHIJKLMN<enter>"));
-    }
-
-    void hintAndMarkFollowTheFunc2Line() {
-        InsightFixture f;
-        f.state.Setup.KeyStrings[9] = "a b";
-        f.state.Setup.Func2Strings[9] = "<Esc>";
-        f.clickCell(9);
-        QVERIFY2(f.window.lineHintText().contains("<Space>"), qPrintable(f.window.lineHintText()));
-
-        f.window.setLineSelector(1);
-        QVERIFY(f.window.lineHintText().isEmpty());
-        // A Func2 string too long marks the cell too, though the grid shows only key strings.
-        QTest::keyClicks(child<QLineEdit>(f.window, "func2StringEdit"), QString(16, QChar('Z')));
-        QVERIFY(f.marked(9));
-        QCOMPARE(f.cell(9)->toolTip(), QString("Key 9: 3 / 48 bytes, Func2: 50 / 48"));
-        QVERIFY2(f.window.memoryMeterLabel().endsWith(": Key 9 is too long (Func2)"),
-                 qPrintable(f.window.memoryMeterLabel()));
-    }
-
-    void mcrLinesCountWithoutChangingTheRecord() {
-        InsightFixture f;
-        const int before = f.window.memoryUse().used;
-        McrCustomDialog& custom = f.windows->customMcr();
-        custom.show();
-        QTest::keyClicks(child<QLineEdit>(custom, "postambleEdit"), "xy<tab>");
-        QCOMPARE(f.window.memoryUse().used, before + 3);
-        QCOMPARE(f.state.Setup.Mcr.PostambleString, std::string());
-        QVERIFY2(custom.lineHintText().contains("<Tab>"), qPrintable(custom.lineHintText()));
-        custom.hide();
-    }
-
-    // A character the keyboard cannot type is not taken, however it comes; the hint says
-    // why.
     void notLatin1IsRefused_data() {
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("way");
@@ -150,21 +82,6 @@ private slots:
             QCOMPARE(hint(), QString());
         }
         custom.hide();
-    }
-
-    void loadShowsFullMemory() {
-        InsightFixture f;
-        // 46 letters and the end mark: 47 bytes a key; 40 keys do not fit.
-        for (int key = 1; key <= 40; ++key) {
-            f.state.Setup.KeyStrings[key] = std::string(46, 'a');
-        }
-        f.window.LoadSetupIntoDialogs();
-        QCOMPARE(f.window.memoryUse().level, MemoryLevel::Error);
-        QVERIFY(f.window.memoryUse().used > kStringAreaCapacity);
-        QVERIFY2(f.window.memoryMeterLabel().contains(": memory full at key"),
-                 qPrintable(f.window.memoryMeterLabel()));
-        // No key is too long on its own.
-        QVERIFY(!f.marked(1) && !f.marked(40));
     }
 };
 

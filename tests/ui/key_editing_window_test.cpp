@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -58,26 +59,23 @@ class KeyEditingWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void wholeKeyDeleteAndRestore_data() {
-        QTest::addColumn<QString>("from");     // where Delete is pressed
-        QTest::addColumn<QString>("between");  // what happens between deletion and Ctrl+Z
-        const auto row = [](const char* name, const char* from, const char* between) {
-            QTest::newRow(name) << QString(from) << QString(between);
-        };
-        row("grid", "grid", "");
-        row("key line", "line", "");
-        row("Func2 line", "line2", "");
-        row("on-screen key between", "grid", "onscreen");
-        row("typed on the grid between", "grid", "typed");
-        row("other key selected between", "grid", "other key");
-        row("About shown between", "grid", "about");
-        // A closing message box or a return from another application is no such return.
-        row("main window activated between", "grid", "activated");
+    // Delete from the grid or a line (the Func2 line at its end) asks to delete the whole key;
+    // Ctrl+Z on the grid restores it, unless something came between. Closing one of the
+    // main window's own boxes, or a return from another application, is not such a thing.
+    void wholeKeyDeleteAndRestore() {
+        for (const auto& [from, between] : {std::pair<QString, QString>{"grid", ""},
+                                            {"line2", ""},
+                                            {"grid", "onscreen"},
+                                            {"grid", "typed"},
+                                            {"grid", "other key"},
+                                            {"grid", "about"},
+                                            {"grid", "activated"}}) {
+            wholeKeyDeleteAndRestore(from, between);
+        }
     }
 
-    void wholeKeyDeleteAndRestore() {
-        QFETCH(QString, from);
-        QFETCH(QString, between);
+private:
+    void wholeKeyDeleteAndRestore(const QString& from, const QString& between) {
         EditingFixture f;
         f.clickCell(7);
         QCOMPARE(QApplication::focusWidget(), f.line);
@@ -124,6 +122,7 @@ private slots:
         QCOMPARE(f.window.lineSelector(), 0);
     }
 
+private slots:
     void deleteInLineAsksOnlyBeforeOtherKeys() {
         EditingFixture f;
         f.clickCell(7);
@@ -159,6 +158,8 @@ private slots:
         QCOMPARE(f.state.Setup.KeyStrings[1], typed);
         QCOMPARE(f.window.cellText(0, 0), cellTextFor(QString::fromStdString(typed), true));
         QCOMPARE(f.window.currentKey(), 1);
+        QTest::keyClick(f.line, Qt::Key_Escape);  // back to the grid
+        QCOMPARE(QApplication::focusWidget(), f.grid);
 
         // Enter on the grid appends "<Enter>" to the active line, here the Func2 line.
         f.window.setLineSelector(1);
@@ -171,6 +172,9 @@ private slots:
         f.grid->setFocus();
         QTest::keyClick(f.grid, Qt::Key_Down);
         QCOMPARE(f.window.currentKey(), 13);
+        QCOMPARE(child<QLabel>(f.window, "keyStringLabel")->text() + '|' +
+                     child<QLabel>(f.window, "func2StringLabel")->text(),
+                 QString("Key 13 String:|Key 13 Func2 String:"));
     }
 
     void lockedGridChangesNothing() {
@@ -186,43 +190,27 @@ private slots:
         QCOMPARE(f.key7(), std::string("seven<Enter>|<F7>"));
     }
 
-    void lineKeys_data() {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<int>("caret");
-        QTest::addColumn<int>("selection");
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::addColumn<int>("expectedCaret");
-        const auto row = [](const char* name, const char* text, int caret, int selection, int key,
-                            const char* expected, int expectedCaret) {
-            QTest::newRow(name) << QByteArray(text) << caret << selection << key
-                                << QByteArray(expected) << expectedCaret;
-        };
-        const int back = Qt::Key_Backspace;
-        const int del = Qt::Key_Delete;
-        row("backspace takes a final tag", "ab<Enter>", 9, 0, back, "ab", 2);
-        row("delete inside a tag", "x<Tab>y", 3, 0, del, "xy", 1);
-        row("backspace a selection", "a<Tab>b", 1, 5, back, "ab", 1);
-        row("8-bit text", "\xe9<Tab>\xe8", 2, 0, del, "\xe9\xe8", 1);
-        row("enter appends at the end", "ab", 1, 0, Qt::Key_Return, "ab<Enter>", 9);
-    }
-
+    // The editing rules are the key-editing tests'; here, what the line hands them.
     void lineKeys() {
-        QFETCH(QByteArray, text);
-        QFETCH(int, caret);
-        QFETCH(int, selection);
-        QFETCH(int, key);
-        QFETCH(QByteArray, expected);
-        QFETCH(int, expectedCaret);
-        EditingFixture f;
-        f.state.Setup.KeyStrings[20] = text.toStdString();
-        f.clickCell(20);
-        f.line->setSelection(caret, selection);
-        QTest::keyClick(f.line, static_cast<Qt::Key>(key));
-        QCOMPARE(f.line->text(), QString::fromLatin1(expected));
-        QCOMPARE(f.line->cursorPosition(), expectedCaret);
-        QCOMPARE(f.state.Setup.KeyStrings[20], expected.toStdString());
-        QVERIFY(f.prompts.seen.isEmpty());
+        const struct {
+            const char* text;
+            int caret, selection, key;
+            const char* expected;
+            int expectedCaret;
+        } cases[] = {{"a<Tab>b", 1, 5, Qt::Key_Backspace, "ab", 1},
+                     {"\xe9<Tab>\xe8", 2, 0, Qt::Key_Delete, "\xe9\xe8", 1},
+                     {"ab", 1, 0, Qt::Key_Return, "ab<Enter>", 9}};
+        for (const auto& c : cases) {
+            EditingFixture f;
+            f.state.Setup.KeyStrings[20] = c.text;
+            f.clickCell(20);
+            f.line->setSelection(c.caret, c.selection);
+            QTest::keyClick(f.line, Qt::Key(c.key));
+            QCOMPARE(f.line->text(), QString::fromLatin1(c.expected));
+            QCOMPARE(f.line->cursorPosition(), c.expectedCaret);
+            QCOMPARE(f.state.Setup.KeyStrings[20], std::string(c.expected));
+            QVERIFY(f.prompts.seen.isEmpty());
+        }
     }
 
     void lineIsReloadedTrimmed() {
@@ -235,99 +223,40 @@ private slots:
         QCOMPARE(f.state.Setup.KeyStrings[3], std::string("ab"));
     }
 
-    void addSpecialKey_data() {
-        QTest::addColumn<QString>("modifier");
-        QTest::addColumn<QString>("item");
-        QTest::addColumn<int>("selector");
-        QTest::addColumn<QString>("keyString");
-        QTest::addColumn<QString>("func2String");
-        QTest::addColumn<int>("press");  // the key that presses the focused button; 0: a click
-        const auto row = [](const char* modifier, const char* item, int selector, const char* key,
-                            const char* func2, int press) {
-            QTest::addRow("%s %s on line %d", modifier, item, selector)
-                << QString(modifier) << QString(item) << selector << QString(key) << QString(func2)
-                << press;
-        };
-        row("Alt", "NumLock", 0, "seven<Enter><AltNumLock>", "<F7>", 0);
-        row("Shift", "Caps", 1, "seven<Enter>", "<F7><ShiftCaps>", Qt::Key_Return);
-        // The FUNC2 items replace both lines and take no modifier.
-        row("Ctrl", "FUNC2_SHIFT", 0, "<FUNC2_SHIFT>", "<FUNC2_SHIFT>", Qt::Key_Enter);
-        row("None", "FUNC2_TOGGLE", 1, "<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>", Qt::Key_Space);
-    }
-
+    // A special key goes to the active line with its modifier; the FUNC2 items replace
+    // both lines and take no modifier. Return, Enter and Space press the focused button.
     void addSpecialKey() {
-        QFETCH(QString, modifier);
-        QFETCH(QString, item);
-        QFETCH(int, selector);
-        QFETCH(QString, keyString);
-        QFETCH(QString, func2String);
-        QFETCH(int, press);
-        EditingFixture f;
-        f.clickCell(7);
-        (selector == 1 ? f.line2 : f.line)->setFocus();
-        QCOMPARE(f.window.lineSelector(), selector);
-        auto* list = child<QListWidget>(f.window, "specialKeyList");
-        list->setCurrentItem(list->findItems(item, Qt::MatchExactly).value(0));
-        child<QRadioButton>(f.window, qPrintable("modifier" + modifier))->setChecked(true);
-
-        auto* button = child<QPushButton>(f.window, "addSpecialKeyButton");
-        if (press == 0) {
-            QTest::mouseClick(button, Qt::LeftButton);
-        } else {
-            button->setFocus();
-            QTest::keyClick(button, static_cast<Qt::Key>(press));
+        const struct {
+            const char *modifier, *item;
+            int selector;
+            QString keyString, func2String;
+            int press;  // 0: a click
+        } cases[] = {
+            {"Alt", "NumLock", 0, "seven<Enter><AltNumLock>", "<F7>", 0},
+            {"Shift", "Caps", 1, "seven<Enter>", "<F7><ShiftCaps>", Qt::Key_Return},
+            {"Ctrl", "FUNC2_SHIFT", 0, "<FUNC2_SHIFT>", "<FUNC2_SHIFT>", Qt::Key_Enter},
+            {"None", "FUNC2_TOGGLE", 1, "<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>", Qt::Key_Space}};
+        for (const auto& c : cases) {
+            EditingFixture f;
+            f.clickCell(7);
+            (c.selector == 1 ? f.line2 : f.line)->setFocus();
+            QCOMPARE(f.window.lineSelector(), c.selector);
+            auto* list = child<QListWidget>(f.window, "specialKeyList");
+            list->setCurrentItem(list->findItems(c.item, Qt::MatchExactly).value(0));
+            child<QRadioButton>(f.window, qPrintable(QString("modifier") + c.modifier))
+                ->setChecked(true);
+            auto* button = child<QPushButton>(f.window, "addSpecialKeyButton");
+            if (c.press == 0) {
+                QTest::mouseClick(button, Qt::LeftButton);
+            } else {
+                button->setFocus();
+                QTest::keyClick(button, static_cast<Qt::Key>(c.press));
+            }
+            QCOMPARE(f.key7(), (c.keyString + '|' + c.func2String).toStdString());
+            QCOMPARE(f.line->text() + '|' + f.line2->text(), c.keyString + '|' + c.func2String);
+            QCOMPARE(f.window.cellText(6, 0), cellTextFor(c.keyString, true));
+            QVERIFY(child<QRadioButton>(f.window, "modifierNone")->isChecked());
         }
-
-        QCOMPARE(f.key7(), (keyString + '|' + func2String).toStdString());
-        QCOMPARE(f.line->text() + '|' + f.line2->text(), keyString + '|' + func2String);
-        QCOMPARE(f.window.cellText(6, 0), cellTextFor(keyString, true));
-        QVERIFY(child<QRadioButton>(f.window, "modifierNone")->isChecked());
-    }
-
-    void mcrTargetFollowsLines() {
-        EditingFixture f;
-        McrCustomDialog& custom = f.windows->customMcr();
-        auto* preamble = child<QLineEdit>(custom, "preambleEdit");
-        auto* postamble = child<QLineEdit>(custom, "postambleEdit");
-        auto* keyboard = child<OnScreenKeyboard>(custom, "keyboard");
-        QList<int> targets;
-        bool active = true;
-
-        QTimer::singleShot(0, &custom, [&] {
-            active =
-                active && QTest::qWaitFor([&] { return QApplication::activeWindow() == &custom; });
-            targets << f.state.Globals.EditTarget;
-            pressQ(*keyboard);
-            postamble->setFocus();
-            targets << f.state.Globals.EditTarget;
-            pressQ(*keyboard);
-            QTest::keyClick(postamble, Qt::Key_Return);
-            QTest::keyClick(preamble, Qt::Key_End);
-            targets << f.state.Globals.EditTarget;
-            postamble->setFocus();
-            custom.hide();
-        });
-        f.window.showMcrSetup();
-        QCOMPARE(targets, (QList<int>{2, 3, 2}));
-        QCOMPARE(f.state.Globals.EditTarget, 1);
-        QCOMPARE(preamble->text() + '|' + postamble->text(), QString("q|q<Enter>"));
-        QCOMPARE(f.key7(), std::string("seven<Enter>|<F7>"));
-
-        // Opened again, on-screen keys go to the preamble though the postamble had the focus,
-        // and the caret waits there too.
-        QWidget* focused = nullptr;
-        QTimer::singleShot(0, &custom, [&] {
-            active =
-                active && QTest::qWaitFor([&] { return QApplication::activeWindow() == &custom; });
-            focused = custom.focusWidget();
-            pressQ(*keyboard);
-            QTest::keyClick(postamble, Qt::Key_Backspace);
-            custom.hide();
-        });
-        f.window.showMcrSetup();
-        QVERIFY(active);
-        QCOMPARE(focused, preamble);
-        QCOMPARE(preamble->text() + '|' + postamble->text(), QString("qq|q"));
     }
 
     // The dialog's Save closes it only once the setup is saved.

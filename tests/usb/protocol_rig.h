@@ -115,7 +115,7 @@ struct Rig {
                     .clock = [this] { return waits.now(); },
                     .faults = std::move(faults)}),
           controller(platform, dispatcher),
-          devices(controller, {}),
+          devices(controller, [this](const std::string& line) { trace.push_back(line); }),
           protocol(state, devices, reporter, waits) {
         state.SetupFileName = "/tmp/shop.ini";
         dispatcher.processPending();  // the start-up pass fills the list
@@ -137,6 +137,7 @@ struct Rig {
     HidPlatformSim platform;
     HidController controller;
     DeviceList devices;
+    std::vector<std::string> trace;
     RecordingReporter reporter;
     ProgramState state;
     ProgrammingProtocol protocol;
