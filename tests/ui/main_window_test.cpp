@@ -1,15 +1,15 @@
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
-#include <QApplication>
-#include <QFileDialog>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QtTest>
 
 #include <fstream>
@@ -18,10 +18,10 @@
 #include "app/programming_run.h"
 #include "keys/device_image.h"
 #include "setup/setup_file.h"
+#include "ui/about_window.h"
+#include "ui/mcr_custom_dialog.h"
 #include "ui/progress_window.h"
 #include "ui/prompts.h"
-#include "ui/mcr_custom_dialog.h"
-#include "ui/about_window.h"
 #include "usb/programming_protocol.h"
 #include "window_fixture.h"
 
@@ -472,8 +472,9 @@ private slots:
     void menuCaptionsAndShortcuts() {
         StartedFixture f;
         QStringList seen;
-        for (const char* name : {"newSetupAction", "openSetupAction", "saveSetupAction", "saveSetupAsAction", "exitAction", "mcrSetupAction",
-                                 "programAction", "testKeysAction", "aboutAction"}) {
+        for (const char* name :
+             {"newSetupAction", "openSetupAction", "saveSetupAction", "saveSetupAsAction",
+              "exitAction", "mcrSetupAction", "programAction", "testKeysAction", "aboutAction"}) {
             const QAction* action = child<QAction>(f.main(), name);
             seen << action->text() + ' ' + action->shortcut().toString();
         }
