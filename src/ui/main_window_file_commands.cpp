@@ -7,6 +7,7 @@
 #include <QLabel>
 
 #include "app/initial_load.h"
+#include "app/load_report.h"
 #include "setup/file_names.h"
 #include "setup/legacy_import.h"
 #include "ui/key_grid.h"
@@ -115,22 +116,23 @@ void MainWindow::newSetup() {
 }
 
 void MainWindow::reportLoad(const LoadResult& result) {
-    const bool kbdFailed = result.kbdImport && result.kbdStatus != KbdImportStatus::Ok;
-    if (kbdFailed || result.unreadable) {
+    const LoadReport report = describeLoad(result, m_state->SetupFileName);
+    if (report.unnamed) {
         m_state->SetupFileName = ".INI";
         UpdateTitle();
     }
-    if (result.kbdImport && result.kbdStatus == KbdImportStatus::InvalidSize) {
-        m_prompts->error(
-            QString::fromLatin1(kInvalidKbdFileSizeText.data(),
-                                static_cast<qsizetype>(kInvalidKbdFileSizeText.size())));
-    } else if (result.unreadable) {
-        m_prompts->error(readFailedText(result.unreadable->path, result.unreadable->reason));
-    } else if (result.kbdImport && result.kbdStatus == KbdImportStatus::Ok && !result.save.ok) {
-        m_prompts->error(saveFailedText(m_state->SetupFileName, result.save.error));
-    }
-    if (result.datFailure) {
-        m_prompts->error(readFailedText(result.datFailure->path, result.datFailure->reason));
+    for (const LoadProblem& problem : report.problems) {
+        switch (problem.kind) {
+            case LoadProblem::Kind::InvalidKbdSize:
+                m_prompts->error(latin1(kInvalidKbdFileSizeText));
+                break;
+            case LoadProblem::Kind::ReadFailed:
+                m_prompts->error(readFailedText(problem.path, problem.reason));
+                break;
+            case LoadProblem::Kind::SaveFailed:
+                m_prompts->error(saveFailedText(problem.path, problem.reason));
+                break;
+        }
     }
 }
 
