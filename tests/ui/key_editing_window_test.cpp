@@ -216,6 +216,7 @@ private slots:
             (c.selector == 1 ? f.line2 : f.line)->setFocus();
             QCOMPARE(f.window.lineSelector(), c.selector);
             auto* list = child<QListWidget>(f.window, "SpecialListBox");
+            QCOMPARE(list->currentRow(), 0);  // the first item until another is chosen
             list->setCurrentItem(list->findItems(c.item, Qt::MatchExactly).value(0));
             child<QRadioButton>(f.window, qPrintable(QString("ShiftKeys") + c.modifier))
                 ->setChecked(true);
