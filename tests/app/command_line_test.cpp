@@ -43,6 +43,7 @@ TEST(ParseCommandLine, SetsFileNamesAndMode) {
          "/srv/b.INI", "b.dat", false, "/srv/QK750.ERR"},
         {P, {"/BI=x.dat", "/I=B"}, kPosixDefault, "B", true, "/opt/qk750/QK750.ERR"},
         {P, {"", "sub/shop.ini", ""}, "sub/shop.ini", "", false, "sub/QK750.ERR"},
+        {P, {"//shop.ini"}, "//shop.ini", "", false, "/QK750.ERR"},
         {W, {"/b", "C:\\Setups\\Shop.ini"},
          "C:\\SETUPS\\SHOP.INI", "", true, "C:\\SETUPS\\QK750.ERR"},
         {W, {"/i=old.dat", "file.ini"}, "FILE.INI", "OLD.DAT", false, "QK750.ERR"},

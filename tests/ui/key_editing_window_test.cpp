@@ -242,6 +242,7 @@ private slots:
             (c.selector == 1 ? f.line2 : f.line)->setFocus();
             QCOMPARE(f.window.lineSelector(), c.selector);
             auto* list = child<QListWidget>(f.window, "specialKeyList");
+            QCOMPARE(list->currentRow(), 0);  // the first item until another is chosen
             list->setCurrentItem(list->findItems(c.item, Qt::MatchExactly).value(0));
             child<QRadioButton>(f.window, qPrintable(QString("modifier") + c.modifier))
                 ->setChecked(true);

@@ -206,6 +206,29 @@ TEST_F(ControllerTest, ThreadSleepTimeKeepsItsBounds) {
     }
 }
 
+TEST_F(ControllerTest, NewHandlersReachOnlyDevicesStillUsingTheOldOnes) {
+    start();
+    const HidPlugEvent own([](HidDevice&) {});
+    controller->device(0)->SetOnUnplug(own);
+    controller->device(1)->SetThreadSleepTime(300);
+
+    const HidPlugEvent unplug([](HidDevice&) {});
+    controller->SetOnDeviceUnplug(unplug);
+    controller->SetOnDeviceData(kIgnoreData);
+    controller->SetDevThreadSleepTime(50);
+    EXPECT_TRUE(controller->device(0)->OnUnplug() == own);
+    EXPECT_TRUE(controller->device(1)->OnUnplug() == unplug);
+    EXPECT_TRUE(controller->device(2)->OnData() == kIgnoreData);
+    EXPECT_EQ(controller->device(0)->ThreadSleepTime(), 50u);
+    EXPECT_EQ(controller->device(1)->ThreadSleepTime(), 300u);
+
+    // Newly found devices take the controller's handlers, but start at 100 ms.
+    sim.addDevice(HidPlatformSim::namelessConfig());
+    dispatcher.processPending();
+    EXPECT_TRUE(controller->device(3)->OnData() == kIgnoreData);
+    EXPECT_EQ(controller->device(3)->ThreadSleepTime(), 100u);
+}
+
 TEST_F(ControllerTest, ChangeDuringAPassIsHandledAfterIt) {
     int depth = 0;
     int maxDepth = 0;

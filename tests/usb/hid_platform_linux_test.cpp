@@ -41,6 +41,10 @@ TEST(HidPlatformLinux, OpenFailureGivesErrnoAndNoHandle) {
     EXPECT_EQ(platform.open("/dev/qk750-no-such-node", HidOpenMode::ReadWrite, &error), nullptr);
     EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
     EXPECT_EQ(platform.errorText(ENOENT), std::strerror(ENOENT));
+    // An override names one of the two sources; anything else follows the udev daemon.
+    EXPECT_EQ(HidPlatformLinux::chooseMonitorSource("kernel", true), "kernel");
+    EXPECT_EQ(HidPlatformLinux::chooseMonitorSource("bogus", true), "udev");
+    EXPECT_EQ(HidPlatformLinux::chooseMonitorSource(nullptr, false), "kernel");
 }
 
 // One emulated hidraw node: what its ioctls answer and what they were given.
@@ -262,6 +266,11 @@ TEST_F(EmulatedHidraw, ReadInputPutsReportIdFirstAndCanBeCancelled) {
         EXPECT_EQ(handle->readInput(buffer, 0, 0).status, HidReadStatus::Error);
     }
     EXPECT_EQ(keyboard.readsAgain, 0);
+    other.inputReport.clear();  // a read that gives nothing: the device is gone
+    std::uint8_t buffer[9];
+    const auto handle = platform.open("/dev/hidraw1", HidOpenMode::OverlappedRead);
+    EXPECT_EQ(handle->readInput(buffer, sizeof buffer, 60000).status, HidReadStatus::Error);
+    EXPECT_EQ(handle->lastError(), static_cast<std::uint32_t>(ENODEV));
 }
 
 TEST_F(EmulatedHidraw, HotPlugReachesTheListener) {
