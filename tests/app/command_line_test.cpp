@@ -66,10 +66,14 @@ TEST(ParseCommandLine, SetsFileNamesAndMode) {
     }
 }
 
+// The native separator, which the default names are joined with.
+const std::string kSep = kNativePathRules == PathRules::Windows ? "\\" : "/";
+
 TEST(DefaultSetupFileName, ProgramDirectoryWhenWritable) {
     test::TempDir program;
     test::TempDir config;
-    EXPECT_EQ(defaultSetupFileName(program.path(), config.path()), program.path() + "/QK750.INI");
+    EXPECT_EQ(defaultSetupFileName(program.path(), config.path()),
+              program.path() + kSep + "QK750.INI");
     EXPECT_FALSE(std::filesystem::exists(config.path("qk750setup")));
 }
 
@@ -83,7 +87,7 @@ TEST(DefaultSetupFileName, UserConfigDirectoryOtherwise) {
          {scratch.path("missing"), plainFile, std::string()}) {
         SCOPED_TRACE(programDirectory);
         EXPECT_EQ(defaultSetupFileName(programDirectory, config.path()),
-                  config.path() + "/qk750setup/QK750.INI");
+                  config.path() + kSep + "qk750setup" + kSep + "QK750.INI");
         EXPECT_TRUE(std::filesystem::is_directory(config.path("qk750setup")));
     }
 }
@@ -95,25 +99,37 @@ public:
         if (const char* old = std::getenv(name)) {
             m_old = old;
         }
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
+        set(value);
     }
-    ~ScopedEnv() {
-        if (m_old) {
-            setenv(m_name, m_old->c_str(), 1);
+    ~ScopedEnv() { set(m_old ? m_old->c_str() : nullptr); }
+
+private:
+    void set(const char* value) {
+#ifdef _WIN32
+        _putenv_s(m_name, value != nullptr ? value : "");  // "" removes it
+#else
+        if (value != nullptr) {
+            setenv(m_name, value, 1);
         } else {
             unsetenv(m_name);
         }
+#endif
     }
 
-private:
     const char* m_name;
     std::optional<std::string> m_old;
 };
 
+#ifdef _WIN32
+TEST(UserConfigBase, IsAppData) {
+    {
+        ScopedEnv appData("APPDATA", "C:\\Users\\op\\AppData\\Roaming");
+        EXPECT_EQ(userConfigBase(), "C:\\Users\\op\\AppData\\Roaming");
+    }
+    ScopedEnv appData("APPDATA", nullptr);
+    EXPECT_EQ(userConfigBase(), "");
+}
+#else
 TEST(UserConfigBase, FollowsXdgOnlyWhenAbsolute) {
     ScopedEnv home("HOME", "/home/op");
     {
@@ -125,6 +141,7 @@ TEST(UserConfigBase, FollowsXdgOnlyWhenAbsolute) {
         EXPECT_EQ(userConfigBase(), "/home/op/.config");
     }
 }
+#endif
 
 }  // namespace
 }  // namespace qk750
