@@ -3,9 +3,11 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/console.h"
 #include "ui/setup_windows.h"
 
 int main(int argc, char* argv[]) {
+    qk750::attachParentConsole();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     return qk750::runCli(arguments, std::cout, std::cerr, qk750::runWindows);
 }

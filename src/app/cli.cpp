@@ -1,6 +1,10 @@
 #include "app/cli.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <QCoreApplication>
 
@@ -88,7 +92,11 @@ int runBatchCommand(ProgramState& state, const CliOptions& options, std::ostream
     }
     BatchOptions batch;
     batch.trace = options.trace;
+#ifdef _WIN32
+    batch.errIsTerminal = _isatty(_fileno(stderr)) != 0;
+#else
     batch.errIsTerminal = isatty(STDERR_FILENO) != 0;
+#endif
     const int code = runBatch(state, *platform, batch, err);
     if (simulated && !options.simulateFile.empty()) {
         std::string error;

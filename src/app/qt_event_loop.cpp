@@ -1,5 +1,6 @@
 #include "app/qt_event_loop.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -44,7 +45,16 @@ void QtProtocolWaits::pumpedWait(int ms, const bool* stop) {
     timer.setTimerType(Qt::PreciseTimer);
     timer.setSingleShot(true);
     bool fired = false;
-    QObject::connect(&timer, &QTimer::timeout, [&fired] { fired = true; });
+    QObject::connect(&timer, &QTimer::timeout, [&fired] {
+        fired = true;
+#ifdef Q_OS_WIN
+        // Windows' event dispatcher delivers posted events, this timeout among them,
+        // before it waits, and then waits for the next message all the same: without
+        // the interrupt the wait below would outlast its timer, forever when nothing
+        // else happens.
+        QAbstractEventDispatcher::instance()->interrupt();
+#endif
+    });
     for (;;) {
         QCoreApplication::processEvents();
         if (stopped(stop)) {

@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <dbt.h>
 #include <setupapi.h>
+#include <hidsdi.h>
+#include <initguid.h>  // defines, rather than declares, the GUID of hidclass.h here
+#include <hidclass.h>
 // clang-format on
 
 #include <algorithm>
@@ -17,63 +20,8 @@ namespace qk750 {
 
 namespace {
 
-// The few HID.dll types we use, declared here so the build needs no HID headers.
-struct HiddAttributes {
-    ULONG Size;
-    USHORT VendorID;
-    USHORT ProductID;
-    USHORT VersionNumber;
-};
-static_assert(sizeof(HiddAttributes) == 12);
-
-struct HidpCaps {
-    USHORT Usage;
-    USHORT UsagePage;
-    USHORT InputReportByteLength;
-    USHORT OutputReportByteLength;
-    USHORT FeatureReportByteLength;
-    USHORT Reserved[17];
-    USHORT NumberLinkCollectionNodes;
-    USHORT NumberInputButtonCaps;
-    USHORT NumberInputValueCaps;
-    USHORT NumberInputDataIndices;
-    USHORT NumberOutputButtonCaps;
-    USHORT NumberOutputValueCaps;
-    USHORT NumberOutputDataIndices;
-    USHORT NumberFeatureButtonCaps;
-    USHORT NumberFeatureValueCaps;
-    USHORT NumberFeatureDataIndices;
-};
-static_assert(sizeof(HidpCaps) == 64);
-
-using PreparsedData = void*;
-constexpr LONG HidpStatusSuccess = 0x00110000;
-
-// The standard HID interface class, for when HID.dll cannot tell it.
-constexpr GUID StandardHidGuid = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
 // The product string buffer: 254 wide characters and room for the terminator.
 constexpr ULONG ProductStringBytes = 508;
-
-using HidD_GetHidGuidFn = void(WINAPI*)(GUID*);
-using HidD_GetAttributesFn = BOOLEAN(WINAPI*)(HANDLE, HiddAttributes*);
-using HidD_GetPreparsedDataFn = BOOLEAN(WINAPI*)(HANDLE, PreparsedData*);
-using HidD_FreePreparsedDataFn = BOOLEAN(WINAPI*)(PreparsedData);
-using HidP_GetCapsFn = LONG(WINAPI*)(PreparsedData, HidpCaps*);
-using HidD_BufferFn = BOOLEAN(WINAPI*)(HANDLE, PVOID, ULONG);
-using HidD_SetNumInputBuffersFn = BOOLEAN(WINAPI*)(HANDLE, ULONG);
-using HidD_GetNumInputBuffersFn = BOOLEAN(WINAPI*)(HANDLE, PULONG);
-
-using SetupDiGetClassDevsAFn = HDEVINFO(WINAPI*)(const GUID*, PCSTR, HWND, DWORD);
-using SetupDiEnumDeviceInterfacesFn = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD,
-                                                    PSP_DEVICE_INTERFACE_DATA);
-using SetupDiGetDeviceInterfaceDetailAFn = BOOL(WINAPI*)(HDEVINFO, PSP_DEVICE_INTERFACE_DATA,
-                                                         PSP_DEVICE_INTERFACE_DETAIL_DATA_A, DWORD,
-                                                         PDWORD, PSP_DEVINFO_DATA);
-using SetupDiGetDeviceRegistryPropertyAFn = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD,
-                                                          PBYTE, DWORD, PDWORD);
-using SetupDiDestroyDeviceInfoListFn = BOOL(WINAPI*)(HDEVINFO);
 
 // Looks a function up by name; GetProcAddress's generic type goes through void(*)(),
 // the one function pointer type a cast may pass through without a warning.
@@ -89,24 +37,25 @@ struct Libraries {
     HMODULE setupApi = nullptr;
     HMODULE hid = nullptr;
 
-    SetupDiGetClassDevsAFn getClassDevs = nullptr;
-    SetupDiEnumDeviceInterfacesFn enumDeviceInterfaces = nullptr;
-    SetupDiGetDeviceInterfaceDetailAFn getDeviceInterfaceDetail = nullptr;
-    SetupDiGetDeviceRegistryPropertyAFn getDeviceRegistryProperty = nullptr;
-    SetupDiDestroyDeviceInfoListFn destroyDeviceInfoList = nullptr;
+    // Bound at run time, so the types are those of the system headers' declarations.
+    decltype(&::SetupDiGetClassDevsA) getClassDevs = nullptr;
+    decltype(&::SetupDiEnumDeviceInterfaces) enumDeviceInterfaces = nullptr;
+    decltype(&::SetupDiGetDeviceInterfaceDetailA) getDeviceInterfaceDetail = nullptr;
+    decltype(&::SetupDiDestroyDeviceInfoList) destroyDeviceInfoList = nullptr;
 
-    HidD_GetHidGuidFn getHidGuid = nullptr;
-    HidD_GetAttributesFn getAttributes = nullptr;
-    HidD_GetPreparsedDataFn getPreparsedData = nullptr;
-    HidD_FreePreparsedDataFn freePreparsedData = nullptr;
-    HidP_GetCapsFn getCaps = nullptr;
-    HidD_BufferFn getProductString = nullptr;
-    HidD_BufferFn getFeature = nullptr;
-    HidD_BufferFn setFeature = nullptr;
-    HidD_SetNumInputBuffersFn setNumInputBuffers = nullptr;
-    HidD_GetNumInputBuffersFn getNumInputBuffers = nullptr;
+    decltype(&::HidD_GetHidGuid) getHidGuid = nullptr;
+    decltype(&::HidD_GetAttributes) getAttributes = nullptr;
+    decltype(&::HidD_GetPreparsedData) getPreparsedData = nullptr;
+    decltype(&::HidD_FreePreparsedData) freePreparsedData = nullptr;
+    decltype(&::HidP_GetCaps) getCaps = nullptr;
+    decltype(&::HidD_GetProductString) getProductString = nullptr;
+    decltype(&::HidD_GetFeature) getFeature = nullptr;
+    decltype(&::HidD_SetFeature) setFeature = nullptr;
+    decltype(&::HidD_SetNumInputBuffers) setNumInputBuffers = nullptr;
+    decltype(&::HidD_GetNumInputBuffers) getNumInputBuffers = nullptr;
 
-    GUID hidGuid = StandardHidGuid;
+    // What HID.dll says, else the standard HID interface class.
+    GUID hidGuid = GUID_DEVINTERFACE_HID;
 
     Libraries() {
         setupApi = ::LoadLibraryA("SetupApi.dll");
@@ -114,7 +63,6 @@ struct Libraries {
             !(resolve(setupApi, "SetupDiGetClassDevsA", getClassDevs) &&
               resolve(setupApi, "SetupDiEnumDeviceInterfaces", enumDeviceInterfaces) &&
               resolve(setupApi, "SetupDiGetDeviceInterfaceDetailA", getDeviceInterfaceDetail) &&
-              resolve(setupApi, "SetupDiGetDeviceRegistryPropertyA", getDeviceRegistryProperty) &&
               resolve(setupApi, "SetupDiDestroyDeviceInfoList", destroyDeviceInfoList))) {
             ::FreeLibrary(setupApi);
             setupApi = nullptr;
@@ -204,7 +152,7 @@ public:
     bool valid() const { return m_cancelEvent && m_readEvent; }
 
     bool getAttributes(HidAttributes& attributes) override {
-        HiddAttributes raw{};
+        HIDD_ATTRIBUTES raw{};
         raw.Size = sizeof raw;
         if (!m_lib->getAttributes(m_handle, &raw)) {
             return failWithLastError();
@@ -220,8 +168,8 @@ public:
             m_preparsed = nullptr;
             return failWithLastError();
         }
-        HidpCaps raw{};
-        if (m_lib->getCaps(m_preparsed, &raw) != HidpStatusSuccess) {
+        HIDP_CAPS raw{};
+        if (m_lib->getCaps(m_preparsed, &raw) != HIDP_STATUS_SUCCESS) {
             m_lastError = ERROR_INVALID_DATA;
             return false;
         }
@@ -362,7 +310,7 @@ private:
     OVERLAPPED m_readOverlapped{};
     std::vector<std::uint8_t> m_readBuffer;
     bool m_pending = false;
-    PreparsedData m_preparsed = nullptr;
+    PHIDP_PREPARSED_DATA m_preparsed = nullptr;
     std::uint32_t m_lastError = 0;
 };
 

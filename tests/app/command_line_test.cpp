@@ -67,10 +67,14 @@ TEST(ParseCommandLine, SetsFileNamesAndMode) {
     }
 }
 
-// The program's folder when it can be written to, else the user's configuration folder.
+// The program's folder when it can be written to, else the user's configuration folder,
+// joined with the native separator.
+const std::string kSep = kNativePathRules == PathRules::Windows ? "\\" : "/";
+
 TEST(DefaultSetupFileName, ProgramDirectoryWhenWritable) {
     test::TempDir program, config;
-    EXPECT_EQ(defaultSetupFileName(program.path(), config.path()), program.path() + "/QK750.INI");
+    EXPECT_EQ(defaultSetupFileName(program.path(), config.path()),
+              program.path() + kSep + "QK750.INI");
     EXPECT_FALSE(std::filesystem::exists(config.path("qk750setup")));
     // Each stands for a folder the program cannot write to (tests may run as root, for whom
     // a read-only mode bit does not stop a write).
@@ -78,11 +82,49 @@ TEST(DefaultSetupFileName, ProgramDirectoryWhenWritable) {
          {program.path("missing"), program.write("not-a-directory", "x"), std::string()}) {
         SCOPED_TRACE(programDirectory);
         EXPECT_EQ(defaultSetupFileName(programDirectory, config.path()),
-                  config.path() + "/qk750setup/QK750.INI");
+                  config.path() + kSep + "qk750setup" + kSep + "QK750.INI");
         EXPECT_TRUE(std::filesystem::is_directory(config.path("qk750setup")));
     }
 }
 
+// Sets an environment variable for one scope and puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        set(value);
+    }
+    ~ScopedEnv() { set(m_old ? m_old->c_str() : nullptr); }
+
+private:
+    void set(const char* value) {
+#ifdef _WIN32
+        _putenv_s(m_name, value != nullptr ? value : "");  // "" removes it
+#else
+        if (value != nullptr) {
+            setenv(m_name, value, 1);
+        } else {
+            unsetenv(m_name);
+        }
+#endif
+    }
+
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+#ifdef _WIN32
+TEST(UserConfigBase, IsAppData) {
+    {
+        ScopedEnv appData("APPDATA", "C:\\Users\\op\\AppData\\Roaming");
+        EXPECT_EQ(userConfigBase(), "C:\\Users\\op\\AppData\\Roaming");
+    }
+    ScopedEnv appData("APPDATA", nullptr);
+    EXPECT_EQ(userConfigBase(), "");
+}
+#else
 TEST(UserConfigBase, FollowsXdgOnlyWhenAbsolute) {
     setenv("HOME", "/home/op", 1);
     for (const auto& [xdg, base] :
@@ -94,6 +136,7 @@ TEST(UserConfigBase, FollowsXdgOnlyWhenAbsolute) {
         EXPECT_EQ(userConfigBase(), base);
     }
 }
+#endif
 
 }  // namespace
 }  // namespace qk750

@@ -74,7 +74,11 @@ TEST_F(DeviceListTest, ReadErrorsBecomeTraceLines) {
     ASSERT_TRUE(dispatcher.waitForPending(std::chrono::seconds(10)));
     dispatcher.processPending();
     ASSERT_EQ(trace.size(), 2u);
-    EXPECT_EQ(trace[1], "READ ERROR: No such device (13)");
+#ifdef _WIN32
+    EXPECT_EQ(trace[1], "READ ERROR: No such device (48F)");  // ERROR_DEVICE_NOT_CONNECTED
+#else
+    EXPECT_EQ(trace[1], "READ ERROR: No such device (13)");  // ENODEV
+#endif
 }
 
 // "QK750" in the name, matched case-sensitively, and a 7-byte feature report make the

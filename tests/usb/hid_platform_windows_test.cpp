@@ -1,0 +1,71 @@
+#include "usb/hid_platform_windows.h"
+
+// clang-format off
+#include <windows.h>
+#include <dbt.h>
+// clang-format on
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+// The real SetupApi and HID.dll (Wine's when the suite runs under Wine); no device is
+// opened unless QK750_TEST_REAL_DEVICES=1.
+
+namespace qk750 {
+namespace {
+
+TEST(HidPlatformWindows, BindsTheSystemLibrariesAndEnumerates) {
+    HidPlatformWindows platform;
+    ASSERT_TRUE(platform.available());
+    for (const HidInterfaceInfo& info : platform.enumerate()) {
+        SCOPED_TRACE(info.path);
+        EXPECT_FALSE(info.instanceId.empty());
+        EXPECT_EQ(info.path.rfind("\\\\", 0), 0u);  // a device interface path: \\?\...
+        const char* real = std::getenv("QK750_TEST_REAL_DEVICES");
+        if (real != nullptr && std::string(real) == "1") {
+            std::uint32_t error = 0;
+            const auto handle = platform.open(info.path, HidOpenMode::QueryOnly, &error);
+            ASSERT_NE(handle, nullptr) << platform.errorText(error);
+            HidCaps caps;
+            EXPECT_TRUE(handle->getCaps(caps)) << platform.errorText(handle->lastError());
+        }
+    }
+}
+
+TEST(HidPlatformWindows, OpenFailureGivesTheSystemErrorAndItsText) {
+    HidPlatformWindows platform;
+    std::uint32_t error = 0;
+    EXPECT_EQ(platform.open("\\\\?\\hid#qk750-no-such-device", HidOpenMode::ReadWrite, &error),
+              nullptr);
+    EXPECT_NE(error, 0u);
+    const std::string text = platform.errorText(error);
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '\n');
+    EXPECT_NE(text.rfind("Error ", 0), 0u) << text;  // the system's words, not the fallback
+    EXPECT_EQ(platform.errorText(0xDEADBEEF), "Error 3735928559");
+}
+
+// The hidden window hears the broadcast the system sends when device nodes change, and
+// a listener replaced or dropped is no longer called.
+TEST(HidPlatformWindows, DeviceChangeBroadcastReachesTheListener) {
+    HidPlatformWindows platform;
+    int calls = 0;
+    platform.setChangeListener([&calls] { ++calls; });
+    DWORD_PTR ignored = 0;
+    const auto broadcast = [&ignored](WPARAM event) {
+        ::SendMessageTimeoutA(HWND_BROADCAST, WM_DEVICECHANGE, event, 0, SMTO_ABORTIFHUNG, 5000,
+                              &ignored);
+    };
+    broadcast(DBT_DEVNODES_CHANGED);
+    EXPECT_EQ(calls, 1);
+    broadcast(DBT_CONFIGCHANGED);  // not a change of devices
+    EXPECT_EQ(calls, 1);
+    platform.setChangeListener({});
+    broadcast(DBT_DEVNODES_CHANGED);
+    EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
+}  // namespace qk750
