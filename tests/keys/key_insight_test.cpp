@@ -8,21 +8,17 @@
 namespace qk750 {
 namespace {
 
-// `count` lower-case letters compile to count + 1 bytes.
-std::string letters(int count) {
-    return std::string(static_cast<std::size_t>(count), 'a');
+// A string of n lower-case letters compiles to n + 1 bytes.
+std::string letters(int n) {
+    return std::string(static_cast<std::size_t>(n), 'a');
 }
 
 // Fills first-layer keys from key 1 on with strings taking `bytes` string-area bytes in
 // all (48 per key; never a remainder of 1 or 2 bytes, which would not be stored).
 void fillKeys(SetupRecord& setup, int bytes) {
-    for (int k = 1; bytes > 0; ++k) {
-        int n = std::min(bytes, 48);
-        if (bytes - n == 1 || bytes - n == 2) {
-            n -= 3;
-        }
+    for (int k = 1, n; bytes > 0; ++k, bytes -= n) {
+        n = bytes == 49 || bytes == 50 ? 45 : std::min(bytes, 48);
         setup.KeyStrings[k] = letters(n - 1);
-        bytes -= n;
     }
 }
 
