@@ -1,16 +1,12 @@
-// A QK750 keyboard made of software: creates a HID device through /dev/uhid and answers
-// its feature reports with the firmware model, faults included (QK750_SIM_FAULTS), until
-// SIGTERM. Tests the hidraw backend against a real kernel (scripts/test-kernel-hid).
+// A QK750 keyboard made of software for scripts/test-kernel-hid: creates a HID device
+// through /dev/uhid and answers its feature reports with the firmware model until killed.
 //   qk750-uhid-keyboard [--memory-out=FILE] [--destroy-after=N]
-// --memory-out writes the 2048-byte memory on exit; --destroy-after removes the device
-// right after the Nth set-feature request.
+// --memory-out keeps FILE holding the 2048-byte memory as each write request leaves it;
+// --destroy-after removes the device right after the Nth set-feature request.
 
 #include <fcntl.h>
 #include <linux/input.h>
 #include <linux/uhid.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,19 +27,15 @@ const std::uint8_t kDescriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x
                                     0x26, 0xFF, 0x00, 0x75, 0x08, 0x09, 0x02, 0x95, 0x06,
                                     0xB1, 0x02, 0x09, 0x03, 0x95, 0x08, 0x81, 0x02, 0xC0};
 
-void send(int fd, const uhid_event& event) {
-    if (::write(fd, &event, sizeof event) != static_cast<ssize_t>(sizeof event)) {
-        std::cerr << "qk750-uhid-keyboard: write to /dev/uhid: " << std::strerror(errno) << '\n';
-        std::exit(1);
-    }
+[[noreturn]] void fail(const std::string& what) {
+    std::cerr << "qk750-uhid-keyboard: " << what << ": " << std::strerror(errno) << '\n';
+    std::exit(1);
 }
 
-// True when a stop signal came while waiting for `fd`.
-bool stopped(int signalFd, int fd) {
-    pollfd fds[2] = {{signalFd, POLLIN, 0}, {fd, POLLIN, 0}};
-    while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+void send(int fd, const uhid_event& event) {
+    if (::write(fd, &event, sizeof event) != static_cast<ssize_t>(sizeof event)) {
+        fail("write to /dev/uhid");
     }
-    return fds[0].revents != 0;
 }
 
 }  // namespace
@@ -53,36 +45,19 @@ int main(int argc, char** argv) {
     int destroyAfter = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const std::string value = arg.substr(arg.find('=') + 1);
         if (arg.starts_with("--memory-out=")) {
-            memoryOut = value;
+            memoryOut = arg.substr(13);
         } else if (arg.starts_with("--destroy-after=")) {
-            destroyAfter = std::atoi(value.c_str());
+            destroyAfter = std::atoi(arg.c_str() + 16);
         } else {
             std::cerr << "qk750-uhid-keyboard: unknown option " << arg << '\n';
             return 2;
         }
     }
-    std::string error;
-    const char* faults = std::getenv("QK750_SIM_FAULTS");
-    const auto plan = qk750::parseSimFaultPlan(faults ? faults : "", &error);
-    if (!plan) {
-        std::cerr << "qk750-uhid-keyboard: " << error << '\n';
-        return 2;
-    }
     qk750::SimFirmware firmware;
-    firmware.setFaultPlan(*plan);
-
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGINT);
-    sigprocmask(SIG_BLOCK, &stop, nullptr);
-    const int signalFd = ::signalfd(-1, &stop, SFD_CLOEXEC);
     const int uhid = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
     if (uhid < 0) {
-        std::cerr << "qk750-uhid-keyboard: /dev/uhid: " << std::strerror(errno) << '\n';
-        return 1;
+        fail("/dev/uhid");
     }
     uhid_event create{};
     create.type = UHID_CREATE2;
@@ -94,35 +69,35 @@ int main(int argc, char** argv) {
     std::memcpy(create.u.create2.rd_data, kDescriptor, sizeof kDescriptor);
     send(uhid, create);
 
-    int requests = 0;
-    bool exists = true;
-    while (exists && !stopped(signalFd, uhid)) {
-        uhid_event event{};
+    // Only the feature report exists; the kernel passes the report ID byte first. Killing
+    // the process closes /dev/uhid, which removes the device.
+    for (int requests = 0;;) {
+        uhid_event event{}, reply{};
         if (::read(uhid, &event, sizeof event) < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
             }
-            std::cerr << "qk750-uhid-keyboard: read from /dev/uhid: " << std::strerror(errno)
-                      << '\n';
-            return 1;
+            fail("read from /dev/uhid");
         }
-        uhid_event reply{};
-        // Only the feature report exists; the kernel passes the report ID byte first.
         if (event.type == UHID_SET_REPORT) {
             const uhid_set_report_req& req = event.u.set_report;
-            ++requests;
             reply.type = UHID_SET_REPORT_REPLY;
             reply.u.set_report_reply.id = req.id;
             const bool ok = req.rtype == UHID_FEATURE_REPORT && req.rnum == 0 &&
                             firmware.setFeature(req.data, std::min<std::size_t>(req.size, 7));
             reply.u.set_report_reply.err = ok ? 0 : EIO;
+            if (!memoryOut.empty() &&
+                !std::ofstream(memoryOut, std::ios::binary)
+                     .write(reinterpret_cast<const char*>(firmware.memory().data()), 2048)) {
+                fail("cannot write " + memoryOut);
+            }
             send(uhid, reply);
-            if (firmware.unplugged() || (destroyAfter > 0 && requests >= destroyAfter)) {
+            if (++requests == destroyAfter) {
                 uhid_event destroy{};
                 destroy.type = UHID_DESTROY;
                 send(uhid, destroy);
-                exists = false;
                 std::cout << "destroyed after " << requests << " requests" << std::endl;
+                return 0;
             }
         } else if (event.type == UHID_GET_REPORT) {
             const uhid_get_report_req& req = event.u.get_report;
@@ -136,15 +111,4 @@ int main(int argc, char** argv) {
             send(uhid, reply);
         }
     }
-    ::close(uhid);  // destroys the device if it is still there
-    std::cout << "requests=" << requests << std::endl;
-    if (!memoryOut.empty()) {
-        std::ofstream out(memoryOut, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(firmware.memory().data()), 2048);
-        if (!out.flush()) {
-            std::cerr << "qk750-uhid-keyboard: cannot write " << memoryOut << '\n';
-            return 1;
-        }
-    }
-    return 0;
 }

@@ -18,10 +18,7 @@ public:
                  ("qk750-" + std::to_string(std::random_device()()))) {
         std::filesystem::create_directories(m_root);
     }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_root, ignored);
-    }
+    ~TempDir() { std::filesystem::remove_all(m_root, m_ignored); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -48,6 +45,7 @@ public:
 
 private:
     std::filesystem::path m_root;
+    std::error_code m_ignored;
 };
 
 }  // namespace qk750::test

@@ -57,53 +57,24 @@ TEST_F(BatchTest, SetupArgumentsGiveTheirOutcome) {
         const char* kept;     // a file that must keep its bytes, or nullptr
         std::string key1;     // the string area's first bytes afterwards
     } cases[] = {
+        // clang-format off
         {{}, {"nothere.ini"}, "ERR_SETUP_FILE_NOT_FOUND", "nothere.ini", nullptr, nullptr, ""},
         {{}, {"gone.KBD"}, "ERR_SETUP_FILE_NOT_FOUND", "gone.KBD", nullptr, nullptr, ""},
-        {{{"old.KBD", kbdBytes("\xF9x", 21299)}, {"old.INI", "[Keys]\r\nKey1=keep me\r\n"}},
-         {"old.KBD"},
-         "ERR_SETUP_FILE_INVALID",
-         "old.KBD",
-         nullptr,
-         "old.INI",
-         ""},
-        {{{"shop.kbd", kbd}},
-         {"shop.kbd"},
-         "OK",
-         "shop.INI",
-         "shop.INI",
-         nullptr,
-         "\x14\x15\xFF\xFF"},
-        // A DAT file names an INI twin that is not there; the close-time save makes it.
-        {{{"keys.DAT", "1,1,1,qr\r\n"}},
-         {"keys.DAT"},
-         "ERR_SETUP_FILE_NOT_FOUND",
-         "keys.INI",
-         "keys.INI",
-         "keys.DAT",
-         ""},
-        // Files that cannot be read: nothing programmed, nothing saved over what is there.
-        {{{"dir.KBD/", ""}, {"dir.INI", "[Keys]\r\nKey1=keep me\r\n"}},
-         {"dir.KBD"},
-         "ERR_SETUP_FILE_INVALID",
-         "dir.KBD",
-         nullptr,
-         "dir.INI",
-         ""},
-        {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}},
-         {"shop.ini", "/I=typo.dat"},
-         "ERR_SETUP_FILE_NOT_FOUND",
-         "typo.dat",
-         nullptr,
-         "shop.ini",
-         ""},
         {{}, {"gone.DAT"}, "ERR_SETUP_FILE_NOT_FOUND", "gone.DAT", nullptr, nullptr, ""},
+        {{{"old.KBD", kbdBytes("\xF9x", 21299)}, {"old.INI", "[Keys]\r\nKey1=keep me\r\n"}},
+         {"old.KBD"}, "ERR_SETUP_FILE_INVALID", "old.KBD", nullptr, "old.INI", ""},
+        {{{"shop.kbd", kbd}}, {"shop.kbd"}, "OK", "shop.INI", "shop.INI", nullptr, "\x14\x15\xFF\xFF"},
+        // A DAT file names an INI twin that is not there; the close-time save makes it.
+        {{{"keys.DAT", "1,1,1,qr\r\n"}}, {"keys.DAT"}, "ERR_SETUP_FILE_NOT_FOUND", "keys.INI",
+         "keys.INI", "keys.DAT", ""},
+        // Files that cannot be read: nothing programmed, nothing saved over what is there.
+        {{{"dir.KBD/", ""}, {"dir.INI", "[Keys]\r\nKey1=keep me\r\n"}}, {"dir.KBD"},
+         "ERR_SETUP_FILE_INVALID", "dir.KBD", nullptr, "dir.INI", ""},
+        {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}}, {"shop.ini", "/I=typo.dat"},
+         "ERR_SETUP_FILE_NOT_FOUND", "typo.dat", nullptr, "shop.ini", ""},
         {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}, {"keys.dat", "1,1,1,qr\r\n"}},
-         {"shop.ini", "/I=keys.dat"},
-         "OK",
-         "shop.ini",
-         nullptr,
-         "keys.dat",
-         "\x14\x15\xFF\xFF"},
+         {"shop.ini", "/I=keys.dat"}, "OK", "shop.ini", nullptr, "keys.dat", "\x14\x15\xFF\xFF"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments[0]);
@@ -162,8 +133,8 @@ TEST_F(BatchTest, RelativeSetupNameAndFaults) {
 
 TEST_F(BatchTest, NoKeyboardAtAll) {
     // Runs against this machine's own HID devices: a QK750 among them would be reprogrammed.
-    if (std::getenv("QK750_TEST_REAL_DEVICES") == nullptr ||
-        std::string(std::getenv("QK750_TEST_REAL_DEVICES")) != "1") {
+    if (const char* real = std::getenv("QK750_TEST_REAL_DEVICES");
+        !real || real != std::string("1")) {
         GTEST_SKIP() << "set QK750_TEST_REAL_DEVICES=1 to run against the real HID devices";
     }
     write("shop.ini", kShop);

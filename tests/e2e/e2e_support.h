@@ -39,25 +39,20 @@ protected:
                   const std::vector<std::string>& environment = {}) const {
         QProcess process;
         QStringList args, env = QProcess::systemEnvironment();
-        for (const std::string& a : arguments) {
+        for (const std::string& a : arguments)
             args << QString::fromStdString(a);
-        }
-        for (const std::string& e : environment) {
+        for (const std::string& e : environment)
             env.prepend(QString::fromStdString(e));
-        }
         process.setEnvironment(env);
         process.setWorkingDirectory(QString::fromStdString(m_root.path("work")));
         process.setStandardInputFile(QProcess::nullDevice());
         process.start(QStringLiteral(QK750_EXE), args);
-        RunResult result;
         if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit) {
             ADD_FAILURE() << "cannot run " << QK750_EXE;
-            return result;
+            return {};
         }
-        result.exitCode = process.exitCode();
-        result.out = process.readAllStandardOutput().toStdString();
-        result.err = process.readAllStandardError().toStdString();
-        return result;
+        return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+                process.readAllStandardError().toStdString()};
     }
 
 private:

@@ -9,9 +9,9 @@
 namespace qk750 {
 namespace {
 
-// A key string of `count` lower-case letters compiles to count + 1 bytes.
-std::string letters(int count) {
-    return std::string(static_cast<std::size_t>(count), 'a');
+// A string of n lower-case letters compiles to n + 1 bytes.
+std::string letters(int n) {
+    return std::string(static_cast<std::size_t>(n), 'a');
 }
 
 int entryWord(const DeviceImage& image, int entry, int layer) {
@@ -25,29 +25,22 @@ void expectBytes(const DeviceImage& image, int address, const std::vector<int>& 
         << "at " << address;
 }
 
-SetupRecord emptySetup() {
-    SetupRecord setup;
-    setup.Mcr.McrDelay = 5;
-    return setup;
-}
-
-enum Field { Key, Func2, Preamble, Postamble };
-
-std::string& field(SetupRecord& setup, Field which, int key) {
-    return which == Key        ? setup.KeyStrings[key]
-           : which == Func2    ? setup.Func2Strings[key]
-           : which == Preamble ? setup.Mcr.PreambleString
-                               : setup.Mcr.PostambleString;
+// 'k' a key, 'f' a Func2 string, 'p' the preamble, 'q' the postamble.
+std::string& field(SetupRecord& setup, char which, int key) {
+    return which == 'k'   ? setup.KeyStrings[key]
+           : which == 'f' ? setup.Func2Strings[key]
+           : which == 'p' ? setup.Mcr.PreambleString
+                          : setup.Mcr.PostambleString;
 }
 
 TEST(DeviceImage, EmptySetupGivesTheClearedLayout) {
-    SetupRecord setup = emptySetup();
+    SetupRecord setup;
     DeviceImage image;
     image.fill(0x42);
     const ImageResult result = BuildDeviceImage(setup, image);
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result.setupSize, 1);
-    expectBytes(image, 0, {0x00, 0x5A, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00});
+    expectBytes(image, 0, {0x00, 0x5A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
     for (int k = 1; k <= 86; ++k) {
         EXPECT_EQ(entryWord(image, k, 1), 0xFFFF) << k;
         EXPECT_EQ(entryWord(image, k, 2), k <= 84 ? 0xFFFF : 0xFF00) << k;
@@ -73,142 +66,107 @@ TEST(DeviceImage, HeaderCarriesTheMcrSettings) {
         {false, 0, false, false, -1, {0x00, 0x00, 0xFF}},
     };
     for (const auto& c : cases) {
-        SetupRecord setup = emptySetup();
-        setup.Mcr.BuiltIn_Setup = c.builtIn;
-        setup.Mcr.McrSetupMode = c.mode;
-        setup.Mcr.TransmitChecksum = c.checksum;
-        setup.Mcr.BF_Checksum = c.bf;
-        setup.Mcr.McrDelay = c.delay;
+        SetupRecord setup;
+        setup.Mcr = {c.builtIn, c.checksum, c.bf, false, c.mode, "", "", c.delay};
         DeviceImage image;
         ASSERT_TRUE(BuildDeviceImage(setup, image).ok());
         expectBytes(image, 3, c.bytes3to5);
     }
 }
 
-TEST(DeviceImage, OneCodePreambleIsStoredWithASecondEndMark) {
-    SetupRecord setup = emptySetup();
-    setup.Mcr.PreambleString = "<Enter>";
-    setup.Mcr.PostambleString = " <F8> ";  // not trimmed, but blanks compile to nothing
-    DeviceImage image;
-    const ImageResult result = BuildDeviceImage(setup, image);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(entryWord(image, 85, 1), 0x0160);  // no key-address flag
-    EXPECT_EQ(entryWord(image, 86, 1), 0x0163);
-    expectBytes(image, 0x160, {0x28, 0xFF, 0xFF, 0x41, 0xFF, 0xFF});
-    EXPECT_EQ(result.setupSize, 7);
-    EXPECT_EQ(entryWord(image, 85, 2), 0xFF00);
-    EXPECT_EQ(entryWord(image, 86, 2), 0xFF00);
-}
-
-// One-code strings live in the entry itself; longer ones go to the string area in
-// storage order: first-layer keys, preamble, postamble, then Func2 strings.
+// One-code strings live in the entry itself (a one-code preamble or postamble gets a second
+// end mark); longer ones go to the string area in storage order: first-layer keys,
+// preamble, postamble, then Func2 strings.
 TEST(DeviceImage, StringsAndEntriesFollowTheStorageOrder) {
-    SetupRecord setup = emptySetup();
+    SetupRecord setup;
     setup.Func2Strings[1] = "ab";  // stored last
     setup.Mcr.PostambleString = "cd";
-    setup.Mcr.PreambleString = "ef";
+    setup.Mcr.PreambleString = "<Enter>";
     setup.KeyStrings[84] = "gh";
     setup.KeyStrings[1] = "abc";  // stored first
     setup.KeyStrings[2] = "a";
     setup.KeyStrings[3] = " \t<Enter>\r\n";
+    setup.Func2Strings[4] = " <F8> ";  // blanks compile to nothing
     DeviceImage image;
     const ImageResult result = BuildDeviceImage(setup, image);
     ASSERT_TRUE(result.ok());
-    expectBytes(image, 0x160, {0x04, 0x05, 0x06, 0xFF, 0x0A, 0x0B, 0xFF});
-    EXPECT_EQ(entryWord(image, 1, 1), 0x1160);
-    EXPECT_EQ(entryWord(image, 2, 1), 0x0004);
-    EXPECT_EQ(entryWord(image, 3, 1), 0x0028);
-    EXPECT_EQ(entryWord(image, 84, 1), 0x1164);
-    EXPECT_EQ(entryWord(image, 85, 1), 0x0167);
-    EXPECT_EQ(entryWord(image, 86, 1), 0x016A);
-    EXPECT_EQ(entryWord(image, 1, 2), 0x116D);
+    expectBytes(image, 0x160, {0x04, 0x05, 0x06, 0xFF, 0x0A, 0x0B, 0xFF, 0x28, 0xFF, 0xFF});
+    for (const auto& [entry, layer, word] : {std::tuple{1, 1, 0x1160},
+                                             {2, 1, 0x0004},
+                                             {3, 1, 0x0028},
+                                             {84, 1, 0x1164},
+                                             {85, 1, 0x0167},
+                                             {86, 1, 0x016A},
+                                             {1, 2, 0x116D},
+                                             {4, 2, 0x0041},
+                                             {85, 2, 0xFF00}}) {
+        EXPECT_EQ(entryWord(image, entry, layer), word) << entry << "/" << layer;
+    }
     EXPECT_EQ(result.setupSize, 17);
 }
 
 TEST(DeviceImage, LengthLimitIs48BytesWithTheEndMark) {
-    // clang-format off
     const struct {
-        Field field;
+        char field;
         int key;
         ImageError error;
-        int entry;
-        int layer;
-    } cases[] = {
-        {Key, 7, ImageError::KeyTooLong, 7, 1}, {Func2, 12, ImageError::KeyTooLong, 12, 2},
-        {Preamble, 0, ImageError::PreambleTooLong, 85, 1},
-        {Postamble, 0, ImageError::PostambleTooLong, 86, 1},
-    };
-    // clang-format on
+        int entry, layer;
+    } cases[] = {{'k', 7, ImageError::KeyTooLong, 7, 1},
+                 {'f', 12, ImageError::KeyTooLong, 12, 2},
+                 {'p', 0, ImageError::PreambleTooLong, 85, 1},
+                 {'q', 0, ImageError::PostambleTooLong, 86, 1}};
     for (const auto& c : cases) {
         for (const int length : {48, 49}) {
             SCOPED_TRACE(testing::Message() << c.field << " " << length);
-            SetupRecord setup = emptySetup();
+            SetupRecord setup;
             field(setup, c.field, c.key) = letters(length - 1);
             DeviceImage image;
-            const ImageResult result = BuildDeviceImage(setup, image);
-            if (length == 48) {
-                EXPECT_TRUE(result.ok());
-                EXPECT_EQ(result.setupSize, 1 + length);
+            const ImageResult r = BuildDeviceImage(setup, image);
+            EXPECT_EQ(r.error, length == 48 ? ImageError::None : c.error);
+            EXPECT_EQ(r.key * 10 + r.layer, length == 48 ? 0 : c.entry * 10 + c.layer);
+            EXPECT_EQ(r.setupSize, length == 48 ? 49 : 1);
+        }
+    }
+}
+
+// 34 strings of 48 bytes leave 62. A 48-byte string (`before`) and one of 14 fill the area
+// exactly, with entries needing no string area still fitting; one of 15 is memory full.
+TEST(DeviceImage, StringAreaHoldsExactly1694Bytes) {
+    const struct {
+        char before, last;
+        int key, entry, layer;
+    } cases[] = {{'k', 'k', 36, 36, 1},
+                 {'k', 'p', 0, 85, 1},
+                 {'p', 'q', 0, 86, 1},
+                 {'q', 'f', 1, 1, 2},
+                 {'q', 'f', 84, 84, 2}};
+    for (const auto& c : cases) {
+        for (const int length : {14, 15}) {
+            SCOPED_TRACE(testing::Message() << c.entry << " " << length);
+            SetupRecord setup;
+            for (int k = 1; k <= 34; ++k) {
+                setup.KeyStrings[k] = letters(47);
+            }
+            field(setup, c.before, 35) = letters(47);
+            field(setup, c.last, c.key) = letters(length - 1);
+            setup.KeyStrings[37] = "a";
+            setup.Func2Strings[83] = "<Enter>";
+            DeviceImage image;
+            const ImageResult r = BuildDeviceImage(setup, image);
+            if (length == 14) {
+                ASSERT_TRUE(r.ok());
+                EXPECT_EQ(r.setupSize, 1695);
+                expectBytes(image, 0x7FC, {0x04, 0xFF, 0xFF, 0xFF});
+                EXPECT_EQ(entryWord(image, 37, 1), 0x0004);
+                EXPECT_EQ(entryWord(image, 83, 2), 0x0028);
                 continue;
             }
-            EXPECT_EQ(result.error, c.error);
-            EXPECT_EQ(result.key, c.entry);
-            EXPECT_EQ(result.layer, c.layer);
-            EXPECT_EQ(result.setupSize, 1);
+            EXPECT_EQ(r.error, ImageError::MemoryFull);
+            EXPECT_EQ(r.key * 10 + r.layer, c.entry * 10 + c.layer);
+            EXPECT_EQ(r.setupSize, 1696);
+            // The overflowing end mark was written at 0x7FE before the check failed.
+            expectBytes(image, 0x7FD, {0x04, 0xFF, 0xFF});
         }
-    }
-}
-
-TEST(DeviceImage, StringAreaHoldsExactly1694Bytes) {
-    // 35 strings of 48 bytes and one of 14 fill the area exactly.
-    SetupRecord setup = emptySetup();
-    for (int k = 1; k <= 35; ++k) {
-        setup.KeyStrings[k] = letters(47);
-    }
-    setup.KeyStrings[36] = letters(13);
-    // Entries that need no string area still fit into a full one.
-    setup.KeyStrings[37] = "a";
-    setup.Func2Strings[84] = "<Enter>";
-    DeviceImage image;
-    const ImageResult result = BuildDeviceImage(setup, image);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.setupSize, 1695);
-    expectBytes(image, 0x7FC, {0x04, 0xFF, 0xFF, 0xFF});  // last string's end mark at 0x7FD
-    EXPECT_EQ(entryWord(image, 36, 1), 0x1000 | (0x7FD - 13));
-    EXPECT_EQ(entryWord(image, 37, 1), 0x0004);
-    EXPECT_EQ(entryWord(image, 84, 2), 0x0028);
-}
-
-TEST(DeviceImage, OneByteMoreIsMemoryFull) {
-    // 34 strings of 48 bytes leave 62; a 48-byte string (`before`) and one of 15 need 63.
-    // clang-format off
-    const struct {
-        Field before;
-        Field failing;
-        int key;
-        int entry;
-        int layer;
-    } cases[] = {
-        {Key, Key, 36, 36, 1}, {Key, Preamble, 0, 85, 1}, {Preamble, Postamble, 0, 86, 1},
-        {Postamble, Func2, 1, 1, 2}, {Postamble, Func2, 84, 84, 2},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.entry);
-        SetupRecord setup = emptySetup();
-        for (int k = 1; k <= 34; ++k) {
-            setup.KeyStrings[k] = letters(47);
-        }
-        field(setup, c.before, 35) = letters(47);
-        field(setup, c.failing, c.key) = letters(14);
-        DeviceImage image;
-        const ImageResult result = BuildDeviceImage(setup, image);
-        EXPECT_EQ(result.error, ImageError::MemoryFull);
-        EXPECT_EQ(result.key, c.entry);
-        EXPECT_EQ(result.layer, c.layer);
-        EXPECT_EQ(result.setupSize, 1696);
-        // The overflowing end mark was written at 0x7FE before the check failed.
-        expectBytes(image, 0x7FD, {0x04, 0xFF});
     }
 }
 
@@ -216,31 +174,26 @@ TEST(StoreKeyEntry, NeverWritesPastTheImage) {
     DeviceImage image;
     ClearImage(image);
     int setupSize = 1694;
-    // The last usable byte, then the check fails on the byte written at 0x7FE.
     EXPECT_FALSE(StoreKeyEntry(image, 1, {0x04, 0x05, 0xFF}, 1, setupSize));
     EXPECT_EQ(setupSize, 1696);
     expectBytes(image, 0x7FD, {0x04, 0x05, 0xFF});
-
     // A counter left past the end by a failure is refused without writing.
     for (int spent : {1696, 5000}) {
         EXPECT_FALSE(StoreKeyEntry(image, 2, {0x06, 0x07, 0xFF}, 1, spent));
     }
     EXPECT_EQ(image[0x7FF], 0xFF);
-
-    int ok = 1;
+    int ok = 1, negative = 0;
     for (const auto& [entry, layer] : {std::pair{0, 1}, {87, 1}, {86, 3}, {1, 0}}) {
         EXPECT_THROW(StoreKeyEntry(image, entry, {0x04, 0xFF}, layer, ok), std::out_of_range);
     }
-    int negative = 0;
     EXPECT_THROW(StoreKeyEntry(image, 1, {0x04, 0x05, 0xFF}, 1, negative), std::out_of_range);
 }
 
-// Runs through the build, so the build is shown to normalise before it compiles. The
-// first layer decides before the Func2 string is read.
+// Through the build, so the build is shown to normalise before it compiles. The first
+// layer decides before the Func2 string is read.
 TEST(NormalizeFunc2Keys, Func2KeysTakeOverBothLayers) {
     const struct {
-        std::string key, func2;
-        std::string wantKey, wantFunc2;
+        std::string key, func2, wantKey, wantFunc2;
     } cases[] = {
         {"<ShiftTab><FUNC2_TOGGLE>", "", "<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>"},
         {"<FUNC2_TOGGLE><FUNC2_SHIFT>", "x", "<FUNC2_SHIFT>", "<FUNC2_SHIFT>"},
@@ -249,18 +202,17 @@ TEST(NormalizeFunc2Keys, Func2KeysTakeOverBothLayers) {
         {"abc", "x<FUNC2_SHIFT>", "<FUNC2_SHIFT>", "<FUNC2_SHIFT>"},
         {"abc", "FUNC2_TOGGLE", "<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>"},
         {"<func2_toggle>", "<Func2_Shift>", "<func2_toggle>", "<Func2_Shift>"},
-        {"abc", "def", "abc", "def"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key + " / " + c.func2);
-        SetupRecord setup = emptySetup();
+        SetupRecord setup;
         setup.KeyStrings[40] = c.key;
         setup.Func2Strings[40] = c.func2;
         setup.KeyStrings[41] = "untouched";
         DeviceImage image;
         ASSERT_TRUE(BuildDeviceImage(setup, image).ok());
-        EXPECT_EQ(setup.KeyStrings[40], c.wantKey);
-        EXPECT_EQ(setup.Func2Strings[40], c.wantFunc2);
+        EXPECT_EQ(setup.KeyStrings[40] + "|" + setup.Func2Strings[40],
+                  c.wantKey + "|" + c.wantFunc2);
         EXPECT_EQ(setup.KeyStrings[41], "untouched");
         if (c.wantKey == c.wantFunc2) {
             EXPECT_EQ(entryWord(image, 40, 1), entryWord(image, 40, 2));

@@ -3,22 +3,11 @@
 # the desktop, man and udev get from it, then builds the Debian package and checks that it
 # carries the same files. Usage: packaging_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
-build="$1"
-source="$2"
-work="$(mktemp -d)"
+build="$1" source="$2" work="$(mktemp -d)" failures=0
 trap 'rm -rf "$work"' EXIT
 root="$work/root"
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-# check WHAT COMMAND...: fails with WHAT unless the command succeeds
-check() {
-    local what="$1"
-    shift
-    "$@" || fail "$what"
-}
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+check() { local what="$1"; shift; "$@" || fail "$what"; }  # check WHAT COMMAND...
 sorted() { LC_ALL=C sort -u; }
 
 expected_files="usr/bin/qk750setup
@@ -29,16 +18,12 @@ usr/share/icons/hicolor/48x48/apps/qk750setup.png
 usr/share/icons/hicolor/scalable/apps/qk750setup.svg
 usr/share/man/man1/qk750setup.1"
 
-if ! DESTDIR="$root" cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1; then
-    cat "$work/install.log" >&2
-    echo "FAIL: cmake --install" >&2
-    exit 1
-fi
+DESTDIR="$root" cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log" >&2; echo "FAIL: cmake --install" >&2; exit 1; }
 installed="$(cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./||' | sorted)"
 check "installed files differ: $installed" test "$installed" = "$(sorted <<<"$expected_files")"
 exe="$root/usr/bin/qk750setup"
-version="$("$exe" --version)"
-version="${version#qk750setup }"
+version="$("$exe" --version | sed 's/^qk750setup //')"
 help_text="$("$exe" --help)"
 
 # Desktop entry: valid, starting the installed program with a file, its icon there.
@@ -88,18 +73,15 @@ done < <(grep -vE '^[[:space:]]*(#|$)' "$rules")
 check "no udev rule" grep -qE '^SUBSYSTEM' "$rules"
 
 # Debian package: the installed files, its name, version and libraries.
-if cpack --config "$build/CPackConfig.cmake" -B "$work/deb" -G DEB >"$work/cpack.log" 2>&1; then
-    deb="$(ls "$work"/deb/qk750setup_*.deb)"
-    deb_files="$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | sorted)"
-    check "the .deb holds $deb_files" test "$deb_files" = "$(sorted <<<"$expected_files")"
-    check "Package/Version" test "$(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')" = \
-        "Package: qk750setup Version: $version "
-    depends="$(dpkg-deb -f "$deb" Depends)"
-    for lib in libc6 libqt6core6 libudev1; do
-        check "Depends lacks $lib: $depends" grep -q "$lib" <<<"$depends"
-    done
-else
-    cat "$work/cpack.log" >&2
-    fail "cpack -G DEB"
-fi
+cpack --config "$build/CPackConfig.cmake" -B "$work/deb" -G DEB >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
+deb="$(ls "$work"/deb/qk750setup_*.deb)"
+deb_files="$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | sorted)"
+check "the .deb holds $deb_files" test "$deb_files" = "$(sorted <<<"$expected_files")"
+check "Package/Version" test "$(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')" = \
+    "Package: qk750setup Version: $version "
+depends="$(dpkg-deb -f "$deb" Depends)"
+for lib in libc6 libqt6core6 libudev1; do
+    check "Depends lacks $lib: $depends" grep -q "$lib" <<<"$depends"
+done
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }

@@ -3,12 +3,25 @@
 #include <gtest/gtest.h>
 
 #include "common/temp_dir.h"
-#include "setup/kbd_file.h"
 
 namespace qk750 {
 namespace {
 
-using test::kMark;
+const std::string kMark = "\xF9";
+
+// A KBD file, record by record: a length byte and the string after it at offset 10 (the
+// first string) or 71 (the second); everything not set is 0.
+struct KbdFile {
+    std::string bytes = std::string(kKbdFileSize, '\0');
+    KbdFile& raw(int record, std::size_t offset, std::string_view b) {
+        bytes.replace((record - 1) * kKbdRecordSize + offset, b.size(), b);
+        return *this;
+    }
+    KbdFile& str(int record, int which, std::string_view text) {
+        return raw(record, which == 1 ? 10 : 71,
+                   static_cast<char>(text.size()) + std::string(text));
+    }
+};
 
 // Each step works on what the steps before it left, so the order shows in the results:
 // "Sh" + "BkSp" becomes a shifted Back by the later "Sh" rule.
@@ -93,18 +106,18 @@ protected:
 };
 
 TEST_F(KbdImportTest, ReadsKeysAndMcrStrings) {
-    test::KbdFile kbd;
-    kbd.setString(1, 1, kMark + "A" + kMark + "BkSp" + kMark)
-        .setString(1, 2, kMark + "Func1Tgl")
-        .setString(13, 1, "Func1Tgl")
-        .setString(84, 1, kMark + "z")
-        .setString(84, 2, kMark + "Spc" + kMark)
-        .setString(85, 1, kMark + "unused")
-        .setString(90, 1, kMark + "^B")
-        .setString(90, 2, kMark + "unused")
-        .setString(91, 1, kMark + "\x11\xC4\xD9");
+    KbdFile kbd;
+    kbd.str(1, 1, kMark + "A" + kMark + "BkSp" + kMark)
+        .str(1, 2, kMark + "Func1Tgl")
+        .str(13, 1, "Func1Tgl")
+        .str(84, 1, kMark + "z")
+        .str(84, 2, kMark + "Spc" + kMark)
+        .str(85, 1, kMark + "unused")
+        .str(90, 1, kMark + "^B")
+        .str(90, 2, kMark + "unused")
+        .str(91, 1, kMark + "\x11\xC4\xD9");
     SetupRecord setup = filledSetup();
-    ASSERT_EQ(ImportKbdFile(setup, m_dir.write("shop.kbd", kbd.bytes())), KbdImportStatus::Ok);
+    ASSERT_EQ(ImportKbdFile(setup, m_dir.write("shop.kbd", kbd.bytes)), KbdImportStatus::Ok);
 
     SetupRecord expected = SetupRecord{} | 9;  // the delay survives the clear
     expected.KeyStrings[1] = "A<Back>";
@@ -118,18 +131,18 @@ TEST_F(KbdImportTest, ReadsKeysAndMcrStrings) {
 }
 
 TEST_F(KbdImportTest, StringsStopAtTheirLengthAndTheRecordEnd) {
-    test::KbdFile kbd;
+    KbdFile kbd;
     // First string: 200 bytes from offset 11 end at offset 210; "n" at 211 is not read.
-    kbd.setRaw(1, 10, "\xC8" + kMark + "k" + std::string(197, '\xF9') + "m" + "n");
+    kbd.raw(1, 10, "\xC8" + kMark + "k" + std::string(197, '\xF9') + "m" + "n");
     // Second string: a length of 200 is cut at the record end (offset 212), so the next
     // record's "C" bytes are not read.
-    kbd.setRaw(2, 71, "\xC8" + kMark + "A" + std::string(138, '\xF9') + "B");
-    kbd.setRaw(3, 0, std::string(10, 'C'));
+    kbd.raw(2, 71, "\xC8" + kMark + "A" + std::string(138, '\xF9') + "B");
+    kbd.raw(3, 0, std::string(10, 'C'));
     // A short length reads only the bytes it counts.
-    kbd.setRaw(4, 10, "\x02" + kMark + "ab");
+    kbd.raw(4, 10, "\x02" + kMark + "ab");
 
     SetupRecord setup;
-    ASSERT_EQ(ImportKbdFile(setup, m_dir.write("k.KBD", kbd.bytes())), KbdImportStatus::Ok);
+    ASSERT_EQ(ImportKbdFile(setup, m_dir.write("k.KBD", kbd.bytes)), KbdImportStatus::Ok);
     EXPECT_EQ(setup.KeyStrings[1], "km");
     EXPECT_EQ(setup.Func2Strings[2], "AB");
     EXPECT_EQ(setup.KeyStrings[4], "a");
@@ -138,7 +151,7 @@ TEST_F(KbdImportTest, StringsStopAtTheirLengthAndTheRecordEnd) {
 // Any other size, no file or a folder: refused, and the old setup cleared all the same.
 TEST_F(KbdImportTest, RefusesWhatIsNotAKbdFile) {
     for (const std::size_t size : {std::size_t{0}, kKbdFileSize - 1, kKbdFileSize + 1}) {
-        std::string bytes = test::KbdFile().setString(1, 1, kMark + "A").bytes();
+        std::string bytes = KbdFile().str(1, 1, kMark + "A").bytes;
         bytes.resize(size, 'x');
         SetupRecord setup = filledSetup();
         EXPECT_EQ(ImportKbdFile(setup, m_dir.write("bad.kbd", bytes)), KbdImportStatus::InvalidSize)
@@ -183,18 +196,13 @@ TEST_F(DatImportTest, AssignsLinesToKeysAndLayers) {
         "1,4,1,second\n"
         "1,,5,1,empty item\n"
         "1,6,2,[Func1]");
-    EXPECT_EQ(setup.KeyStrings[13], "xy");
-    EXPECT_EQ(setup.Func2Strings[84], "<Space>");
-    EXPECT_EQ(setup.KeyStrings[1], "a,b");
-    EXPECT_EQ(setup.KeyStrings[2], " lead and trail ");
-    EXPECT_EQ(setup.KeyStrings[3], "1");
-    EXPECT_EQ(setup.KeyStrings[4], "second");
-    // Empty items do not count as fields, but the key text still starts after the
-    // third comma.
-    EXPECT_EQ(setup.KeyStrings[5], "1,empty item");
-    EXPECT_EQ(setup.Func2Strings[6], "<FUNC2_SHIFT>");
-    EXPECT_TRUE(setup.KeyStrings[50].empty());
-    EXPECT_TRUE(setup.Func2Strings[50].empty());
+    // Empty items do not count as fields, but the key text still starts after the third
+    // comma (key 5).
+    const auto& k = setup.KeyStrings;
+    EXPECT_EQ(k[13] + "|" + k[1] + "|" + k[2] + "|" + k[3] + "|" + k[4] + "|" + k[5] + "|" + k[50],
+              "xy|a,b| lead and trail |1|second|1,empty item|");
+    EXPECT_EQ(setup.Func2Strings[84] + setup.Func2Strings[6] + setup.Func2Strings[50],
+              "<Space><FUNC2_SHIFT>");
 }
 
 TEST_F(DatImportTest, RejectedLineEndsTheImport) {

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/temp_dir.h"
+#include "setup/file_io.h"
 
 namespace qk750 {
 namespace {
@@ -21,6 +22,7 @@ SetupRecord fullSetup() {
     setup.KeyStrings[3] = "[Keys]";
     setup.KeyStrings[4] = ";not a comment";
     setup.KeyStrings[5] = "\xE9\xF9\x01\x7F";
+    setup.KeyStrings[8] = "a\r\nKey9=x\rb";  // line breaks from an import must not split lines
     setup.Func2Strings[6].clear();
     setup.Mcr = {true, true, true, true, 11, " %B ", "?<Enter>", -20};
     return setup;
@@ -52,7 +54,9 @@ TEST_F(SetupFileTest, SaveAndLoadReproduceEveryField) {
         SetupRecord loaded;
         loaded.KeyStrings[7] = "stale";
         LoadSetupIni(loaded, path);
-        EXPECT_EQ(loaded, saved);
+        SetupRecord expected = saved;
+        expected.KeyStrings[8] = "aKey9=xb";
+        EXPECT_EQ(loaded, expected);
     }
     EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
 }
@@ -103,19 +107,6 @@ TEST_F(SetupFileTest, SaveKeepsWhatItDoesNotOwn) {
     SetupRecord loaded;
     LoadSetupIni(loaded, path);
     EXPECT_EQ(loaded, setup);
-}
-
-TEST_F(SetupFileTest, LineBreaksInImportedValuesDoNotSplitLines) {
-    SetupRecord setup;
-    setup.KeyStrings[1] = "a\r\nMcrDelay=1\rb";
-    setup.Mcr.McrDelay = 5;
-    const std::string path = m_dir.path("s.INI");
-    ASSERT_TRUE(SaveSetupIni(setup, path).ok);
-    SetupRecord loaded;
-    LoadSetupIni(loaded, path);
-    EXPECT_EQ(loaded.KeyStrings[1], "aMcrDelay=1b");
-    EXPECT_EQ(loaded.Func2Strings[1], "");
-    EXPECT_EQ(loaded.Mcr.McrDelay, 5);
 }
 
 SetupRecType defaults() {
@@ -192,35 +183,71 @@ TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {
     EXPECT_EQ(test::TempDir::read(m_dir.path("shop.INI/inside")), "data");
 }
 
+SetupRecord setupWithText(const std::string& text) {
+    SetupRecord setup;
+    for (int key = 1; key <= kKeyCount; ++key) {
+        setup.KeyStrings[key] = text + std::to_string(key);
+    }
+    return setup;
+}
+
+// A save that fails at any step - after any byte count, on flush, close or rename - leaves
+// the old file whole (or none, when there was none) and nothing else in the folder; a
+// fault just past the last byte lets the save through.
+TEST_F(SetupFileTest, EveryFailingSaveStepKeepsTheOldFile) {
+    test::TempDir& dir = m_dir;
+    const std::string path = dir.path("shop.ini");
+    ASSERT_TRUE(SaveSetupIni(setupWithText("n"), path).ok);
+    const std::string newBytes = test::TempDir::read(path);
+    std::vector<WriteFaults> plans{{.failFlush = true}, {.failClose = true}, {.failRename = true}};
+    for (std::size_t bytes = 0; bytes <= newBytes.size(); ++bytes) {
+        plans.push_back(WriteFaults{.failAfterBytes = bytes});
+    }
+    for (const bool hadFile : {true, false}) {
+        std::filesystem::remove(path);
+        // Same keys, other values: the two files differ whatever the byte count.
+        ASSERT_TRUE(!hadFile || SaveSetupIni(setupWithText("o"), path).ok);
+        const std::string oldBytes = test::TempDir::read(path);
+        for (const WriteFaults& faults : plans) {
+            SCOPED_TRACE(testing::Message()
+                         << hadFile << " " << faults.failAfterBytes << " " << faults.failFlush
+                         << faults.failClose << faults.failRename);
+            setWriteFaultsForTesting(&faults);
+            const SaveResult result = SaveSetupIni(setupWithText("n"), path);
+            setWriteFaultsForTesting(nullptr);
+            const bool passes = faults.failAfterBytes == newBytes.size();
+            ASSERT_EQ(result.ok, passes);
+            EXPECT_EQ(result.error.empty(), passes);
+            EXPECT_EQ(test::TempDir::read(path), passes ? newBytes : oldBytes);
+            EXPECT_EQ(dir.entries().size(), passes || hadFile ? 1u : 0u);
+            if (passes) {  // the last plan: put the old state back for the next round
+                std::filesystem::remove(path);
+                ASSERT_TRUE(!hadFile || SaveSetupIni(setupWithText("o"), path).ok);
+            }
+        }
+    }
+}
+
 #ifndef _WIN32
-TEST_F(SetupFileTest, SymbolicLinkStaysALink) {
+// The link stays a link, the file it names keeps its foreign lines and its permissions
+// (an execute bit no umask could give a new file).
+TEST_F(SetupFileTest, SaveThroughALinkKeepsTheLinkAndThePermissions) {
     namespace fs = std::filesystem;
     fs::create_directory(m_dir.path("real"));
     const std::string target = m_dir.write("real/shop.INI", "[Extra]\r\nx=1\r\n");
+    const auto perms = fs::perms::owner_all | fs::perms::group_read;
+    fs::permissions(target, perms);
     fs::create_symlink("real/shop.INI", m_dir.path("link.INI"));
     ASSERT_TRUE(SaveSetupIni(fullSetup(), m_dir.path("link.INI")).ok);
     EXPECT_TRUE(fs::is_symlink(m_dir.path("link.INI")));
-    SetupRecord loaded;
-    LoadSetupIni(loaded, target);
-    EXPECT_EQ(loaded, fullSetup());
-    EXPECT_TRUE(test::TempDir::read(target).starts_with("[Extra]\r\nx=1\r\n"));
+    EXPECT_TRUE(test::TempDir::read(target).starts_with("[Extra]\r\nx=1\r\n[Version]\r\n"));
+    EXPECT_EQ(fs::status(target).permissions(), perms);
     EXPECT_EQ(m_dir.entries(), (std::set<std::string>{"real", "link.INI"}));
-}
-
-TEST_F(SetupFileTest, NameNearTheLengthLimitSaves) {
+    // A name near the length limit saves too.
     const std::string name = std::string(251, 'n') + ".INI";
-    const SaveResult result = SaveSetupIni(fullSetup(), m_dir.path(name));
+    const SaveResult result = SaveSetupIni(fullSetup(), m_dir.path("real/" + name));
     ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(m_dir.entries(), std::set<std::string>{name});
-}
-
-// With an execute bit no umask could give a new file.
-TEST_F(SetupFileTest, ReplacedFileKeepsItsPermissions) {
-    namespace fs = std::filesystem;
-    const std::string path = m_dir.write("shop.INI", "[Keys]\r\nKey1=old\r\n");
-    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read);
-    ASSERT_TRUE(SaveSetupIni(fullSetup(), path).ok);
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_all | fs::perms::group_read);
+    EXPECT_EQ(m_dir.entries("real"), (std::set<std::string>{"shop.INI", name}));
 }
 #endif
 
