@@ -59,7 +59,9 @@ menu() { keys "$1" && wait_for 5 menu_open && keys "$2"; } # MENU ITEM: alt+f x 
 click_main() { xdotool mousemove --window "$main" 20 660 click 1; } # the status bar
 ini() { grep -a "^$2=" "$1" | tr -d '\r' | cut -d= -f2-; }
 expect() { [ "$2" = "$3" ] || { echo "  $1: got '$2', expected '$3'"; return 1; }; } # WHAT GOT WANTED
-# The box closed and the main window has the focus back.
+# KEYS to the one box or dialog over the main window once it has the focus; back_to_main:
+# the box closed and the main window has the focus back.
+answer() { wait_for 5 count_is 2 && wait_for 5 eval 'focused "$(clients | tail -1)"' && keys "$@"; }
 back_to_main() { wait_for 5 count_is 1 && wait_for 5 focused "$main"; }
 
 start() { # SETUP [VARIABLE=VALUE...]: runs the program until its top window has the focus
@@ -172,7 +174,7 @@ flow_restore() {
     local step other
     for step in Delete ctrl+z; do
         keys $step
-        wait_for 5 count_is 2 && keys Return && back_to_main || return 1
+        answer Return && back_to_main || return 1
         [ "$step" = Delete ] || continue
         xmessage "another application" &
         other=$!
@@ -191,9 +193,9 @@ flow_failed_kbd_import() {
     setup x.INI Key1=precious
     head -c 100 /dev/zero >"$work/x.KBD"
     start "$work/x.KBD" || return 1
-    wait_for 5 count_is 2 && keys Return && back_to_main || return 1 # "Invalid KBD File size"
+    answer Return && back_to_main || return 1 # "Invalid KBD File size"
     keys alt+F4
-    wait_for 5 count_is 2 && keys Escape || return 1 # the Save dialog
+    answer Escape || return 1 # the Save dialog
     finish && expect "INI twin" "$(ini "$work/x.INI" Key1)" precious
 }
 
@@ -208,7 +210,7 @@ flow_failed_save() {
     local step
     for step in ctrl+n alt+F4; do # "Cannot save ...", with the question on closing
         keys $step
-        wait_for 5 count_is 2 && keys Return && back_to_main || return 1
+        answer Return && back_to_main || return 1
     done
     mkdir "$work/gone"
     keys alt+F4
