@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The flows where the window manager, focus, activation or modality matter, run with the
-# real program on a display of their own (Xvfb and openbox), real message boxes and file
-# dialogs, and keystrokes and clicks from xdotool. Results are read from what the program
-# leaves: the saved setup, the simulated keyboard's memory, the exit code, the stacking.
-# Usage: desktop_test.sh QK750SETUP [FLOW...]. Exit code 77 (skipped) without the tools.
+# The flows where the window manager, focus, activation or modality matter: the real program
+# on a display of its own (Xvfb, openbox), real boxes and dialogs, keystrokes and clicks from
+# xdotool; results read from the saved setup, the simulated keyboard's memory, the exit code
+# and the stacking. Usage: desktop_test.sh QK750SETUP [FLOW...]. Exit 77 (skipped) without tools.
 set -uo pipefail
 exe=$(realpath "$1")
 shift
@@ -18,14 +17,8 @@ printf 'leak:libdbus-1.so\n' >lsan.supp
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0
 export LSAN_OPTIONS=suppressions=$work/lsan.supp
 app='' wm='' xvfb='' main=''
-cleanup() {
-    [ -n "$app" ] && kill "$app" 2>/dev/null
-    kill "$wm" "$xvfb" 2>/dev/null
-    rm -rf "$work"
-}
+cleanup() { [ -n "$app" ] && kill "$app" 2>/dev/null; kill "$wm" "$xvfb" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
 wait_for() { # SECONDS COMMAND...: polls until the command succeeds
     local deadline=$((SECONDS + $1))
     shift
@@ -34,9 +27,10 @@ wait_for() { # SECONDS COMMAND...: polls until the command succeeds
         sleep 0.05
     done
 }
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
 wait_for 10 test -s "$work/display" || exit 1
-DISPLAY=:$(cat "$work/display")
-export DISPLAY
+export DISPLAY=:$(cat "$work/display")
 openbox >/dev/null 2>&1 &
 wm=$!
 wait_for 10 eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || exit 1
@@ -64,9 +58,11 @@ menu_open() {
 menu() { keys "$1" && wait_for 5 menu_open && keys "$2"; } # MENU ITEM: alt+f x is E&xit
 click_main() { xdotool mousemove --window "$main" 20 660 click 1; } # the status bar
 ini() { grep -a "^$2=" "$1" | tr -d '\r' | cut -d= -f2-; }
-expect() { # WHAT ACTUAL EXPECTED
-    [ "$2" = "$3" ] || { echo "  $1: got '$2', expected '$3'"; return 1; }
-}
+expect() { [ "$2" = "$3" ] || { echo "  $1: got '$2', expected '$3'"; return 1; }; } # WHAT GOT WANTED
+# KEYS to the one box or dialog over the main window once it has the focus; back_to_main:
+# the box closed and the main window has the focus back.
+answer() { wait_for 5 count_is 2 && wait_for 5 eval 'focused "$(clients | tail -1)"' && keys "$@"; }
+back_to_main() { wait_for 5 count_is 1 && wait_for 5 focused "$main"; }
 
 start() { # SETUP [VARIABLE=VALUE...]: runs the program until its top window has the focus
     local setup=$1
@@ -84,40 +80,30 @@ finish() { # waits for the program to end; its exit code must be 0
     app=
     expect "exit code" "$code" 0
 }
-setup() { # NAME LINE...: a setup file in the work folder
-    printf '%s\r\n' "[Keys]" "${@:2}" >"$work/$1"
-}
-long_setup() { # NAME: a setup whose run takes half a minute with the keyboard's latency
-    local k lines=(Key1=precious)
-    for k in $(seq 2 84); do lines+=("Key$k=key-string-$k<Enter>"); done
-    setup "$1" "${lines[@]}"
-}
+setup() { printf '%s\r\n' "[Keys]" "${@:2}" >"$work/$1"; } # NAME LINE...
 
-# Closing the main window during a run: the run ends with its report, the program ends
-# and writes the keyboard's memory; the progress window has no frame, so no buttons.
-flow_close_during_run() {
-    long_setup run.ini
-    start "$work/run.ini" QK750_SIM_FAULTS=latency=28 || return 1
-    keys F10
-    wait_for 5 count_is 2 || return 1
-    expect "progress window frame" "$(xprop -id "$(clients | tail -1)" _NET_FRAME_EXTENTS)" \
-        "_NET_FRAME_EXTENTS(CARDINAL) = 0, 0, 0, 0" || return 1
-    keys alt+F4
-    wait_for 10 eval 'count_is 1 && gone $main' || return 1 # "User Abort!! ..."
-    keys Return
-    finish || return 1
-    expect "memory size" "$(stat -c %s "$work/mem.bin")" 2048 &&
-        expect "saved key" "$(ini "$work/run.ini" Key1)" precious
-}
-
-# E&xit during a run ends it at once, without a report.
-flow_exit_during_run() {
-    long_setup run.ini
-    start "$work/run.ini" QK750_SIM_FAULTS=latency=28 || return 1
-    keys F10
-    wait_for 5 count_is 2 || return 1
-    menu alt+f x
-    finish && expect "memory size" "$(stat -c %s "$work/mem.bin")" 2048
+# Closing the main window during a run: the run ends with its report ("User Abort!! ..."),
+# the program ends and writes the keyboard's memory; the progress window has no frame, so no
+# buttons. E&xit during a run ends it at once, without a report.
+flow_close_or_exit_during_run() {
+    local k lines=(Key1=precious) how
+    for k in $(seq 2 84); do lines+=("Key$k=key-string-$k<Enter>"); done # half a minute's run
+    setup run.ini "${lines[@]}"
+    for how in close exit; do
+        start "$work/run.ini" QK750_SIM_FAULTS=latency=28 || return 1
+        keys F10
+        wait_for 5 count_is 2 || return 1
+        if [ $how = exit ]; then
+            menu alt+f x
+        else
+            expect "progress window frame" "$(xprop -id "$(clients | tail -1)" _NET_FRAME_EXTENTS)" \
+                "_NET_FRAME_EXTENTS(CARDINAL) = 0, 0, 0, 0" || return 1
+            keys alt+F4
+            wait_for 10 eval 'count_is 1 && gone $main' && keys Return || return 1
+        fi
+        finish && expect "memory size" "$(stat -c %s "$work/mem.bin")" 2048 &&
+            expect "saved key" "$(ini "$work/run.ini" Key1)" precious || return 1
+    done
 }
 
 # About, the key test window and the MCR dialog stay above the disabled main window when
@@ -128,18 +114,11 @@ flow_owned_windows() {
     local opener name closer typed
     while read -r opener name closer typed; do
         ${opener//_/ }
-        wait_for 5 find_window "${name//_/ }" || return 1
-        click_main
-        wait_for 5 focused "$main" && above "$window" "$main" || {
-            echo "  ${name//_/ } is not above the main window"
-            return 1
-        }
+        wait_for 5 find_window "${name//_/ }" && click_main || return 1
+        wait_for 5 focused "$main" && above "$window" "$main" ||
+            { echo "  ${name//_/ } is not above the main window"; return 1; }
         xdotool windowactivate --sync "$window"
-        if [ "$closer" = button ]; then
-            xdotool mousemove --window "$window" 392 320 click 1
-        else
-            keys $closer
-        fi
+        [ "$closer" = button ] && xdotool mousemove --window "$window" 392 320 click 1 || keys $closer
         wait_for 5 gone "$window" && wait_for 5 focused "$main" || return 1
         xdotool type "$typed"
     done <<'EOF'
@@ -161,19 +140,13 @@ flow_mcr_boxes() {
         start "$work/gone/shop.ini" || return 1
         $first
         keys alt+m
-        wait_for 5 find_window "Custom MCR Setup" || return 1
-        keys alt+s
-        wait_for 5 count_is 3 || return 1 # the error box, or the Save dialog
-        keys Escape
-        wait_for 5 count_is 2 || return 1
-        click_main
-        wait_for 5 focused "$main" && above "$window" "$main" || {
-            echo "  after '$first': the MCR dialog is not above the main window"
-            return 1
-        }
+        wait_for 5 find_window "Custom MCR Setup" && keys alt+s || return 1
+        wait_for 5 count_is 3 && keys Escape || return 1 # the error box, or the Save dialog
+        wait_for 5 count_is 2 && click_main || return 1
+        wait_for 5 focused "$main" && above "$window" "$main" ||
+            { echo "  after '$first': the MCR dialog is not above the main window"; return 1; }
         xdotool windowactivate --sync "$window" key alt+F4
-        wait_for 5 focused "$main" && menu alt+f x
-        finish || return 1
+        wait_for 5 focused "$main" && menu alt+f x && finish || return 1
     done
 }
 
@@ -201,9 +174,7 @@ flow_restore() {
     local step other
     for step in Delete ctrl+z; do
         keys $step
-        wait_for 5 count_is 2 || return 1
-        keys Return
-        wait_for 5 count_is 1 && wait_for 5 focused "$main" || return 1
+        answer Return && back_to_main || return 1
         [ "$step" = Delete ] || continue
         xmessage "another application" &
         other=$!
@@ -222,12 +193,9 @@ flow_failed_kbd_import() {
     setup x.INI Key1=precious
     head -c 100 /dev/zero >"$work/x.KBD"
     start "$work/x.KBD" || return 1
-    wait_for 5 count_is 2 || return 1 # "Invalid KBD File size"
-    keys Return
-    wait_for 5 count_is 1 && wait_for 5 focused "$main" || return 1
+    answer Return && back_to_main || return 1 # "Invalid KBD File size"
     keys alt+F4
-    wait_for 5 count_is 2 || return 1 # the Save dialog
-    keys Escape
+    answer Escape || return 1 # the Save dialog
     finish && expect "INI twin" "$(ini "$work/x.INI" Key1)" precious
 }
 
@@ -240,11 +208,9 @@ flow_failed_save() {
     xdotool type y
     rm -rf "$work/gone"
     local step
-    for step in ctrl+n alt+F4; do
+    for step in ctrl+n alt+F4; do # "Cannot save ...", with the question on closing
         keys $step
-        wait_for 5 count_is 2 || return 1 # "Cannot save ...", with the question on closing
-        keys Return
-        wait_for 5 count_is 1 && wait_for 5 focused "$main" || return 1
+        answer Return && back_to_main || return 1
     done
     mkdir "$work/gone"
     keys alt+F4
@@ -256,14 +222,11 @@ flows=("$@")
 failed=0
 for flow in "${flows[@]}"; do
     began=$SECONDS
-    if "flow_$flow"; then
-        echo "PASS $flow ($((SECONDS - began)) s)"
-    else
-        echo "FAIL $flow"
-        failed=1
-        [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-        app=
-        tail -5 "$work/log"
-    fi
+    "flow_$flow" && echo "PASS $flow ($((SECONDS - began)) s)" && continue
+    echo "FAIL $flow"
+    failed=1
+    [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
+    app=
+    tail -5 "$work/log"
 done
 exit $failed

@@ -57,33 +57,27 @@ class KeyTestWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void keystrokesShown_data() {
-        QTest::addColumn<Strokes>("strokes");
-        QTest::addColumn<QString>("shown");
-        const auto row = [](const char* name, const Strokes& strokes, const char* shown) {
-            QTest::newRow(name) << strokes << QString::fromUtf8(shown);
-        };
-        row("characters", {{Qt::Key_A, "A"}, {Qt::Key_4, "$"}, {Qt::Key_Eacute, "\u00e9"}}, "A$é");
-        row("function key", {{Qt::Key_F5, ""}}, "<F5>");
-        row("keys typing control characters",
-            {{Qt::Key_Tab, "\t"}, {Qt::Key_Backspace, "\b"}, {Qt::Key_Delete, "\x7f"}},
-            "<Tab><Backspace><Del>");
-        row("Ctrl+C types a control character", {{Qt::Key_C, "\x03"}}, "<C>");
-        row("key typing two characters", {{Qt::Key_A, "\u00b4a"}}, "<A>");
-        row("keys without a name add nothing",
-            {{Qt::Key_unknown, ""}, {0x0100ffff, ""}, {Qt::Key_X, "x"}}, "x");
-        row("keys named beside the key sequences", {{Qt::Key_Super_L, ""}, {Qt::Key_AltGr, ""}},
-            "<Left Windows><AltGr>");
-    }
-
     void keystrokesShown() {
-        QFETCH(Strokes, strokes);
-        QFETCH(QString, shown);
-        KeyTestWindow window;
-        window.show();
-        QVERIFY(window.installHook());
-        QCOMPARE(type(window, strokes), shown);
-        window.removeHook();
+        const struct {
+            Strokes strokes;
+            QString shown;
+        } cases[] = {
+            {{{Qt::Key_A, "A"}, {Qt::Key_4, "$"}, {Qt::Key_Eacute, "\u00e9"}}, "A$\u00e9"},
+            {{{Qt::Key_F5, ""}}, "<F5>"},
+            {{{Qt::Key_Tab, "\t"}, {Qt::Key_Backspace, "\b"}, {Qt::Key_Delete, "\x7f"}},
+             "<Tab><Backspace><Del>"},
+            {{{Qt::Key_C, "\x03"}}, "<C>"},     // Ctrl+C types a control character
+            {{{Qt::Key_A, "\u00b4a"}}, "<A>"},  // a key typing two characters
+            {{{Qt::Key_unknown, ""}, {0x0100ffff, ""}, {Qt::Key_X, "x"}}, "x"},  // no name
+            {{{Qt::Key_Super_L, ""}, {Qt::Key_AltGr, ""}}, "<Left Windows><AltGr>"},
+        };
+        for (const auto& c : cases) {
+            KeyTestWindow window;
+            window.show();
+            QVERIFY(window.installHook());
+            QCOMPARE(type(window, c.strokes), c.shown);
+            window.removeHook();
+        }
     }
 
     void enterEndsTheLineAndTheTwentyFirstLineClears() {

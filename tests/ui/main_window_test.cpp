@@ -18,10 +18,7 @@
 #include "app/programming_run.h"
 #include "keys/device_image.h"
 #include "setup/setup_file.h"
-#include "ui/about_window.h"
-#include "ui/mcr_custom_dialog.h"
 #include "ui/progress_window.h"
-#include "ui/prompts.h"
 #include "usb/programming_protocol.h"
 #include "window_fixture.h"
 
@@ -83,234 +80,150 @@ private slots:
         }
     }
 
-    void saveWritesIni_data() {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QString>("named");   // the setup's file; empty for an unnamed setup
-        QTest::addColumn<QString>("chosen");  // the save dialog's answer; empty: cancelled
-        QTest::addColumn<QString>("saved");   // empty: nothing saved
-        QTest::newRow("unnamed asks and saves beside the choice") << "saveSetupAction"
-                                                                  << ""
-                                                                  << "b.txt"
-                                                                  << "b.INI";
-        QTest::newRow("named with another extension") << "saveSetupAction"
-                                                      << "x.txt"
-                                                      << ""
-                                                      << "x.INI";
-        QTest::newRow("Save As asks when named") << "saveSetupAsAction"
-                                                 << "x.ini"
-                                                 << "c"
-                                                 << "c.INI";
-        QTest::newRow("Save As cancelled") << "saveSetupAsAction"
-                                           << "x.ini"
-                                           << ""
-                                           << "";
-    }
-
+    // Save asks for a name only when the setup has none; Save As always asks, and a
+    // cancelled dialog saves nothing. The file always gets ".INI", with the MCR lines.
     void saveWritesIni() {
-        QFETCH(QString, action);
-        QFETCH(QString, named);
-        QFETCH(QString, chosen);
-        QFETCH(QString, saved);
-        StartedFixture f;
-        f.state.SetupFileName = named.isEmpty() ? ".INI" : f.path(named);
-        if (!chosen.isEmpty()) {
-            f.prompts.fileNames << f.dir.filePath(chosen);
+        const struct {
+            const char *action, *named, *chosen, *saved;  // empty: unnamed, cancelled, none
+        } cases[] = {{"saveSetupAction", "", "b.txt", "b.INI"},
+                     {"saveSetupAction", "x.txt", "", "x.INI"},
+                     {"saveSetupAsAction", "x.ini", "c", "c.INI"},
+                     {"saveSetupAsAction", "x.ini", "", ""}};
+        for (const auto& c : cases) {
+            StartedFixture f;
+            const QString named = c.named, saved = c.saved;
+            f.state.SetupFileName = named.isEmpty() ? ".INI" : f.path(named);
+            f.prompts.fileNames << (*c.chosen ? f.dir.filePath(c.chosen) : QString());
+            f.state.Setup.KeyStrings[5] = "five";
+            child<QLineEdit>(f.windows->customMcr(), "preambleEdit")->setText("<F1>");
+            f.trigger(c.action);
+            const bool asked = QString(c.action) == "saveSetupAsAction" || named.isEmpty();
+            QCOMPARE(f.prompts.texts("file"), QStringList(asked, "saveDialog"));
+            QCOMPARE(f.prompts.texts("information"),
+                     QStringList(!saved.isEmpty(), " QK750 Setup was saved in file " + saved));
+            QCOMPARE(f.state.SetupFileName, f.path(saved.isEmpty() ? named : saved));
+            QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files),
+                     QStringList(!saved.isEmpty(), saved));
+            if (!saved.isEmpty()) {
+                QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath(saved)));
+                const SetupRecord setup = loadedFrom(f.path(saved));
+                QCOMPARE(setup.KeyStrings[5] + setup.Mcr.PreambleString, std::string("five<F1>"));
+            }
         }
-        f.state.Setup.KeyStrings[5] = "five";
-        child<QLineEdit>(f.windows->customMcr(), "preambleEdit")->setText("<F1>");  // gathered
+    }
 
-        f.trigger(qPrintable(action));
-
-        const bool asked = action == "saveSetupAsAction" || named.isEmpty();
-        QCOMPARE(f.prompts.texts("file"), QStringList(asked, "saveDialog"));
-        if (saved.isEmpty()) {
+    // New and closing save a named setup quietly and never drop work that could not be
+    // saved; a cancelled name dialog is not a failure, and closing an unnamed setup then
+    // still closes. New empties the grid and the lines and leaves the setup unnamed.
+    void newAndCloseSaveOrKeepTheWork() {
+        const struct {
+            const char* name;
+            bool closing, answer, kept;  // closing, else New; answer to "Close without saving ?"
+        } cases[] = {
+            {"missing/shop.ini", false, false, true}, {".INI", false, false, false},
+            {"shop.ini", false, false, false},        {"missing/shop.ini", true, false, true},
+            {"missing/shop.ini", true, true, false},  {".INI", true, false, false}};
+        for (const auto& c : cases) {
+            StartedFixture f;
+            const QString name = c.name;
+            f.state.SetupFileName = name == ".INI" ? ".INI" : f.path(name);
+            f.state.Setup.KeyStrings[7] = "seven";
+            f.state.Setup.Func2Strings[7] = "f2";
+            f.main().RefreshGrid();
+            f.main().selectKey(7);
+            f.prompts.answers << c.answer;
+            c.closing ? void(f.main().close()) : f.trigger("newSetupAction");
+            const QStringList failures = f.prompts.texts(c.closing ? "askYesNo" : "error");
+            QCOMPARE(failures.size(), name.startsWith("missing") ? 1 : 0);
+            QCOMPARE(f.prompts.texts("file").size(), name == ".INI" ? 1 : 0);
             QVERIFY(f.prompts.texts("information").isEmpty());
-            QVERIFY(QDir(f.dir.path()).isEmpty());
-            QCOMPARE(f.state.SetupFileName, f.path(named));
-            return;
-        }
-        QCOMPARE(f.prompts.texts("information"),
-                 QStringList{" QK750 Setup was saved in file " + saved});
-        QCOMPARE(f.state.SetupFileName, f.path(saved));
-        QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath(saved)));
-        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), QStringList{saved});
-        const SetupRecord setup = loadedFrom(f.path(saved));
-        QCOMPARE(setup.KeyStrings[5] + setup.Mcr.PreambleString, std::string("five<F1>"));
-    }
-
-    void failedSaveShowsTheError() {
-        StartedFixture f;
-        f.state.SetupFileName = f.path("missing/shop.ini");
-        f.trigger("saveSetupAction");
-        const QStringList errors = f.prompts.texts("error");
-        QCOMPARE(errors.size(), 1);
-        QVERIFY(errors[0].startsWith("Cannot save ") && errors[0].contains("shop.ini"));
-        QVERIFY(f.prompts.texts("information").isEmpty());
-    }
-
-    // New and closing never drop work that could not be saved; a cancelled name dialog
-    // is not a failure.
-    void failedSaveKeepsTheWork_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("closing");  // else New
-        QTest::addColumn<bool>("answer");   // to "Close without saving ?"
-        QTest::addColumn<bool>("kept");     // the setup, and the window when closing
-        QTest::newRow("New, save failed") << "missing/shop.ini" << false << false << true;
-        QTest::newRow("New, name dialog cancelled") << ".INI" << false << false << false;
-        QTest::newRow("close, No") << "missing/shop.ini" << true << false << true;
-        QTest::newRow("close, Yes") << "missing/shop.ini" << true << true << false;
-    }
-
-    void failedSaveKeepsTheWork() {
-        QFETCH(QString, name);
-        QFETCH(bool, closing);
-        QFETCH(bool, answer);
-        QFETCH(bool, kept);
-        StartedFixture f;
-        f.state.SetupFileName = name == ".INI" ? ".INI" : f.path(name);
-        f.state.Setup.KeyStrings[7] = "seven";
-        f.prompts.answers << answer;
-        if (closing) {
-            f.main().close();
-        } else {
-            f.trigger("newSetupAction");
-        }
-        const QStringList failures = f.prompts.texts(closing ? "askYesNo" : "error");
-        QCOMPARE(failures.size(), name == ".INI" ? 0 : 1);
-        if (closing) {
-            QVERIFY(failures[0].startsWith("Cannot save " + f.dir.filePath(name) + "\r\r"));
-            QVERIFY(failures[0].endsWith("\r\rClose without saving ?"));
-            QCOMPARE(f.main().isVisible(), kept);
-            QCOMPARE(f.state.Globals.StopWaiting, !kept);
-        } else {
-            QCOMPARE(f.state.Setup.KeyStrings[7] == "seven", kept);
+            QVERIFY(failures.isEmpty() ||
+                    failures[0].startsWith("Cannot save " + f.dir.filePath(name) + "\r\r"));
+            QCOMPARE(loadedFrom(f.path(name)).KeyStrings[7] == "seven", name == "shop.ini");
+            if (c.closing) {
+                QVERIFY(failures.isEmpty() || failures[0].endsWith("\r\rClose without saving ?"));
+                QCOMPARE(f.main().isVisible(), c.kept);
+                QCOMPARE(f.state.Globals.StopWaiting, !c.kept);
+                QVERIFY(!QFile::exists(f.dir.filePath(".INI")));
+            } else {
+                QCOMPARE(f.state.Setup.KeyStrings[7] == "seven", c.kept);
+                QCOMPARE(f.main().cellText(6, 0) == QString(10, ' '), !c.kept);
+                QCOMPARE(child<QLineEdit>(f.main(), "func2StringEdit")->text().isEmpty(), !c.kept);
+                QCOMPARE(f.main().windowTitle().endsWith(" - .INI"), !c.kept);
+            }
         }
     }
 
     // A setup that is not what its file holds is reported and loses its name, so that no
     // quiet save writes it over the file or its INI twin; a DAT that cannot be read leaves
     // the keys and the name.
-    void failedInitialLoad_data() {
-        QTest::addColumn<QString>("setupFile");
-        QTest::addColumn<QString>("datFile");
-        QTest::addColumn<QString>("error");  // %1: the folder
-        QTest::addColumn<bool>("unnamed");
-        QTest::newRow("wrong-size KBD") << "x.KBD"
-                                        << ""
-                                        << "Invalid KBD File size" << true;
-        QTest::newRow("KBD that is a folder") << "d.KBD"
-                                              << ""
-                                              << "Cannot read %1/d.KBD\r\rIs a directory" << true;
-        QTest::newRow("INI that is a folder") << "d.INI"
-                                              << ""
-                                              << "Cannot read %1/d.INI\r\rIs a directory" << true;
-        QTest::newRow("missing DAT setup file")
-            << "x.DAT"
-            << ""
-            << "Cannot read %1/x.DAT\r\rNo such file or directory" << true;
-        QTest::newRow("missing DAT")
-            << "x.INI"
-            << "typo.dat"
-            << "Cannot read %1/typo.dat\r\rNo such file or directory" << false;
-    }
-
     void failedInitialLoad() {
-        QFETCH(QString, setupFile);
-        QFETCH(QString, datFile);
-        QFETCH(QString, error);
-        QFETCH(bool, unnamed);
-        WindowFixture f;
-        writeSetup(f.path("x.INI"), 1, "precious");
-        std::ofstream(f.path("x.KBD"), std::ios::binary) << std::string(100, 'x');
-        QDir(f.dir.path()).mkdir("d.KBD");
-        QDir(f.dir.path()).mkdir("d.INI");
-        f.state.SetupFileName = f.path(setupFile);
-        if (!datFile.isEmpty()) {
-            f.state.DatImportPath = f.path(datFile);
-        }
-        f.start();
-        QCOMPARE(f.prompts.texts("error"), QStringList{error.arg(f.dir.path())});
-        QCOMPARE(f.main().windowTitle().endsWith(" - .INI"), unnamed);
-        f.main().close();  // an unnamed setup asks for a name: cancelled
-        QCOMPARE(f.prompts.texts("file").size(), unnamed ? 1 : 0);
-        QCOMPARE(loadedFrom(f.path("x.INI")).KeyStrings[1], std::string("precious"));
-        QVERIFY(QFileInfo(f.dir.filePath("d.INI")).isDir());
-    }
-
-    void newSavesNamedSetupSilentlyAndEmptiesGrid() {
-        WindowFixture f;
-        f.state.SetupFileName = f.path("shop.ini");
-        f.start();
-        f.state.Setup.KeyStrings[7] = "seven";
-        f.state.Setup.Func2Strings[7] = "f2";
-        f.main().RefreshGrid();
-        f.main().selectKey(7);
-
-        f.trigger("newSetupAction");
-        QCOMPARE(child<QLineEdit>(f.main(), "func2StringEdit")->text(), QString());
-
-        QVERIFY(f.prompts.seen.isEmpty());
-        QCOMPARE(loadedFrom(f.path("shop.ini")).KeyStrings[7], std::string("seven"));
-        QCOMPARE(f.state.Setup.KeyStrings[7], std::string());
-        QCOMPARE(f.main().cellText(6, 0), QString(10, ' '));
-        QVERIFY(f.main().windowTitle().endsWith(" - .INI"));
-    }
-
-    void openLoadsTheChosenFile() {
-        StartedFixture f;
-        writeSetup(f.path("shop.INI"), 2, "two");
-        std::ofstream(f.path("OLD.KBD"), std::ios::binary) << "too short";
-        f.state.Setup.KeyStrings[3] = "three";
-
-        f.trigger("openSetupAction");  // cancelled
-        QCOMPARE(f.state.Setup.KeyStrings[3], std::string("three"));
-
-        f.prompts.fileNames << f.dir.filePath("shop.INI") << f.dir.filePath("OLD.KBD");
-        f.trigger("openSetupAction");
-        QCOMPARE(f.state.Setup.KeyStrings[2] + f.state.Setup.KeyStrings[3], std::string("two"));
-        QCOMPARE(f.main().cellText(1, 0), cellTextFor("two", true));
-        QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath("shop.INI")));
-        QVERIFY(f.prompts.texts("error").isEmpty());
-
-        f.trigger("openSetupAction");
-        QCOMPARE(f.prompts.texts("error"), QStringList{"Invalid KBD File size"});
-        QVERIFY(f.main().windowTitle().endsWith(" - .INI"));
-        QCOMPARE(f.prompts.texts("file"), QStringList(3, "openDialog"));
-        // A DAT or KBD file is read into the keys; the title names its INI twin.
-        std::ofstream(f.path("keys.DAT"), std::ios::binary) << "1,1,1,q\r\n";
-        std::ofstream(f.path("NEW.KBD"), std::ios::binary) << std::string(21300, '\0');
-        for (const QString name : {"keys", "NEW"}) {
-            f.prompts.fileNames << f.dir.filePath(name + (name == "NEW" ? ".KBD" : ".DAT"));
-            f.trigger("openSetupAction");
-            QVERIFY(f.main().windowTitle().endsWith(" - " + f.dir.filePath(name + ".INI")));
+        const struct {
+            const char *setupFile, *datFile, *error;  // %1: the folder
+            bool unnamed;
+        } cases[] = {
+            {"x.KBD", "", "Invalid KBD File size", true},
+            {"d.KBD", "", "Cannot read %1/d.KBD\r\rIs a directory", true},
+            {"d.INI", "", "Cannot read %1/d.INI\r\rIs a directory", true},
+            {"x.DAT", "", "Cannot read %1/x.DAT\r\rNo such file or directory", true},
+            {"x.INI", "typo.dat", "Cannot read %1/typo.dat\r\rNo such file or directory", false}};
+        for (const auto& c : cases) {
+            WindowFixture f;
+            writeSetup(f.path("x.INI"), 1, "precious");
+            std::ofstream(f.path("x.KBD"), std::ios::binary) << std::string(100, 'x');
+            QDir(f.dir.path()).mkdir("d.KBD");
+            QDir(f.dir.path()).mkdir("d.INI");
+            f.state.SetupFileName = f.path(c.setupFile);
+            f.state.DatImportPath = *c.datFile ? f.path(c.datFile) : std::string();
+            f.start();
+            QCOMPARE(f.prompts.texts("error"), QStringList{QString(c.error).arg(f.dir.path())});
+            QCOMPARE(f.main().windowTitle().endsWith(" - .INI"), c.unnamed);
+            f.main().close();  // an unnamed setup asks for a name: cancelled
+            QCOMPARE(f.prompts.texts("file").size(), c.unnamed ? 1 : 0);
+            QCOMPARE(loadedFrom(f.path("x.INI")).KeyStrings[1], std::string("precious"));
+            QVERIFY(QFileInfo(f.dir.filePath("d.INI")).isDir());
         }
     }
 
     // Open saves the work first and shows the new setup whole, asking the unlock question
-    // once; a key list that cannot be read replaces nothing.
-    void openKeepsWorkAndAsksOnce() {
+    // once; a key list that cannot be read replaces nothing; a DAT or KBD file is read into
+    // the keys, the title naming its INI twin.
+    void openKeepsWorkAndLoadsTheChosenFile() {
         WindowFixture f;
         writeSetup(f.path("other.ini"), 2, "two");
+        std::ofstream(f.path("OLD.KBD"), std::ios::binary) << "too short";
+        std::ofstream(f.path("keys.DAT"), std::ios::binary) << "1,1,1,q\r\n";
+        std::ofstream(f.path("NEW.KBD"), std::ios::binary) << std::string(21300, '\0');
+        QDir(f.dir.path()).mkdir("bad.DAT");
         f.state.SetupFileName = f.path("shop.ini");
         f.start();
         f.state.Setup.KeyStrings[3] = "three";
+        f.trigger("openSetupAction");  // cancelled
+        QCOMPARE(f.state.Setup.KeyStrings[3], std::string("three"));
         child<QCheckBox>(f.main(), "lockSetupCheck")->click();
         QString gridAtQuestion;
         f.prompts.onAsk = [&] { gridAtQuestion = f.main().cellText(1, 0); };
-        f.prompts.fileNames << f.dir.filePath("other.ini");
-        f.trigger("openSetupAction");  // the unlock question: Cancel
+        const auto open = [&](const char* name) {
+            f.prompts.fileNames << f.dir.filePath(name);
+            f.trigger("openSetupAction");
+            return f.main().windowTitle().section(" - ", 1);
+        };
+        QCOMPARE(open("other.ini"), f.dir.filePath("other.ini"));  // the unlock question: Cancel
         QCOMPARE(loadedFrom(f.path("shop.ini")).KeyStrings[3], std::string("three"));
         QCOMPARE(f.prompts.texts("confirm").size(), 1);
         QCOMPARE(gridAtQuestion, cellTextFor("two", true));
         QVERIFY(f.state.Setup.Mcr.LockedSetup);
-
-        QDir(f.dir.path()).mkdir("keys.DAT");
-        f.prompts.fileNames << f.dir.filePath("keys.DAT");
-        f.trigger("openSetupAction");
-        QCOMPARE(f.prompts.texts("error"),
-                 QStringList{"Cannot read " + f.dir.filePath("keys.DAT") + "\r\rIs a directory"});
+        QCOMPARE(f.state.Setup.KeyStrings[2] + f.state.Setup.KeyStrings[3], std::string("two"));
+        open("bad.DAT");
         QCOMPARE(f.state.Setup.KeyStrings[2], std::string("two"));
         QCOMPARE(f.state.SetupFileName, f.path("other.ini"));
+        QCOMPARE(open("OLD.KBD"), QString(".INI"));
+        QCOMPARE(f.prompts.texts("error"),
+                 (QStringList{"Cannot read " + f.dir.filePath("bad.DAT") + "\r\rIs a directory",
+                              "Invalid KBD File size"}));
+        QCOMPARE(f.prompts.texts("file"), QStringList(4, "openDialog"));
+        QCOMPARE(open("keys.DAT"), f.dir.filePath("keys.INI"));
+        QCOMPARE(open("NEW.KBD"), f.dir.filePath("NEW.INI"));
     }
 
     // The Save dialog's name may get ".INI": the question is about the file written.
@@ -357,15 +270,6 @@ private slots:
         }
     }
 
-    void closeUnnamedCancelStillCloses() {
-        StartedFixture f;
-        f.state.SetupFileName = ".INI";
-        f.main().close();
-        QCOMPARE(f.prompts.texts("file"), QStringList{"saveDialog"});
-        QVERIFY(!f.main().isVisible());
-        QVERIFY(!QFile::exists(f.dir.filePath(".INI")));
-    }
-
     void unlockAsksAndCancelKeepsItLocked() {
         StartedFixture f;
         auto* lock = child<QCheckBox>(f.main(), "lockSetupCheck");
@@ -373,14 +277,12 @@ private slots:
         lock->click();  // locking asks nothing
         QVERIFY(f.prompts.seen.isEmpty());
         QVERIFY(f.state.Setup.Mcr.LockedSetup && !line->isEnabled());
-
         f.prompts.answers << false << true;
         lock->click();
         QCOMPARE(f.prompts.texts("confirm"),
                  QStringList{"\rUnlock changes to Setup ?\r\r  Are you sure ?   \r\r"});
         QVERIFY(lock->isChecked() && !line->isEnabled() && f.state.Setup.Mcr.LockedSetup);
         QVERIFY(child(f.main(), "programButton")->isEnabled());
-
         lock->click();
         QVERIFY(!lock->isChecked() && line->isEnabled() && !f.state.Setup.Mcr.LockedSetup);
     }
@@ -391,8 +293,7 @@ private slots:
             f.state.Setup.KeyStrings[key] = "K" + std::to_string(key) + "<Enter>";
         }
         ProgressWindow& progress = f.windows->progress();
-        bool secondRequested = false;
-        bool opened = false;
+        bool secondRequested = false, opened = false;
         // A window opened during the run would hold the run up until it is closed.
         const auto closeOpened = [&] {
             for (QWidget* owned : f.ownedWindows()) {
@@ -411,65 +312,59 @@ private slots:
                 }
             }
         };
-
         f.trigger("programAction");
-
-        QVERIFY(secondRequested);  // so the progress window was shown
-        QVERIFY(!opened);
-        QVERIFY(!progress.isVisible());
+        QVERIFY(secondRequested && !opened && !progress.isVisible());
         QCoreApplication::processEvents();
         QCOMPARE(progress.progressBar()->value(), progress.progressBar()->maximum());
-        QVERIFY(!f.main().ProgrammingBusy());
-        QVERIFY(f.state.ProgrammingOk);
+        QVERIFY(!f.main().ProgrammingBusy() && f.state.ProgrammingOk);
         QCOMPARE(f.prompts.texts("information"),
                  QStringList{QString::fromLatin1(kProgrammingCompletedText)});
         QVERIFY(!f.main().statusText().contains('['));
         DeviceImage image{};
         const ImageResult built = BuildDeviceImage(f.state.Setup, image);
-        QVERIFY(built.ok());
         const int extent = TransferExtent(built.setupSize);
-        QVERIFY(std::equal(image.begin(), image.begin() + extent + 1,
-                           f.sim->firmware().memory().begin()));
+        QVERIFY(built.ok() && std::equal(image.begin(), image.begin() + extent + 1,
+                                         f.sim->firmware().memory().begin()));
         // One run's requests: the pairs up to the extent and the closing one.
         QCOMPARE(f.sim->firmware().requestsSeen(), extent / 2 + 2);
     }
 
-    void ownedWindowBelongsToMainAndReturnsFocus_data() {
-        QTest::addColumn<QString>("action");
-        for (const char* action : {"aboutAction", "testKeysAction", "mcrSetupAction"}) {
-            QTest::newRow(action) << QString(action);
-        }
+    void failingRunReportsOnceAndHidesProgress() {
+        HidPlatformSim::Options options;
+        options.faults.faults.push_back({SimFaultKind::Crc, 0x10});
+        StartedFixture f(options);
+        f.state.Setup.KeyStrings[1] = "abc";
+        f.trigger("programAction");
+        QCOMPARE(f.prompts.seen.size(), 1);
+        QCOMPARE(f.prompts.texts("error"),
+                 QStringList{"CRC Error in data to USB QK750! Check connection."});
+        QVERIFY(!f.windows->progress().isVisible());
+        QVERIFY(!f.state.ProgrammingOk && !f.main().ProgrammingBusy());
+        QVERIFY(!f.main().statusText().contains('['));
     }
 
     void ownedWindowBelongsToMainAndReturnsFocus() {
-        QFETCH(QString, action);
-        StartedFixture f;
-        auto* line = child<QLineEdit>(f.main(), "func2StringEdit");
-        line->setFocus();
-        QWindow* owner = nullptr;
-        QTimer::singleShot(0, &f.main(), [&] {
-            for (QWidget* owned : f.ownedWindows()) {
-                if (owned->isVisible()) {
-                    owner = owned->windowHandle()->transientParent();
-                    owned->hide();
+        for (const char* action : {"aboutAction", "testKeysAction", "mcrSetupAction"}) {
+            StartedFixture f;
+            auto* line = child<QLineEdit>(f.main(), "func2StringEdit");
+            line->setFocus();
+            QWindow* owner = nullptr;
+            QTimer::singleShot(0, &f.main(), [&] {
+                for (QWidget* owned : f.ownedWindows()) {
+                    if (owned->isVisible()) {
+                        owner = owned->windowHandle()->transientParent();
+                        owned->hide();
+                    }
                 }
-            }
-        });
-        f.trigger(qPrintable(action));
-        QCOMPARE(owner, f.main().windowHandle());
-        QVERIFY(f.main().isEnabled());
-        QCOMPARE(f.main().focusWidget(), line);
+            });
+            f.trigger(action);
+            QCOMPARE(owner, f.main().windowHandle());
+            QVERIFY(f.main().isEnabled());
+            QCOMPARE(f.main().focusWidget(), line);
+        }
     }
 
-    void mainWindowCentredOnScreen() {
-        StartedFixture f;
-        // Up to the frame, which is not known before the window is first shown.
-        const QPoint offCentre =
-            f.main().frameGeometry().center() - f.main().screen()->availableGeometry().center();
-        QVERIFY2(offCentre.manhattanLength() <= 10, qPrintable(QString::number(offCentre.x())));
-    }
-
-    void menuCaptionsAndShortcuts() {
+    void menusAndPlacement() {
         StartedFixture f;
         QStringList seen;
         for (const char* name :
@@ -478,16 +373,19 @@ private slots:
             const QAction* action = child<QAction>(f.main(), name);
             seen << action->text() + ' ' + action->shortcut().toString();
         }
+        for (const QAction* top : f.main().menuBar()->actions()) {
+            seen << top->text();
+        }
         QCOMPARE(seen, (QStringList{"&New Ctrl+N", "&Open Ctrl+O", "&Save Ctrl+S", "Save &As... ",
                                     "E&xit ", "&MCR Setup ", "Program QK750 F10", "&Test F7",
-                                    "&About... "}));
-        QStringList menus;
-        for (const QAction* top : f.main().menuBar()->actions()) {
-            menus << top->text();
-        }
-        QCOMPARE(menus, (QStringList{"&File", "&MCR Setup", "Program QK750", "&Test", "&About"}));
+                                    "&About... ", "&File", "&MCR Setup", "Program QK750", "&Test",
+                                    "&About"}));
         // Two lines to choose between: the key string and the Func2 string.
         QCOMPARE(child(f.main(), "lineSelector")->findChildren<QRadioButton*>().size(), 2);
+        // Centred up to the frame, which is not known before the window is first shown.
+        const QPoint offCentre =
+            f.main().frameGeometry().center() - f.main().screen()->availableGeometry().center();
+        QVERIFY(offCentre.manhattanLength() <= 10);
     }
 
     // The production prompts: Open asks with an open dialog for an existing file, Save with a
@@ -517,11 +415,8 @@ private slots:
         QCOMPARE(child<QPushButton>(about, "okButton")->text(), QString("&OK"));
         for (const int key : {int(Qt::Key_Escape), int(Qt::Key_Return), 0}) {
             QTimer::singleShot(0, &about, [&] {
-                if (key != 0) {
-                    QTest::keyClick(&about, Qt::Key(key));
-                } else {
-                    child<QPushButton>(about, "okButton")->click();
-                }
+                key != 0 ? QTest::keyClick(&about, Qt::Key(key))
+                         : child<QPushButton>(about, "okButton")->click();
                 if (about.isVisible()) {
                     about.hide();  // so that a failure cannot hang the test
                     QFAIL("still open");
@@ -530,22 +425,6 @@ private slots:
             f.trigger("aboutAction");
             QVERIFY(f.main().isEnabled());
         }
-    }
-
-    void failingRunReportsOnceAndHidesProgress() {
-        HidPlatformSim::Options options;
-        options.faults.faults.push_back({SimFaultKind::Crc, 0x10});
-        StartedFixture f(options);
-        f.state.Setup.KeyStrings[1] = "abc";
-
-        f.trigger("programAction");
-
-        QCOMPARE(f.prompts.seen.size(), 1);
-        QCOMPARE(f.prompts.texts("error"),
-                 QStringList{"CRC Error in data to USB QK750! Check connection."});
-        QVERIFY(!f.windows->progress().isVisible());
-        QVERIFY(!f.state.ProgrammingOk && !f.main().ProgrammingBusy());
-        QVERIFY(!f.main().statusText().contains('['));
     }
 };
 

@@ -47,46 +47,37 @@ private slots:
         }
     }
 
-    void builtInDialogChoice_data() {
-        QTest::addColumn<bool>("closeButton");
-        QTest::addColumn<int>("mode");
-        QTest::newRow("close button takes the choice") << true << 7;
-        QTest::newRow("the first mode is a choice too") << true << 1;
-        QTest::newRow("close box takes nothing") << false << 7;
-    }
-
+    // The close button takes the choice, the first mode too; the close box takes nothing.
     void builtInDialogChoice() {
-        QFETCH(bool, closeButton);
-        QFETCH(int, mode);
-        StartedFixture f;
-        // A missing setup file loads the first built-in mode; start from none.
-        f.state.Setup.Mcr.McrSetupMode = 0;
-        f.main().LoadSetupIntoDialogs();
-        McrCustomDialog& custom = f.windows->customMcr();
-        McrBuiltInDialog& builtIn = f.windows->builtInMcr();
-        auto* checksum = child<QCheckBox>(custom, "transmitChecksumCheck");
-        checksum->setChecked(true);
-        QList<int> meanwhile;  // mode, selected entry, custom dialog enabled
-        QTimer::singleShot(0, &builtIn, [&] {
-            meanwhile << f.state.Setup.Mcr.McrSetupMode << builtIn.selectedEntry()
-                      << custom.isEnabled();
-            child<QRadioButton>(builtIn, qPrintable("mcrMode" + QString::number(mode)))->click();
-            if (closeButton) {
-                child<QPushButton>(builtIn, "closeButton")->click();
-            } else {
-                builtIn.close();
-            }
-        });
-
-        child<QPushButton>(custom, "builtInSetupButton")->click();
-
-        QCOMPARE(meanwhile, (QList<int>{-1, -1, 0}));
-        QVERIFY(custom.isEnabled());
-        QCOMPARE(child<QCheckBox>(custom, "builtInSetupCheck")->isChecked(), closeButton);
-        QCOMPARE(checksum->isChecked(), !closeButton);
-        f.main().CollectMcrSettings();
-        QCOMPARE(f.state.Setup.Mcr.McrSetupMode, closeButton ? mode : 0);
-        QCOMPARE(f.state.Setup.Mcr.BuiltIn_Setup, closeButton);
+        for (const auto& row : {std::pair{true, 7}, {true, 1}, {false, 7}}) {
+            const bool closeButton = row.first;
+            const int mode = row.second;
+            StartedFixture f;
+            // A missing setup file loads the first built-in mode; start from none.
+            f.state.Setup.Mcr.McrSetupMode = 0;
+            f.main().LoadSetupIntoDialogs();
+            McrCustomDialog& custom = f.windows->customMcr();
+            McrBuiltInDialog& builtIn = f.windows->builtInMcr();
+            auto* checksum = child<QCheckBox>(custom, "transmitChecksumCheck");
+            checksum->setChecked(true);
+            QList<int> meanwhile;  // mode, selected entry, custom dialog enabled
+            QTimer::singleShot(0, &builtIn, [&] {
+                meanwhile << f.state.Setup.Mcr.McrSetupMode << builtIn.selectedEntry()
+                          << custom.isEnabled();
+                child<QRadioButton>(builtIn, qPrintable("mcrMode" + QString::number(mode)))
+                    ->click();
+                closeButton ? child<QPushButton>(builtIn, "closeButton")->click()
+                            : void(builtIn.close());
+            });
+            child<QPushButton>(custom, "builtInSetupButton")->click();
+            QCOMPARE(meanwhile, (QList<int>{-1, -1, 0}));
+            QVERIFY(custom.isEnabled());
+            QCOMPARE(child<QCheckBox>(custom, "builtInSetupCheck")->isChecked(), closeButton);
+            QCOMPARE(checksum->isChecked(), !closeButton);
+            f.main().CollectMcrSettings();
+            QCOMPARE(f.state.Setup.Mcr.McrSetupMode, closeButton ? mode : 0);
+            QCOMPARE(f.state.Setup.Mcr.BuiltIn_Setup, closeButton);
+        }
     }
 
     void delayText() {

@@ -6,15 +6,12 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
-#include <QList>
-#include <QStringList>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
 #include <memory>
-#include <utility>
 
 #include "setup/program_state.h"
 #include "ui/about_window.h"
@@ -38,9 +35,8 @@ T* child(const QWidget& window, const char* name) {
     return found;
 }
 
-// Records every prompt as (kind, text): "error", "information", "confirm", "errorOkCancel",
-// "askYesNo", or "file" with the dialog's objectName. Gives the scripted answers in order; when the
-// script runs out, questions get defaultAnswer and file dialogs are cancelled.
+// Records every prompt as (kind, text), a file dialog as ("file", its objectName), and gives
+// the scripted answers in order; then questions get defaultAnswer and file dialogs cancel.
 class ScriptedPrompts : public Prompts {
 public:
     QList<std::pair<QString, QString>> seen;
@@ -58,13 +54,10 @@ public:
         seen.append({"file", request.objectName});
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
     }
-
     QStringList texts(const QString& kind) const {
         QStringList result;
         for (const auto& [seenKind, text] : seen) {
-            if (seenKind == kind) {
-                result << text;
-            }
+            result << (seenKind == kind ? QStringList{text} : QStringList());
         }
         return result;
     }
@@ -72,32 +65,25 @@ public:
 private:
     bool ask(const QString& kind, const QString& text) {
         seen.append({kind, text});
-        if (onAsk) {
-            onAsk();
-        }
+        onAsk ? onAsk() : void();
         return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
     }
 };
 
-// The protocol's waits in no real time: each wait processes pending events once, so a whole
-// programming run finishes at once.
+// The protocol's waits in no real time: each processes pending events once.
 class VirtualWaits : public ProtocolWaits {
 public:
     std::function<void()> onWait;
-
     void pumpedWait(int, const bool*) override {
         QCoreApplication::processEvents();
-        if (onWait) {
-            onWait();
-        }
+        onWait ? onWait() : void();
     }
     void processMessages() override { QCoreApplication::processEvents(); }
 };
 
-// The program's windows over a simulated keyboard, with setup files in a temporary folder.
+// The program's windows over a simulated keyboard, with setup files in a folder of its own
+// (the default one is named after the application, which the main window's title changes).
 struct WindowFixture {
-    // A folder of its own: the default name comes from the application name, which the main
-    // window's title (a path) changes.
     QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/qk750-ui-XXXXXX")};
     ProgramState state;
     ScriptedPrompts prompts;
@@ -109,28 +95,21 @@ struct WindowFixture {
         state.SetupFileName = path("QK750.INI");
         auto platform = std::make_unique<HidPlatformSim>(std::move(options));
         sim = platform.get();
-        MainWindowServices services;
-        services.state = &state;
-        services.prompts = &prompts;
-        services.platform = std::move(platform);
-        services.waits = &waits;
-        windows = std::make_unique<SetupWindows>(std::move(services));
+        windows = std::make_unique<SetupWindows>(
+            MainWindowServices{&state, &prompts, std::move(platform), &waits});
     }
 
     std::string path(const QString& name) const { return (dir.path() + '/' + name).toStdString(); }
     MainWindow& main() const { return windows->main(); }
     void trigger(const char* action) const { child<QAction>(main(), action)->trigger(); }
-    // The windows that the main window's commands open.
     QList<QWidget*> ownedWindows() const {
         return {&windows->about(), &windows->keyTest(), &windows->customMcr()};
     }
-
     void clickCell(int key) const {
         auto* grid = child<QTableWidget>(main(), "keyGrid");
         const QRect cell = grid->visualItemRect(grid->item(keyRow(key), keyColumn(key)));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
     }
-
     // Shows the main window and runs its first activation after the device list is filled.
     void start() {
         QCoreApplication::processEvents();
@@ -140,7 +119,6 @@ struct WindowFixture {
     }
 };
 
-// The fixture with its main window already shown and activated.
 struct StartedFixture : WindowFixture {
     explicit StartedFixture(HidPlatformSim::Options options = {})
         : WindowFixture(std::move(options)) {
