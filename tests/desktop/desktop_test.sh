@@ -19,8 +19,10 @@ export LSAN_OPTIONS=suppressions=$work/lsan.supp
 app='' wm='' xvfb='' main=''
 cleanup() { [ -n "$app" ] && kill "$app" 2>/dev/null; kill "$wm" "$xvfb" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
-wait_for() { # SECONDS COMMAND...: polls until the command succeeds
-    local deadline=$((SECONDS + $1))
+# SECONDS COMMAND...: polls until the command succeeds. The bounds are generous (times 4)
+# so that a loaded machine, or a sanitizer build, is slow rather than failed.
+wait_for() {
+    local deadline=$((SECONDS + 4 * $1))
     shift
     until "$@"; do
         ((SECONDS <= deadline)) || { echo "  timed out waiting for: $*"; return 1; }
