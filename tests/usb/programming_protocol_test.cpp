@@ -94,7 +94,13 @@ TEST(ProgrammingProtocolTest, ACheckByteErrorThatIsNotFreshIsOnlyAPoll) {
     // Gone before the list has heard of it: the read fails with the system's words.
     rig.platform.unplug(rig.platform.keyboardIndex());
     EXPECT_FALSE(rig.protocol.ReadFeatureReport(reply.data(), reply.size()));
+#ifdef _WIN32  // the system's words differ between Windows versions; the code does not
+    EXPECT_TRUE(rig.trace.back().starts_with("GET FEATURE ERROR: ") &&
+                rig.trace.back().ends_with(" (48F)"))
+        << rig.trace.back();
+#else
     EXPECT_EQ(rig.trace.back(), "GET FEATURE ERROR: No such device (13)");
+#endif
 }
 
 TEST(ProgrammingProtocolTest, StaleRepliesArePolledUpToFifteenTimes) {
