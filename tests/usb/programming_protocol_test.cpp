@@ -16,6 +16,8 @@
 namespace qk750 {
 namespace {
 
+using TimePoint = std::chrono::steady_clock::time_point;
+
 struct Failure {
     std::string code, detail, message;
 };
@@ -26,11 +28,7 @@ struct Failure {
 struct Rig : ProtocolReporter, ProtocolWaits {
     explicit Rig(SimFaultPlan faults = {})
         : platform({.otherInterfaces = true,
-                    .clock =
-                        [this] {
-                            return std::chrono::steady_clock::time_point{} +
-                                   std::chrono::milliseconds(nowMs);
-                        },
+                    .clock = [this] { return TimePoint{} + std::chrono::milliseconds(nowMs); },
                     .faults = std::move(faults)}),
           controller(platform, dispatcher),
           devices(controller, [this](const std::string& line) { trace.push_back(line); }),
@@ -100,10 +98,6 @@ struct Rig : ProtocolReporter, ProtocolWaits {
     ProgrammingProtocol protocol;
 };
 
-SimFaultPlan plan(int stale, int latencyMs = 0, std::vector<SimFault> faults = {}) {
-    return {.staleReplies = stale, .latencyMs = latencyMs, .faults = std::move(faults)};
-}
-
 TEST(ProgrammingProtocolTest, RequestCheckByteAndBatchTitle) {
     EXPECT_EQ(BuildRequest({'W', 0x07, 0xFF, 0x00, 0x00}),
               (FeatureReport{0x00, 0x57, 0x07, 0xFF, 0x00, 0x00, 0xAF}));
@@ -147,7 +141,7 @@ TEST(ProgrammingProtocolTest, TheSetupSizeDecidesHowFarTheRunWrites) {
 }
 
 TEST(ProgrammingProtocolTest, ACheckByteErrorThatIsNotFreshIsOnlyAPoll) {
-    Rig rig(plan(0, 0, {{SimFaultKind::Crc, 0}}));
+    Rig rig({0, 0, {{SimFaultKind::Crc, 0}}});
     ASSERT_TRUE(rig.protocol.FindKeyboard());
     FeatureReport reply{};
     EXPECT_FALSE(rig.protocol.SendRequest({'W', 0, 0, 0x00, 0x5A}, reply));
@@ -169,11 +163,11 @@ TEST(ProgrammingProtocolTest, StaleRepliesArePolledUpToFifteenTimes) {
     // 20 ms late is there at the eighth poll, 6 + 7 * 2 ms after its request.
     for (const auto& [stale, latency, ms] :
          {std::tuple{14, 0, 181 * (6 + 14 * 2)}, std::tuple{0, 20, 181 * 20}}) {
-        Rig rig(plan(stale, latency));
+        Rig rig({stale, latency, {}});
         EXPECT_TRUE(rig.program());
         EXPECT_EQ(rig.nowMs, ms);
     }
-    Rig fifteen(plan(15));
+    Rig fifteen({15, 0, {}});
     fifteen.state.BatchMode = true;
     EXPECT_FALSE(fifteen.program());
     EXPECT_EQ(fifteen.onlyFailure().code, "ERR_USB_RECEIVE");
@@ -201,7 +195,7 @@ TEST(ProgrammingProtocolTest, EachFailureIsReportedOnceAndEndsTheRun) {
                  "Error receiving data from USB QK750 Memory #6 !!\r\r  Check connection."}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.code);
-        Rig rig(plan(0, 0, {{row.kind, row.address}}));
+        Rig rig({0, 0, {{row.kind, row.address}}});
         SetupRecord setup;
         setup.KeyStrings[1] = "a";  // key 1's entry 00 04 lands at 0x008 and 0x009
         ASSERT_FALSE(rig.program(setup));
