@@ -48,6 +48,8 @@ TEST(SimFirmware, FaultsShowAtTheirAddressOnly) {
             EXPECT_TRUE(firmware.getFeature(reply.data(), reply.size()));
             EXPECT_EQ(reply, FeatureReport{});  // nothing said yet
             EXPECT_EQ(firmware.memory()[0x10], 0x41);
+            EXPECT_TRUE(firmware.setFeature(before.data(), before.size()));
+            EXPECT_EQ(firmware.requestsAfterFailure(), 2);  // the host went on after the fault
         }
     }
 }
