@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "usb/hid_platform_sim.h"
 #include "usb/programming_protocol.h"
 
 namespace qk750 {
@@ -28,18 +29,18 @@ TEST(SimFirmware, FaultsShowAtTheirAddressOnly) {
         SimFirmware firmware;
         firmware.setFaultPlan(*parseSimFaultPlan(c.plan, nullptr));
         FeatureReport reply{};
-        const FeatureReport before = request(0x0E);
+        const FeatureReport before = request(0x0E), r = request(0x10);
         ASSERT_TRUE(firmware.setFeature(before.data(), before.size()));
         ASSERT_TRUE(firmware.getFeature(reply.data(), reply.size()));
         EXPECT_EQ(reply[1], '+');
-        const FeatureReport r = request(0x10);
         EXPECT_EQ(firmware.setFeature(r.data(), r.size()), c.sendSucceeds);
         EXPECT_EQ(firmware.memory()[0x10], c.stored);
         for (int i = 0; i < 20; ++i) {
             EXPECT_EQ(firmware.getFeature(reply.data(), reply.size()), !firmware.unplugged());
         }
-        EXPECT_EQ(reply[5] != r[5] && !firmware.unplugged() ? reply[1] : 0, c.letter);
-        EXPECT_EQ(reply[5] != r[5] && !firmware.unplugged() ? reply[2] : 0, c.second);
+        const bool fresh = reply[5] != r[5] && !firmware.unplugged();
+        EXPECT_EQ(fresh ? reply[1] : 0, c.letter);
+        EXPECT_EQ(fresh ? reply[2] : 0, c.second);
         EXPECT_EQ(firmware.setFeature(before.data(), before.size()), !firmware.unplugged());
         EXPECT_EQ(firmware.requestsAfterFailure(), c.plan[0] != '\0' ? 1 : 0);
         if (firmware.unplugged()) {
@@ -47,6 +48,8 @@ TEST(SimFirmware, FaultsShowAtTheirAddressOnly) {
             EXPECT_TRUE(firmware.getFeature(reply.data(), reply.size()));
             EXPECT_EQ(reply, FeatureReport{});  // nothing said yet
             EXPECT_EQ(firmware.memory()[0x10], 0x41);
+            EXPECT_TRUE(firmware.setFeature(before.data(), before.size()));
+            EXPECT_EQ(firmware.requestsAfterFailure(), 2);  // the host went on after the fault
         }
     }
 }
@@ -78,6 +81,16 @@ TEST(SimFaultPlanParser, AcceptsWellFormedPlansAndNamesWhatIsMalformed) {
             EXPECT_NE(error.find(text), std::string::npos) << error;
         }
     }
+}
+
+TEST(HidPlatformSim, CancelBeforeTheReadStillEndsIt) {
+    HidPlatformSim sim;
+    auto handle = sim.open(sim.enumerate().at(1).path, HidOpenMode::OverlappedRead);
+    ASSERT_TRUE(handle);
+    handle->cancelRead();
+    std::uint8_t buffer[9];
+    // Would wait the full minute if the early cancel were lost.
+    EXPECT_EQ(handle->readInput(buffer, sizeof buffer, 60000).status, HidReadStatus::Timeout);
 }
 
 }  // namespace
