@@ -193,6 +193,8 @@ private:
     friend class HidController;
     friend class HidReadThread;
 
+    // Opens the file handle, read-write if it can; false (and error) when it cannot.
+    bool openFile(std::uint32_t& error);
     HidHandle* fileHandle();
     // A feature report over the file handle, on an accessible device only.
     bool featureTransfer(const std::function<bool(HidHandle&)>& transfer);

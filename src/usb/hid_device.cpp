@@ -25,12 +25,7 @@ HidDevice::HidDevice(std::unique_ptr<HidPnPInfo> pnpInfo, HidController& control
     m_onUnplug = controller.OnDeviceUnplug();
 
     std::uint32_t error = 0;
-    m_file = m_platform.open(m_pnpInfo->DevicePath(), HidOpenMode::ReadWrite, &error);
-    m_readWriteAccess = m_file != nullptr;
-    if (!m_file) {
-        m_file = m_platform.open(m_pnpInfo->DevicePath(), HidOpenMode::QueryOnly, &error);
-    }
-    if (!m_file) {
+    if (!openFile(error)) {
         throw HidControllerError("device cannot be opened", error);
     }
     if (!m_file->getAttributes(m_attributes)) {
@@ -52,15 +47,21 @@ void HidDevice::release() {
     delete this;
 }
 
+bool HidDevice::openFile(std::uint32_t& error) {
+    // Read-write when the system allows it; a device opened for queries only is listed
+    // but never read or written.
+    m_file = m_platform.open(m_pnpInfo->DevicePath(), HidOpenMode::ReadWrite, &error);
+    m_readWriteAccess = m_file != nullptr;
+    if (!m_file) {
+        m_file = m_platform.open(m_pnpInfo->DevicePath(), HidOpenMode::QueryOnly, &error);
+    }
+    return m_file != nullptr;
+}
+
 HidHandle* HidDevice::fileHandle() {
     if (!m_file && IsAccessible()) {
         std::uint32_t error = 0;
-        m_file = m_platform.open(m_pnpInfo->DevicePath(), HidOpenMode::ReadWrite, &error);
-        m_readWriteAccess = m_file != nullptr;
-        if (!m_file) {
-            m_file = m_platform.open(m_pnpInfo->DevicePath(), HidOpenMode::QueryOnly, &error);
-        }
-        if (!m_file) {
+        if (!openFile(error)) {
             m_lastError = error;
             return nullptr;
         }
