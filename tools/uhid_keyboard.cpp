@@ -27,14 +27,10 @@ const std::uint8_t kDescriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x
                                     0x26, 0xFF, 0x00, 0x75, 0x08, 0x09, 0x02, 0x95, 0x06,
                                     0xB1, 0x02, 0x09, 0x03, 0x95, 0x08, 0x81, 0x02, 0xC0};
 
-[[noreturn]] void fail(const std::string& what) {
-    std::cerr << "qk750-uhid-keyboard: " << what << ": " << std::strerror(errno) << '\n';
-    std::exit(1);
-}
-
-void send(int fd, const uhid_event& event) {
-    if (::write(fd, &event, sizeof event) != static_cast<ssize_t>(sizeof event)) {
-        fail("write to /dev/uhid");
+void send(int fd, const uhid_event& event, const char* what = "write to /dev/uhid") {
+    if (fd < 0 || ::write(fd, &event, sizeof event) != static_cast<ssize_t>(sizeof event)) {
+        std::cerr << "qk750-uhid-keyboard: " << what << ": " << std::strerror(errno) << '\n';
+        std::exit(1);
     }
 }
 
@@ -56,9 +52,6 @@ int main(int argc, char** argv) {
     }
     qk750::SimFirmware firmware;
     const int uhid = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
-    if (uhid < 0) {
-        fail("/dev/uhid");
-    }
     uhid_event create{};
     create.type = UHID_CREATE2;
     std::strcpy(reinterpret_cast<char*>(create.u.create2.name), "QK750 POS Keyboard (uhid)");
@@ -67,17 +60,14 @@ int main(int argc, char** argv) {
     create.u.create2.vendor = 0xFEED;
     create.u.create2.product = 0x0750;
     std::memcpy(create.u.create2.rd_data, kDescriptor, sizeof kDescriptor);
-    send(uhid, create);
+    send(uhid, create, "/dev/uhid");
 
     // Only the feature report exists; the kernel passes the report ID byte first. Killing
     // the process closes /dev/uhid, which removes the device.
     for (int requests = 0;;) {
         uhid_event event{}, reply{};
-        if (::read(uhid, &event, sizeof event) < 0) {
-            if (errno == EINTR || errno == EAGAIN) {
-                continue;
-            }
-            fail("read from /dev/uhid");
+        if (::read(uhid, &event, sizeof event) < 0 && errno != EINTR && errno != EAGAIN) {
+            send(-1, event, "read from /dev/uhid");
         }
         if (event.type == UHID_SET_REPORT) {
             const uhid_set_report_req& req = event.u.set_report;
@@ -86,10 +76,9 @@ int main(int argc, char** argv) {
             const bool ok = req.rtype == UHID_FEATURE_REPORT && req.rnum == 0 &&
                             firmware.setFeature(req.data, std::min<std::size_t>(req.size, 7));
             reply.u.set_report_reply.err = ok ? 0 : EIO;
-            if (!memoryOut.empty() &&
-                !std::ofstream(memoryOut, std::ios::binary)
-                     .write(reinterpret_cast<const char*>(firmware.memory().data()), 2048)) {
-                fail("cannot write " + memoryOut);
+            if (!memoryOut.empty()) {
+                std::ofstream(memoryOut, std::ios::binary)
+                    .write(reinterpret_cast<const char*>(firmware.memory().data()), 2048);
             }
             send(uhid, reply);
             if (++requests == destroyAfter) {

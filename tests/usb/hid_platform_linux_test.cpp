@@ -5,7 +5,9 @@
 
 #include "usb/hid_platform_linux.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <libudev.h>
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -16,12 +18,54 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
+
+// libudev objects are not thread-safe and their reference counts are not atomic: a context
+// may be used only on the thread that made it. The backend's calls of these three come here
+// first (the executable's definitions come before libudev's), and uses of a context on a
+// thread other than its maker's are counted.
+namespace {
+std::mutex g_udevMutex;
+std::map<const udev*, std::thread::id> g_udevMaker;
+int g_foreignUdevUses = 0;
+
+template <typename F>
+F libudev(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+void noteUse(const udev* context) {
+    std::lock_guard lock(g_udevMutex);
+    const auto maker = g_udevMaker.find(context);
+    g_foreignUdevUses += maker != g_udevMaker.end() && maker->second != std::this_thread::get_id();
+}
+}  // namespace
+
+extern "C" {
+udev* udev_new() {
+    udev* context = libudev<udev* (*)()>("udev_new")();
+    std::lock_guard lock(g_udevMutex);
+    g_udevMaker[context] = std::this_thread::get_id();
+    return context;
+}
+udev* udev_ref(udev* context) {
+    noteUse(context);
+    return libudev<udev* (*)(udev*)>("udev_ref")(context);
+}
+udev* udev_unref(udev* context) {
+    noteUse(context);
+    return libudev<udev* (*)(udev*)>("udev_unref")(context);
+}
+}
 
 namespace qk750 {
 
@@ -45,6 +89,23 @@ TEST(HidPlatformLinux, OpenFailureGivesErrnoAndNoHandle) {
     EXPECT_EQ(HidPlatformLinux::chooseMonitorSource("kernel", true), "kernel");
     EXPECT_EQ(HidPlatformLinux::chooseMonitorSource("bogus", true), "udev");
     EXPECT_EQ(HidPlatformLinux::chooseMonitorSource(nullptr, false), "kernel");
+}
+
+// The reader thread opens, uses and closes its own handle while the user-interface thread
+// goes on with the platform.
+TEST(HidPlatformLinux, HandlesOnAnotherThreadLeaveThePlatformsUdevContextAlone) {
+    HidPlatformLinux platform;
+    const std::string path = testing::TempDir() + "qk750-udev-thread";
+    std::ofstream(path) << "x";
+    std::thread reader([&] {
+        std::unique_ptr<HidHandle> handle = platform.open(path, HidOpenMode::ReadWrite, nullptr);
+        ASSERT_NE(handle, nullptr);
+        std::u16string product;
+        handle->getProductString(product);
+    });
+    reader.join();
+    std::remove(path.c_str());
+    EXPECT_EQ(g_foreignUdevUses, 0);
 }
 
 // One emulated hidraw node: what its ioctls answer and what they were given.
@@ -138,7 +199,7 @@ protected:
         other.inputReport = {0x05, 0x44, 0x55, 0x66};
         broken.descriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x95, 0x06, 0xB1};
         keyboardHid = addHidraw(0, keyboard, "ZQ QK750 USB Keyboard", "ZQ QK750 (HID name)");
-        otherHid = addHidraw(1, other, nullptr, "Touch Panel \xC3\xA9");
+        otherHid = addHidraw(1, other, nullptr, "Touch Panel \xC3\xA9\xF4\x8F\xBF\xBF");
         addHidraw(2, broken, "Broken", "Broken");
     }
 
@@ -235,7 +296,7 @@ TEST_F(EmulatedHidraw, EnumerationQueriesAndFeatureTransfersReachTheNode) {
     auto second = platform.open("/dev/hidraw1", HidOpenMode::QueryOnly);
     ASSERT_TRUE(second && second->getAttributes(a) && second->getProductString(product));
     EXPECT_EQ(std::tuple(a.ProductID, a.VersionNumber), std::tuple(0xABCD, 0));
-    EXPECT_EQ(product, u"Touch Panel \u00E9");
+    EXPECT_EQ(product, u"Touch Panel \u00E9\U0010FFFF");  // the highest code point too
 
     auto third = platform.open("/dev/hidraw2", HidOpenMode::ReadWrite);
     ASSERT_NE(third, nullptr);

@@ -185,19 +185,20 @@ TEST(ProgrammingProtocolTest, EachFailureIsReportedOnceAndEndsTheRun) {
         SimFaultKind kind;
         std::uint16_t address;
         std::uint8_t status;
+        bool stored;  // the keyboard kept the failing request's data
         const char* code;
         const char* detail;  // null: the setup file name
         const char* message;
-    } rows[] = {{SimFaultKind::Crc, 0x20, kUsbCrcError, "ERR_USB_CRC", nullptr,
+    } rows[] = {{SimFaultKind::Crc, 0x20, kUsbCrcError, false, "ERR_USB_CRC", nullptr,
                  "CRC Error in data to USB QK750! Check connection."},
-                {SimFaultKind::Verify, 0x0008, kUsbVerifyError, "ERR_WRITE_VERIFY",
+                {SimFaultKind::Verify, 0x0008, kUsbVerifyError, false, "ERR_WRITE_VERIFY",
                  "Memory 0008 Written00 Read=FF",
                  "Verify error in data write to USB QK750\r\rMemory 0008 Written00 Read=FF"},
-                {SimFaultKind::NoReply, 100, kUsbNoAnswer, "ERR_USB_RECEIVE", nullptr,
+                {SimFaultKind::NoReply, 100, kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
                  "Error receiving data from USB QK750 Memory #100 !!\r\r  Check connection."},
-                {SimFaultKind::SendFail, 4, kUsbSendFailed, "ERR_USB_SEND", nullptr,
+                {SimFaultKind::SendFail, 4, kUsbSendFailed, false, "ERR_USB_SEND", nullptr,
                  "Error sending data to USB QK750 !! Check connection."},
-                {SimFaultKind::Unplug, 6, kUsbNoAnswer, "ERR_USB_RECEIVE", nullptr,
+                {SimFaultKind::Unplug, 6, kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
                  "Error receiving data from USB QK750 Memory #6 !!\r\r  Check connection."}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.code);
@@ -214,6 +215,9 @@ TEST(ProgrammingProtocolTest, EachFailureIsReportedOnceAndEndsTheRun) {
         // Nothing is sent after the failing request.
         EXPECT_EQ(rig.firmware().requestsSeen(), row.address / 2 + 1);
         EXPECT_EQ(rig.firmware().requestsAfterFailure(), 0);
+        // The verify fault stores the inverse of the written 00.
+        EXPECT_EQ(rig.firmware().memory()[row.address],
+                  row.stored ? rig.protocol.image()[row.address] : 0xFF);
     }
 }
 
@@ -235,17 +239,6 @@ TEST(ProgrammingProtocolTest, StopWaitingEndsTheWaitAndAbortsTheRun) {
         paused.protocol.PauseBeforeProgramming();
         EXPECT_EQ(paused.nowMs, std::min(stopAt, 100));
     }
-}
-
-TEST(ProgrammingProtocolTest, DeviceListRebuiltMidRunLeavesNoDeviceToAnswer) {
-    Rig rig;
-    // Another device arrives while a reply is awaited: the rebuild clears the selection.
-    rig.actionAtMs = 61;
-    rig.action = [&] { rig.platform.addDevice(HidPlatformSim::namelessConfig()); };
-    rig.state.BatchMode = true;
-    ASSERT_FALSE(rig.program());
-    EXPECT_EQ(rig.onlyFailure().code, "ERR_USB_RECEIVE");
-    EXPECT_EQ(rig.devices.currentDevice(), nullptr);
 }
 
 TEST(ProgrammingProtocolTest, MissingKeyboardSearches) {
@@ -294,7 +287,7 @@ TEST(ProgrammingProtocolTest, MissingKeyboardSearches) {
     }
 }
 
-TEST(ProgrammingProtocolTest, TheFirstKeyboardInListOrderIsProgrammed) {
+TEST(ProgrammingProtocolTest, TheFirstKeyboardIsProgrammedAndARebuiltListLeavesNone) {
     Rig rig;
     const std::size_t second = rig.platform.addDevice(HidPlatformSim::keyboardConfig());
     rig.dispatcher.processPending();
@@ -303,6 +296,13 @@ TEST(ProgrammingProtocolTest, TheFirstKeyboardInListOrderIsProgrammed) {
     // is selected and stays selected.
     EXPECT_EQ(rig.devices.selectedIndex(), 1);
     EXPECT_LT(rig.platform.keyboardIndex(), second);
+    // Another device arrives while a reply is awaited: the rebuild clears the selection.
+    rig.actionAtMs = rig.nowMs + 61;
+    rig.action = [&] { rig.platform.addDevice(HidPlatformSim::namelessConfig()); };
+    rig.state.BatchMode = true;
+    ASSERT_FALSE(rig.program());
+    EXPECT_EQ(rig.onlyFailure().code, "ERR_USB_RECEIVE");
+    EXPECT_EQ(rig.devices.currentDevice(), nullptr);
 }
 
 }  // namespace

@@ -3,56 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "usb/hid_platform_sim.h"
-#include "usb/programming_protocol.h"
 
 namespace qk750 {
 namespace {
-
-FeatureReport request(std::uint16_t address) {
-    return BuildRequest({'W', static_cast<std::uint8_t>(address >> 8),
-                         static_cast<std::uint8_t>(address & 0xFF), 0x41, 0x42});
-}
-
-// A fault shows at its address only, and a host that goes on after it is counted. An
-// unplugged keyboard fails every call until plugged in again, its memory kept.
-TEST(SimFirmware, FaultsShowAtTheirAddressOnly) {
-    const struct {
-        const char* plan;
-        bool sendSucceeds;
-        std::uint8_t letter, second;  // the last reply after many polls (0: none fresh)
-        std::uint8_t stored;          // memory at the address afterwards
-    } cases[] = {{"crc@16", true, 'E', 'C', 0xFF}, {"verify@0x10", true, '-', 0xBE, 0xBE},
-                 {"noreply@16", true, 0, 0, 0x41}, {"sendfail@16", false, 0x2B, 0x41, 0xFF},
-                 {"unplug@16", true, 0, 0, 0x41},  {"", true, '+', 0x41, 0x41}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.plan);
-        SimFirmware firmware;
-        firmware.setFaultPlan(*parseSimFaultPlan(c.plan, nullptr));
-        FeatureReport reply{};
-        const FeatureReport before = request(0x0E), r = request(0x10);
-        ASSERT_TRUE(firmware.setFeature(before.data(), before.size()));
-        ASSERT_TRUE(firmware.getFeature(reply.data(), reply.size()));
-        EXPECT_EQ(reply[1], '+');
-        EXPECT_EQ(firmware.setFeature(r.data(), r.size()), c.sendSucceeds);
-        EXPECT_EQ(firmware.memory()[0x10], c.stored);
-        for (int i = 0; i < 20; ++i) {
-            EXPECT_EQ(firmware.getFeature(reply.data(), reply.size()), !firmware.unplugged());
-        }
-        const bool fresh = reply[5] != r[5] && !firmware.unplugged();
-        EXPECT_EQ(fresh ? reply[1] : 0, c.letter);
-        EXPECT_EQ(fresh ? reply[2] : 0, c.second);
-        EXPECT_EQ(firmware.setFeature(before.data(), before.size()), !firmware.unplugged());
-        EXPECT_EQ(firmware.requestsAfterFailure(), c.plan[0] != '\0' ? 1 : 0);
-        if (firmware.unplugged()) {
-            firmware.replug();
-            EXPECT_TRUE(firmware.getFeature(reply.data(), reply.size()));
-            EXPECT_EQ(reply, FeatureReport{});  // nothing said yet
-            EXPECT_EQ(firmware.memory()[0x10], 0x41);
-            EXPECT_TRUE(firmware.setFeature(before.data(), before.size()));
-            EXPECT_EQ(firmware.requestsAfterFailure(), 2);  // the host went on after the fault
-        }
-    }
-}
 
 TEST(SimFaultPlanParser, AcceptsWellFormedPlansAndNamesWhatIsMalformed) {
     const SimFaultPlan none, stale3{3, 0, {}}, crc16{0, 5, {{SimFaultKind::Crc, 16}}},
