@@ -49,6 +49,7 @@ TEST(ParseCommandLine, SetsFileNamesAndMode) {
         {W, {"/i=old.dat", "file.ini"}, "FILE.INI", "OLD.DAT", false, "QK750.ERR"},
         {W, {"/home/op/shop.ini"}, kWindowsDefault, "", false, "C:\\QK750\\QK750.ERR"},
         {W, {"c:\\shop.ini"}, "C:\\SHOP.INI", "", false, "C:\\QK750.ERR"},
+        {W, {"c:shop.ini"}, "C:SHOP.INI", "", false, "C:\\QK750.ERR"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -87,41 +88,11 @@ TEST(DefaultSetupFileName, ProgramDirectoryWhenWritable) {
     }
 }
 
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        set(value);
-    }
-    ~ScopedEnv() { set(m_old ? m_old->c_str() : nullptr); }
-
-private:
-    void set(const char* value) {
-#ifdef _WIN32
-        _putenv_s(m_name, value != nullptr ? value : "");  // "" removes it
-#else
-        if (value != nullptr) {
-            setenv(m_name, value, 1);
-        } else {
-            unsetenv(m_name);
-        }
-#endif
-    }
-
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
 #ifdef _WIN32
 TEST(UserConfigBase, IsAppData) {
-    {
-        ScopedEnv appData("APPDATA", "C:\\Users\\op\\AppData\\Roaming");
-        EXPECT_EQ(userConfigBase(), "C:\\Users\\op\\AppData\\Roaming");
-    }
-    ScopedEnv appData("APPDATA", nullptr);
+    _putenv_s("APPDATA", "C:\\Users\\op\\AppData\\Roaming");
+    EXPECT_EQ(userConfigBase(), "C:\\Users\\op\\AppData\\Roaming");
+    _putenv_s("APPDATA", "");  // removes it
     EXPECT_EQ(userConfigBase(), "");
 }
 #else

@@ -9,11 +9,6 @@
 namespace qk750 {
 namespace {
 
-// A string of n lower-case letters compiles to n + 1 bytes.
-std::string letters(int n) {
-    return std::string(static_cast<std::size_t>(n), 'a');
-}
-
 int entryWord(const DeviceImage& image, int entry, int layer) {
     const int address = EntryAddress(entry, layer);
     return image[address] << 8 | image[address + 1];
@@ -23,14 +18,6 @@ void expectBytes(const DeviceImage& image, int address, const std::vector<int>& 
     EXPECT_EQ(std::vector<int>(image.begin() + address, image.begin() + address + bytes.size()),
               bytes)
         << "at " << address;
-}
-
-// 'k' a key, 'f' a Func2 string, 'p' the preamble, 'q' the postamble.
-std::string& field(SetupRecord& setup, char which, int key) {
-    return which == 'k'   ? setup.KeyStrings[key]
-           : which == 'f' ? setup.Func2Strings[key]
-           : which == 'p' ? setup.Mcr.PreambleString
-                          : setup.Mcr.PostambleString;
 }
 
 TEST(DeviceImage, EmptySetupGivesTheClearedLayout) {
@@ -103,71 +90,6 @@ TEST(DeviceImage, StringsAndEntriesFollowTheStorageOrder) {
         EXPECT_EQ(entryWord(image, entry, layer), word) << entry << "/" << layer;
     }
     EXPECT_EQ(result.setupSize, 17);
-}
-
-TEST(DeviceImage, LengthLimitIs48BytesWithTheEndMark) {
-    const struct {
-        char field;
-        int key;
-        ImageError error;
-        int entry, layer;
-    } cases[] = {{'k', 7, ImageError::KeyTooLong, 7, 1},
-                 {'f', 12, ImageError::KeyTooLong, 12, 2},
-                 {'p', 0, ImageError::PreambleTooLong, 85, 1},
-                 {'q', 0, ImageError::PostambleTooLong, 86, 1}};
-    for (const auto& c : cases) {
-        for (const int length : {48, 49}) {
-            SCOPED_TRACE(testing::Message() << c.field << " " << length);
-            SetupRecord setup;
-            field(setup, c.field, c.key) = letters(length - 1);
-            DeviceImage image;
-            const ImageResult r = BuildDeviceImage(setup, image);
-            EXPECT_EQ(r.error, length == 48 ? ImageError::None : c.error);
-            EXPECT_EQ(r.key * 10 + r.layer, length == 48 ? 0 : c.entry * 10 + c.layer);
-            EXPECT_EQ(r.setupSize, length == 48 ? 49 : 1);
-        }
-    }
-}
-
-// 34 strings of 48 bytes leave 62. A 48-byte string (`before`) and one of 14 fill the area
-// exactly, with entries needing no string area still fitting; one of 15 is memory full.
-TEST(DeviceImage, StringAreaHoldsExactly1694Bytes) {
-    const struct {
-        char before, last;
-        int key, entry, layer;
-    } cases[] = {{'k', 'k', 36, 36, 1},
-                 {'k', 'p', 0, 85, 1},
-                 {'p', 'q', 0, 86, 1},
-                 {'q', 'f', 1, 1, 2},
-                 {'q', 'f', 84, 84, 2}};
-    for (const auto& c : cases) {
-        for (const int length : {14, 15}) {
-            SCOPED_TRACE(testing::Message() << c.entry << " " << length);
-            SetupRecord setup;
-            for (int k = 1; k <= 34; ++k) {
-                setup.KeyStrings[k] = letters(47);
-            }
-            field(setup, c.before, 35) = letters(47);
-            field(setup, c.last, c.key) = letters(length - 1);
-            setup.KeyStrings[37] = "a";
-            setup.Func2Strings[83] = "<Enter>";
-            DeviceImage image;
-            const ImageResult r = BuildDeviceImage(setup, image);
-            if (length == 14) {
-                ASSERT_TRUE(r.ok());
-                EXPECT_EQ(r.setupSize, 1695);
-                expectBytes(image, 0x7FC, {0x04, 0xFF, 0xFF, 0xFF});
-                EXPECT_EQ(entryWord(image, 37, 1), 0x0004);
-                EXPECT_EQ(entryWord(image, 83, 2), 0x0028);
-                continue;
-            }
-            EXPECT_EQ(r.error, ImageError::MemoryFull);
-            EXPECT_EQ(r.key * 10 + r.layer, c.entry * 10 + c.layer);
-            EXPECT_EQ(r.setupSize, 1696);
-            // The overflowing end mark was written at 0x7FE before the check failed.
-            expectBytes(image, 0x7FD, {0x04, 0xFF, 0xFF});
-        }
-    }
 }
 
 TEST(StoreKeyEntry, NeverWritesPastTheImage) {

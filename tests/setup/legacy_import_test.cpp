@@ -23,44 +23,26 @@ struct KbdFile {
     }
 };
 
-// Each step works on what the steps before it left, so the order shows in the results:
-// "Sh" + "BkSp" becomes a shifted Back by the later "Sh" rule.
-TEST(LegacyImport, NormalizeLegacyNameMapsOldNames) {
-    // clang-format off
-    const struct {
-        std::string token;
-        std::string value;
-        bool literal;
-    } cases[] = {
-        {"", "", true}, {"a", "a", true}, {"Tab", "Tab", false}, {"Pad 7", "7", true},
-        {"Pad Enter", "Enter", false}, {"Pad *", "Pad *", false}, {"Pad BkSp", "Back", false},
-        {"\x11\xC4\xD9", "Enter", false}, {"\x11\xCD", "Back", false}, {"xBkSp", "xBack", false},
-        {"CtlBkSpXY", "CtlBack", false}, {"ShBkSp", "ShiftBack", false}, {"RShft", "RShift", false},
-        {"Shft", "Shift", false}, {"ShA", "ShiftA", false}, {"Spc", "Space", false},
-        {"Func1", "FUNC2_SHIFT", false}, {"Func2", "", true}, {"Func1Tgl", "FUNC2_TOGGLE", false},
-        {"\x18", "Up", false}, {"\x11\xC4", "Left", false}, {"\xC4\x10", "Right", false},
-        {"^C", "CtrlC", false}, {"^", "Ctrl", false}, {"^Spc", "CtrlSpc", false},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        const LegacyName name = NormalizeLegacyName(c.token);
-        EXPECT_EQ(name.value, c.value) << c.token;
-        EXPECT_EQ(name.literal, c.literal) << c.token;
-    }
-}
-
-// The first byte is a delimiter whatever it is.
+// The first byte is a delimiter whatever it is. Each renaming step works on what the steps
+// before it left, so the order shows in the results: "Sh" + "BkSp" becomes a shifted Back
+// by the later "Sh" rule.
 TEST(LegacyImport, TokensToKeyStringBuildsKeyStrings) {
+    const std::string m = kMark;
     // clang-format off
     const struct {
         std::string tokens;
         std::string keyString;
     } cases[] = {
-        {kMark + "A" + kMark + "BkSp" + kMark, "A<Back>"},
-        {kMark + "A" + kMark + "Enter", "A<Enter>"}, {kMark + kMark + "x" + kMark + kMark, "x"},
-        {"", ""}, {kMark, ""}, {"AB", "B"}, {"XEnter" + kMark + "c", "<Enter>c"},
-        {"Func1Tgl", "<FUNC2_TOGGLE>"}, {kMark + "Func2" + kMark + "a", "a"},
-        {"Func1Tglx", "<unc1Tglx>"},
+        {m + "A" + m + "BkSp" + m, "A<Back>"}, {m + "A" + m + "Enter", "A<Enter>"},
+        {m + m + "x" + m + m, "x"}, {"", ""}, {m, ""}, {"AB", "B"}, {"XEnter" + m + "c", "<Enter>c"},
+        {"Func1Tgl", "<FUNC2_TOGGLE>"}, {m + "Func2" + m + "a", "a"}, {"Func1Tglx", "<unc1Tglx>"},
+        {m + "Tab", "<Tab>"}, {m + "Pad 7", "7"}, {m + "Pad Enter", "<Enter>"},
+        {m + "Pad *", "<Pad *>"}, {m + "Pad BkSp", "<Back>"}, {m + "\x11\xC4\xD9", "<Enter>"},
+        {m + "\x11\xCD", "<Back>"}, {m + "xBkSp", "<xBack>"}, {m + "CtlBkSpXY", "<CtlBack>"},
+        {m + "ShBkSp", "<ShiftBack>"}, {m + "RShft", "<RShift>"}, {m + "Shft", "<Shift>"},
+        {m + "ShA", "<ShiftA>"}, {m + "Spc", "<Space>"}, {m + "Func1", "<FUNC2_SHIFT>"},
+        {m + "\x18", "<Up>"}, {m + "\x11\xC4", "<Left>"}, {m + "\xC4\x10", "<Right>"},
+        {m + "^C", "<CtrlC>"}, {m + "^", "<Ctrl>"}, {m + "^Spc", "<CtrlSpc>"},
     };
     // clang-format on
     for (const auto& c : cases) {
