@@ -1,0 +1,281 @@
+// The real executable, run in a temporary folder of its own: --image on setups written by
+// the test (the image bytes, the output and the files left beside the setup), and batch
+// mode programming the simulated keyboard (the outcome file, the exit code and the
+// keyboard's memory).
+
+#include <QProcess>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace qk750;
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class ProgramTest : public testing::Test {
+protected:
+    ProgramTest() { fs::create_directory(m_root.path("work")); }
+
+    // Where the test puts setups and runs the program.
+    std::string file(const std::string& name) const { return m_root.path("work/" + name); }
+    void write(const std::string& name, const std::string& bytes) const {
+        m_root.write("work/" + name, bytes);
+    }
+    std::string read(const std::string& name) const { return test::TempDir::read(file(name)); }
+    std::set<std::string> filesInWork() const { return m_root.entries("work"); }
+
+    // Runs the program with the arguments and extra environment ("NAME=value").
+    RunResult run(const std::vector<std::string>& arguments,
+                  const std::vector<std::string>& environment = {}) const {
+        QProcess process;
+        QStringList args, env = QProcess::systemEnvironment();
+        for (const std::string& a : arguments)
+            args << QString::fromStdString(a);
+        for (const std::string& e : environment)
+            env.prepend(QString::fromStdString(e));
+        process.setEnvironment(env);
+        process.setWorkingDirectory(QString::fromStdString(m_root.path("work")));
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start(QStringLiteral(QK750_EXE), args);
+        if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit) {
+            ADD_FAILURE() << "cannot run " << QK750_EXE;
+            return {};
+        }
+        return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+                process.readAllStandardError().toStdString()};
+    }
+
+    // The program making image.bin, or programming memory.bin in batch mode.
+    RunResult image(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), "--image=" + file("image.bin"));
+        return run(arguments);
+    }
+    RunResult batch(std::vector<std::string> arguments,
+                    const std::vector<std::string>& environment = {}) const {
+        arguments.insert(arguments.begin(), {"--simulate=" + file("memory.bin"), "/B"});
+        return run(arguments, environment);
+    }
+    // `count` image bytes from `at`; empty when the image is missing or short.
+    std::string imageBytes(std::size_t at, std::size_t count) const {
+        const std::string bytes = read("image.bin");
+        return bytes.size() == 2048 ? bytes.substr(at, count) : std::string();
+    }
+    std::string outcome() const { return read("QK750.ERR"); }
+
+private:
+    test::TempDir m_root;
+};
+using ImageTest = ProgramTest;
+using BatchTest = ProgramTest;
+
+// A KBD file of the given size whose record 1 holds `first` as its first string.
+std::string kbdBytes(const std::string& first, std::size_t size = 21300) {
+    std::string bytes(size, '\0');
+    bytes[10] = static_cast<char>(first.size());
+    bytes.replace(11, first.size(), first);
+    return bytes;
+}
+
+TEST_F(ImageTest, ThreeLetterKeyGoesToTheStringArea) {
+    write("shop.ini", "[Keys]\r\nKey1=abc\r\n[Mcr]\r\nMcrSetupMode=0\r\n");
+    const RunResult r = image({file("shop.ini")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "KBD Setup Size=5\n");
+    EXPECT_EQ(imageBytes(0, 10), std::string("\0\x5A\0\0\0\x05\0\0\x11\x60", 10));
+    EXPECT_EQ(imageBytes(0x160, 5), "\x04\x05\x06\xFF\xFF");
+    // An INI setup is only read: no twin, nothing else beside it.
+    EXPECT_EQ(filesInWork(), (std::set<std::string>{"image.bin", "shop.ini"}));
+
+    // Keys replaced from the command line; with no [Mcr], the reader's mode 1 is built in.
+    write("keys.dat", "1,2,1,b\r\n");
+    write("shop.ini", "[Keys]\r\nKey1=abc\r\n");
+    ASSERT_EQ(image({file("shop.ini"), "/I=" + file("keys.dat")}).out, "KBD Setup Size=1\n");
+    EXPECT_EQ(imageBytes(0x008, 4), std::string("\xFF\xFF\x00\x05", 4));
+    EXPECT_EQ(imageBytes(3, 3), std::string("\x01\x00\x05", 3));
+}
+
+// A KBD input writes its INI twin; a twin that cannot be saved (a folder stands there) is
+// reported, and the image is built all the same.
+TEST_F(ImageTest, KbdInputWritesItsIniTwin) {
+    for (const bool blocked : {false, true}) {
+        fs::remove_all(file("old.INI"));
+        write("old.KBD", kbdBytes("\xF9x\xF9y"));
+        if (blocked) {
+            fs::create_directory(file("old.INI"));
+        }
+        const RunResult r = image({file("old.KBD")});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "KBD Setup Size=4\n");
+        EXPECT_EQ(imageBytes(0x160, 3), "\x1B\x1C\xFF");
+        EXPECT_NE(blocked ? r.err.find("cannot save " + file("old.INI") + ": ")
+                          : read("old.INI").find("Key1=xy\r\n"),
+                  std::string::npos);
+    }
+}
+
+// 16 capitals compile to 3 bytes each plus the end mark: 49 bytes.
+TEST_F(ImageTest, OptionsErrorsAndExitCodes) {
+    write("long.ini", "[Keys]\r\nKey12_2=" + std::string(16, 'A') + "\r\n");
+    write("shop.ini", "[Keys]\r\nKey1=abc\r\n");
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string inOut, inErr;
+    } cases[] = {
+        {{"--help"}, 0, "--image=FILE", ""},
+        {{"--version"}, 0, "qk750setup ", ""},
+        {{"--bogus"}, 2, "", "unknown option: --bogus"},
+        {{"--image"}, 2, "", "--image needs a file name"},
+        {{"--image=x.bin", "/B", "shop.ini"}, 2, "", "cannot be combined"},
+        {{"--image=" + file("i.bin"), file("nowhere.ini")}, 1, "", "not found"},
+        {{"--image=" + file("no/i.bin"), file("shop.ini")}, 1, "", "No such file or directory"},
+        {{"--image=" + file("i.bin"), file("long.ini")},
+         1,
+         "",
+         "Key 12 is too long !! Reduce length of key...\n"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run(c.arguments);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.out.find(c.inOut), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.inErr), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(filesInWork(), (std::set<std::string>{"long.ini", "shop.ini"}));
+}
+
+constexpr const char* kShop =
+    "[Version]\r\nFileVer=1.00\r\n[Till]\r\nLane=4\r\n[Keys]\r\nKey1=Coffee<Enter>\r\n"
+    "Key2=<F1>\r\nKey3=<CtrlP>\r\nKey13=<FUNC2_TOGGLE>\r\nKey14_2=Tea<Enter>\r\n"
+    "[Mcr]\r\nMcrSetupMode=0\r\nPreambleString=<F8>\r\nPostambleString=<Enter>\r\n";
+
+const std::string kErased(2048, '\xFF');
+
+TEST_F(BatchTest, ProgramsTheKeyboardAndSavesTheSetupQuietly) {
+    write("shop.ini", kShop);
+    ASSERT_EQ(image({file("shop.ini")}).exitCode, 0);
+    const RunResult r = batch({file("shop.ini")});
+
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(outcome(), "OK\r\n" + file("shop.ini") + "\r\n");
+    EXPECT_EQ(read("memory.bin"), read("image.bin"));
+    EXPECT_NE(r.err.find("100% ZQ QK750 USB"), std::string::npos) << r.err;
+    // The close-time save keeps what the program does not know and writes every key.
+    const std::string saved = read("shop.ini");
+    EXPECT_NE(saved.find("[Till]\r\nLane=4\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Key84_2=\r\n"), std::string::npos);
+}
+
+// Each run starts with a stale outcome file (a link, so that writing through it would
+// show): it is removed before the run, never rewritten.
+TEST_F(BatchTest, SetupArgumentsGiveTheirOutcome) {
+    const std::string kbd = kbdBytes("\xF9q\xF9r");
+    const struct {
+        std::vector<std::pair<std::string, std::string>> files;
+        std::vector<std::string> arguments;  // file names in the work folder
+        const char* code;
+        const char* detail;   // names a file in the work folder
+        const char* created;  // a new file there afterwards, or nullptr
+        const char* kept;     // a file that must keep its bytes, or nullptr
+        std::string key1;     // the string area's first bytes afterwards
+    } cases[] = {
+        // clang-format off
+        {{}, {"nothere.ini"}, "ERR_SETUP_FILE_NOT_FOUND", "nothere.ini", nullptr, nullptr, ""},
+        {{}, {"gone.KBD"}, "ERR_SETUP_FILE_NOT_FOUND", "gone.KBD", nullptr, nullptr, ""},
+        {{}, {"gone.DAT"}, "ERR_SETUP_FILE_NOT_FOUND", "gone.DAT", nullptr, nullptr, ""},
+        {{{"old.KBD", kbdBytes("\xF9x", 21299)}, {"old.INI", "[Keys]\r\nKey1=keep me\r\n"}},
+         {"old.KBD"}, "ERR_SETUP_FILE_INVALID", "old.KBD", nullptr, "old.INI", ""},
+        {{{"shop.kbd", kbd}}, {"shop.kbd"}, "OK", "shop.INI", "shop.INI", nullptr, "\x14\x15\xFF\xFF"},
+        // A DAT file names an INI twin that is not there; the close-time save makes it.
+        {{{"keys.DAT", "1,1,1,qr\r\n"}}, {"keys.DAT"}, "ERR_SETUP_FILE_NOT_FOUND", "keys.INI",
+         "keys.INI", "keys.DAT", ""},
+        // Files that cannot be read: nothing programmed, nothing saved over what is there.
+        {{{"dir.KBD/", ""}, {"dir.INI", "[Keys]\r\nKey1=keep me\r\n"}}, {"dir.KBD"},
+         "ERR_SETUP_FILE_INVALID", "dir.KBD", nullptr, "dir.INI", ""},
+        {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}}, {"shop.ini", "/I=typo.dat"},
+         "ERR_SETUP_FILE_NOT_FOUND", "typo.dat", nullptr, "shop.ini", ""},
+        {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}, {"keys.dat", "1,1,1,qr\r\n"}},
+         {"shop.ini", "/I=keys.dat"}, "OK", "shop.ini", nullptr, "keys.dat", "\x14\x15\xFF\xFF"},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments[0]);
+        fs::remove_all(file(""));
+        fs::create_directory(file(""));
+        for (const auto& [name, bytes] : c.files) {
+            name.ends_with('/') ? void(fs::create_directory(file(name))) : write(name, bytes);
+        }
+        write("stale.txt", "OK\r\nstale\r\n");
+        fs::create_symlink("stale.txt", file("QK750.ERR"));
+        std::vector<std::string> arguments;
+        for (const std::string& a : c.arguments) {
+            arguments.push_back(a.starts_with("/I=") ? "/I=" + file(a.substr(3)) : file(a));
+        }
+        const RunResult r = batch(arguments);
+        const bool ok = c.code == std::string("OK");
+        EXPECT_EQ(r.exitCode, ok ? 0 : 1) << r.err;
+        EXPECT_FALSE(fs::is_symlink(file("QK750.ERR")));
+        EXPECT_EQ(read("stale.txt"), "OK\r\nstale\r\n");
+        EXPECT_EQ(outcome(), std::string(c.code) + "\r\n" + file(c.detail) + "\r\n");
+        EXPECT_EQ(ok ? read("memory.bin").substr(0x160, 4) : read("memory.bin"),
+                  ok ? c.key1 : kErased);
+        if (c.created != nullptr) {
+            EXPECT_NE(read(c.created).find("Key1=qr\r\n"), std::string::npos);
+        }
+        for (const auto& [name, bytes] : c.files) {
+            EXPECT_TRUE(!c.kept || name != c.kept || read(name) == bytes) << name;
+        }
+        // Nothing else: the program's output, the memory file and what was there.
+        EXPECT_EQ(filesInWork().size(), c.files.size() + 3 + (c.created ? 1 : 0));
+    }
+}
+
+TEST_F(BatchTest, RelativeSetupNameAndFaults) {
+    write("shop.ini", kShop);
+    const RunResult relative = run({"--simulate", "/b", "shop.ini"});
+    EXPECT_EQ(relative.exitCode, 0) << relative.err;
+    EXPECT_EQ(outcome(), "OK\r\nshop.ini\r\n");
+
+    // Key 1's entry 0x11 0x60 lies at 0x008.
+    const RunResult verify = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=verify@8"});
+    EXPECT_EQ(verify.exitCode, 1);
+    EXPECT_EQ(outcome(), "ERR_WRITE_VERIFY\r\nMemory 0008 Written11 Read=EE\r\n");
+    const RunResult unplug = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=unplug@0x30"});
+    EXPECT_EQ(unplug.exitCode, 1);
+    EXPECT_EQ(outcome(), "ERR_USB_RECEIVE\r\n" + file("shop.ini") + "\r\n");
+    const RunResult malformed = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=crc@"});
+    EXPECT_EQ(malformed.exitCode, 2);
+    EXPECT_NE(malformed.err.find("QK750_SIM_FAULTS"), std::string::npos) << malformed.err;
+    write("memory.bin", "too short");  // a memory file of another size is refused, kept
+    const RunResult shortMemory = batch({file("shop.ini")});
+    EXPECT_EQ(shortMemory.exitCode, 2);
+    EXPECT_NE(shortMemory.err.find("9 bytes, not 2048"), std::string::npos) << shortMemory.err;
+    EXPECT_EQ(read("memory.bin"), "too short");
+}
+
+TEST_F(BatchTest, NoKeyboardAtAll) {
+    // Runs against this machine's own HID devices: a QK750 among them would be reprogrammed.
+    if (const char* real = std::getenv("QK750_TEST_REAL_DEVICES");
+        !real || real != std::string("1")) {
+        GTEST_SKIP() << "set QK750_TEST_REAL_DEVICES=1 to run against the real HID devices";
+    }
+    write("shop.ini", kShop);
+    const RunResult r = run({"/B", file("shop.ini")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(outcome(), "ERR_USB_KBD_NOT_CONNECTED\r\n" + file("shop.ini") + "\r\n");
+}
+
+}  // namespace
