@@ -14,18 +14,21 @@
 namespace qk750 {
 namespace {
 
-TEST(KeyTable, NoRowClashesWithTheCompiledStringMarks) {
+// A name found earlier in the table wins, so a later duplicate must mean the same key.
+TEST(KeyTable, NoRowClashesWithTheCompiledStringMarksAndEveryNameFindsItsKey) {
     EXPECT_TRUE(KeyTable[kKeyTableRows].Name.empty());
     EXPECT_EQ(KeyTable[kKeyTableRows].Code, 0);
     for (int row = 1; row < kKeyTableRows; ++row) {
-        SCOPED_TRACE(row);
-        EXPECT_FALSE(KeyTable[row].Name.empty());
+        const KeyRec& key = KeyTable[row];
+        SCOPED_TRACE(key.Name);
         // 0 ends the table; 0xF3 and 0xFF mark modified groups and the end of a string.
-        EXPECT_NE(KeyTable[row].Code, 0);
-        EXPECT_NE(KeyTable[row].Code, 0xF3);
-        EXPECT_NE(KeyTable[row].Code, 0xFF);
-        EXPECT_LE(KeyTable[row].Shifted, 1);
-        EXPECT_TRUE(KeyTable[row].Name.size() == 1 || !KeyTable[row].Shifted);  // named: bare
+        EXPECT_TRUE(key.Code != 0 && key.Code != 0xF3 && key.Code != 0xFF) << key.Code;
+        EXPECT_LE(key.Shifted, 1);
+        EXPECT_TRUE(key.Name.size() == 1 || !key.Shifted);  // named: bare
+        const int found = FindKeyByName(key.Name);
+        ASSERT_TRUE(found != 0 && found <= row);
+        EXPECT_EQ(KeyTable[found].Code, key.Code);
+        EXPECT_EQ(KeyTable[found].Shifted, key.Shifted);
     }
 }
 
@@ -33,17 +36,6 @@ TEST(KeyTable, EveryPrintableCharacterButSpaceHasARowAndNothingElseDoes) {
     for (int byte = 0; byte < 256; ++byte) {
         const bool printable = byte >= 0x21 && byte <= 0x7E;
         EXPECT_EQ(FindKeyByName(std::string(1, static_cast<char>(byte))) != 0, printable) << byte;
-    }
-}
-
-// A name found earlier in the table wins, so a later duplicate must mean the same key.
-TEST(KeyTable, EveryNameFindsARowWithTheSameKey) {
-    for (int row = 1; row < kKeyTableRows; ++row) {
-        const int found = FindKeyByName(KeyTable[row].Name);
-        ASSERT_NE(found, 0) << row;
-        EXPECT_LE(found, row);
-        EXPECT_EQ(KeyTable[found].Code, KeyTable[row].Code) << KeyTable[row].Name;
-        EXPECT_EQ(KeyTable[found].Shifted, KeyTable[row].Shifted) << KeyTable[row].Name;
     }
 }
 
