@@ -35,36 +35,31 @@ const std::string kWindowsDefault = "C:\\QK750\\QK750.INI";
 TEST(ParseCommandLine, SetsFileNamesAndMode) {
     constexpr PathRules P = PathRules::Posix;
     constexpr PathRules W = PathRules::Windows;
+    // The setup file, the DAT file, 1 for batch mode and the outcome file, apart by "|".
     // clang-format off
     const struct {
         PathRules rules;
         std::vector<std::string> parameters;
-        std::string setupFileName;
-        std::string datImportPath;
-        bool batchMode;
-        std::string errorFilePath;
+        std::string expected;
     } cases[] = {
-        {P, {}, kPosixDefault, "", false, "QK750.ERR"},
-        {P, {"/b", "/srv/Setups/Shop.ini"},
-         "/srv/Setups/Shop.ini", "", true, "/srv/Setups/QK750.ERR"},
-        {P, {"shop.ini", "/B"}, "shop.ini", "", true, "QK750.ERR"},
-        {P, {"/BATCH"}, kPosixDefault, "", true, "/opt/qk750/QK750.ERR"},
-        {P, {"/i=Old.dat", "file.ini"}, "file.ini", "Old.dat", false, "QK750.ERR"},
-        {P, {"/I=/srv/keys.dat"}, kPosixDefault, "/srv/keys.dat", false, "/opt/qk750/QK750.ERR"},
-        {P, {"/X", "/I", "/Ikeys"}, kPosixDefault, "", false, "/opt/qk750/QK750.ERR"},
-        {P, {"/B", "/shop.ini"}, "/shop.ini", "", true, "/QK750.ERR"},
-        {P, {"/x=a/b"}, kPosixDefault, "", false, "/opt/qk750/QK750.ERR"},
-        {P, {"a.ini", "/I=a.dat", "/srv/b.INI", "/I=b.dat"},
-         "/srv/b.INI", "b.dat", false, "/srv/QK750.ERR"},
-        {P, {"/BI=x.dat", "/I=B"}, kPosixDefault, "B", true, "/opt/qk750/QK750.ERR"},
-        {P, {"", "sub/shop.ini", ""}, "sub/shop.ini", "", false, "sub/QK750.ERR"},
-        {P, {"//shop.ini"}, "//shop.ini", "", false, "/QK750.ERR"},
-        {W, {"/b", "C:\\Setups\\Shop.ini"},
-         "C:\\SETUPS\\SHOP.INI", "", true, "C:\\SETUPS\\QK750.ERR"},
-        {W, {"/i=old.dat", "file.ini"}, "FILE.INI", "OLD.DAT", false, "QK750.ERR"},
-        {W, {"/home/op/shop.ini"}, kWindowsDefault, "", false, "C:\\QK750\\QK750.ERR"},
-        {W, {"c:\\shop.ini"}, "C:\\SHOP.INI", "", false, "C:\\QK750.ERR"},
-        {W, {"c:shop.ini"}, "C:SHOP.INI", "", false, "C:\\QK750.ERR"},
+        {P, {}, kPosixDefault + "||0|QK750.ERR"},
+        {P, {"/b", "/srv/Setups/Shop.ini"}, "/srv/Setups/Shop.ini||1|/srv/Setups/QK750.ERR"},
+        {P, {"shop.ini", "/B"}, "shop.ini||1|QK750.ERR"},
+        {P, {"/BATCH"}, kPosixDefault + "||1|/opt/qk750/QK750.ERR"},
+        {P, {"/i=Old.dat", "file.ini"}, "file.ini|Old.dat|0|QK750.ERR"},
+        {P, {"/I=/srv/keys.dat"}, kPosixDefault + "|/srv/keys.dat|0|/opt/qk750/QK750.ERR"},
+        {P, {"/X", "/I", "/Ikeys"}, kPosixDefault + "||0|/opt/qk750/QK750.ERR"},
+        {P, {"/B", "/shop.ini"}, "/shop.ini||1|/QK750.ERR"},
+        {P, {"/x=a/b"}, kPosixDefault + "||0|/opt/qk750/QK750.ERR"},
+        {P, {"a.ini", "/I=a.dat", "/srv/b.INI", "/I=b.dat"}, "/srv/b.INI|b.dat|0|/srv/QK750.ERR"},
+        {P, {"/BI=x.dat", "/I=B"}, kPosixDefault + "|B|1|/opt/qk750/QK750.ERR"},
+        {P, {"", "sub/shop.ini", ""}, "sub/shop.ini||0|sub/QK750.ERR"},
+        {P, {"//shop.ini"}, "//shop.ini||0|/QK750.ERR"},
+        {W, {"/b", "C:\\Setups\\Shop.ini"}, "C:\\SETUPS\\SHOP.INI||1|C:\\SETUPS\\QK750.ERR"},
+        {W, {"/i=old.dat", "file.ini"}, "FILE.INI|OLD.DAT|0|QK750.ERR"},
+        {W, {"/home/op/shop.ini"}, kWindowsDefault + "||0|C:\\QK750\\QK750.ERR"},
+        {W, {"c:\\shop.ini"}, "C:\\SHOP.INI||0|C:\\QK750.ERR"},
+        {W, {"c:shop.ini"}, "C:SHOP.INI||0|C:\\QK750.ERR"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -76,10 +71,9 @@ TEST(ParseCommandLine, SetsFileNamesAndMode) {
         state.BatchMode = true;
         state.ErrorFilePath = "/stale/QK750.ERR";
         ParseCommandLine(state, c.parameters, c.rules);
-        EXPECT_EQ(state.SetupFileName, c.setupFileName);
-        EXPECT_EQ(state.DatImportPath, c.datImportPath);
-        EXPECT_EQ(state.BatchMode, c.batchMode);
-        EXPECT_EQ(state.ErrorFilePath, c.errorFilePath);
+        EXPECT_EQ(state.SetupFileName + "|" + state.DatImportPath + "|" +
+                      (state.BatchMode ? "1|" : "0|") + state.ErrorFilePath,
+                  c.expected);
     }
 }
 

@@ -45,9 +45,9 @@ TEST(FileNames, SplitPathAndExtension) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        EXPECT_EQ(FileExtension(c.path), c.extension);
-        EXPECT_EQ(WithIniExtension(c.path), c.withIni);
-        EXPECT_EQ(DirectoryOf(c.path), c.directory);
+        EXPECT_EQ(
+            FileExtension(c.path) + "|" + WithIniExtension(c.path) + "|" + DirectoryOf(c.path),
+            std::string(c.extension) + "|" + c.withIni + "|" + c.directory);
     }
 }
 
