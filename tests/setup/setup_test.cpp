@@ -442,15 +442,6 @@ TEST_F(SetupFileTest, LoadReadsValuesWithDefaults) {
     }
 }
 
-TEST_F(SetupFileTest, MissingFileGivesDefaultsWithoutCreatingIt) {
-    SetupRecord setup = fullSetup();
-    LoadSetupIni(setup, m_dir.path("none.ini"));
-    SetupRecord expected;
-    expected.Mcr = defaults();
-    EXPECT_EQ(setup, expected);
-    EXPECT_TRUE(m_dir.entries().empty());
-}
-
 TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {
     const SaveResult noFolder = SaveSetupIni(fullSetup(), m_dir.path("no/such/folder.INI"));
     EXPECT_FALSE(noFolder.ok);
