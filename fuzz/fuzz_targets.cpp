@@ -168,32 +168,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 // runs out the keyboard answers properly, so runs reach the closing request.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <condition_variable>
-#include <mutex>
-#include <utility>
-
 #include "keys/device_image.h"
+#include "usb/hid_platform_sim.h"
 #include "usb/programming_protocol.h"
 
 namespace {
 
 using namespace qk750;
 
-struct Replies {
-    FuzzedDataProvider& input;
-    std::uint8_t lastRequest[7] = {};
-    int requests = 0, failures = 0;
+// The simulated computer with only the keyboard, whose feature reports the fuzzer answers
+// instead of its firmware; a reporter that counts failures, and virtual time in 1 ms steps
+// where StopWaiting comes at stopAtMs when that is not negative.
+struct Keyboard : HidPlatformSim, ProtocolReporter, ProtocolWaits {
+    Keyboard(FuzzedDataProvider& input, bool& stop, int stopAtMs)
+        : HidPlatformSim(Options{.otherInterfaces = false}),
+          input(input),
+          stop(stop),
+          stopAtMs(stopAtMs) {}
 
     int choice(int last) {
         return input.remaining_bytes() == 0 ? 0 : input.ConsumeIntegralInRange(0, last);
     }
-    bool setFeature(const std::uint8_t* report, std::size_t length) {
+    bool request(const std::uint8_t* report, std::size_t length) {
         check(failures == 0, "a request was sent after a failure");
         ++requests;
         std::copy_n(report, std::min<std::size_t>(length, 7), lastRequest);
         return choice(15) != 15;
     }
-    bool getFeature(std::uint8_t* report, std::size_t length) {
+    bool reply(std::uint8_t* report, std::size_t length) {
         std::fill(report, report + length, 0);
         // 0: fresh and verified, 1: not yet the answer, 2: the fuzzer's bytes, 3: failed
         const int kind = choice(3);
@@ -209,67 +211,37 @@ struct Replies {
         }
         return kind != 3;
     }
-};
 
-struct Handle : HidHandle {
-    Handle(Replies& replies, HidOpenMode mode)
-        : replies(replies), readWrite(mode == HidOpenMode::ReadWrite) {}
-    bool getAttributes(HidAttributes& attributes) override {
-        attributes = {0x2F0A, 0x0750, 0x0100};
-        return true;
-    }
-    bool getCaps(HidCaps& caps) override {
-        caps = {.InputReportByteLength = 9, .FeatureReportByteLength = 7};
-        return true;
-    }
-    bool getProductString(std::u16string& product) override {
-        product = u"QK750";
-        return true;
-    }
-    bool getFeature(std::uint8_t* report, std::size_t length) override {
-        return readWrite && replies.getFeature(report, length);
-    }
-    bool setFeature(const std::uint8_t* report, std::size_t length) override {
-        return readWrite && replies.setFeature(report, length);
-    }
-    bool setNumInputBuffers(std::uint32_t) override { return true; }
-    bool getNumInputBuffers(std::uint32_t& count) override {
-        count = 32;
-        return true;
-    }
-    // The keyboard types nothing: a read waits until it is cancelled.
-    HidReadResult readInput(std::uint8_t*, std::size_t, int) override {
-        std::unique_lock lock(mutex);
-        wake.wait(lock, [this] { return std::exchange(cancelled, false); });
-        return {};
-    }
-    void cancelRead() override {
-        std::lock_guard lock(mutex);
-        cancelled = true;
-        wake.notify_all();
-    }
-    std::uint32_t lastError() const override { return 5; }
+    // The simulated handle, but feature reports go to the fuzzer.
+    struct Answers : HidHandle {
+        Answers(Keyboard& keyboard, std::unique_ptr<HidHandle> sim, HidOpenMode mode)
+            : keyboard(keyboard), sim(std::move(sim)), readWrite(mode == HidOpenMode::ReadWrite) {}
+        bool getAttributes(HidAttributes& a) override { return sim->getAttributes(a); }
+        bool getCaps(HidCaps& caps) override { return sim->getCaps(caps); }
+        bool getProductString(std::u16string& p) override { return sim->getProductString(p); }
+        bool getFeature(std::uint8_t* report, std::size_t length) override {
+            return readWrite && keyboard.reply(report, length);
+        }
+        bool setFeature(const std::uint8_t* report, std::size_t length) override {
+            return readWrite && keyboard.request(report, length);
+        }
+        bool setNumInputBuffers(std::uint32_t n) override { return sim->setNumInputBuffers(n); }
+        bool getNumInputBuffers(std::uint32_t& n) override { return sim->getNumInputBuffers(n); }
+        HidReadResult readInput(std::uint8_t* buffer, std::size_t length, int ms) override {
+            return sim->readInput(buffer, length, ms);
+        }
+        void cancelRead() override { sim->cancelRead(); }
+        std::uint32_t lastError() const override { return sim->lastError(); }
 
-    Replies& replies;
-    const bool readWrite;
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool cancelled = false;
-};
-
-// One keyboard on the system, a reporter that counts failures, and virtual time in 1 ms
-// steps where StopWaiting comes at stopAtMs when that is not negative.
-struct Keyboard : Replies, HidPlatform, ProtocolReporter, ProtocolWaits {
-    Keyboard(FuzzedDataProvider& input, bool& stop, int stopAtMs)
-        : Replies{input}, stop(stop), stopAtMs(stopAtMs) {}
-
-    bool available() const override { return true; }
-    std::vector<HidInterfaceInfo> enumerate() override { return {{"fuzz/keyboard", "fuzz:0"}}; }
-    std::unique_ptr<HidHandle> open(const std::string&, HidOpenMode mode, std::uint32_t*) override {
-        return std::make_unique<Handle>(*this, mode);
+        Keyboard& keyboard;
+        std::unique_ptr<HidHandle> sim;
+        const bool readWrite;
+    };
+    std::unique_ptr<HidHandle> open(const std::string& path, HidOpenMode mode,
+                                    std::uint32_t* error) override {
+        auto sim = HidPlatformSim::open(path, mode, error);
+        return sim ? std::make_unique<Answers>(*this, std::move(sim), mode) : nullptr;
     }
-    std::string errorText(std::uint32_t) const override { return "Input/output error"; }
-    void setChangeListener(ChangeListener) override {}
 
     void failure(std::string_view, std::string_view, std::string_view) override { ++failures; }
     bool askToConnect(std::string_view) override { return false; }
@@ -288,6 +260,9 @@ struct Keyboard : Replies, HidPlatform, ProtocolReporter, ProtocolWaits {
         dispatcher.processPending();
     }
 
+    FuzzedDataProvider& input;
+    std::uint8_t lastRequest[7] = {};
+    int requests = 0, failures = 0;
     QueueDispatcher dispatcher;
     bool& stop;
     int stopAtMs;

@@ -1,15 +1,154 @@
-// Batch mode end to end: the real executable programs the simulated keyboard and leaves
-// the outcome file, the exit code and the keyboard's memory.
+// The real executable, run in a temporary folder of its own: --image on setups written by
+// the test (the image bytes, the output and the files left beside the setup), and batch
+// mode programming the simulated keyboard (the outcome file, the exit code and the
+// keyboard's memory).
+
+#include <QProcess>
 
 #include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "e2e/e2e_support.h"
+#include <gtest/gtest.h>
+
+#include "common/temp_dir.h"
 
 namespace {
 
-using namespace qk750::e2e;
+namespace fs = std::filesystem;
+using namespace qk750;
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class ProgramTest : public testing::Test {
+protected:
+    ProgramTest() { fs::create_directory(m_root.path("work")); }
+
+    // Where the test puts setups and runs the program.
+    std::string file(const std::string& name) const { return m_root.path("work/" + name); }
+    void write(const std::string& name, const std::string& bytes) const {
+        m_root.write("work/" + name, bytes);
+    }
+    std::string read(const std::string& name) const { return test::TempDir::read(file(name)); }
+    std::set<std::string> filesInWork() const { return m_root.entries("work"); }
+
+    // Runs the program with the arguments and extra environment ("NAME=value").
+    RunResult run(const std::vector<std::string>& arguments,
+                  const std::vector<std::string>& environment = {}) const {
+        QProcess process;
+        QStringList args, env = QProcess::systemEnvironment();
+        for (const std::string& a : arguments)
+            args << QString::fromStdString(a);
+        for (const std::string& e : environment)
+            env.prepend(QString::fromStdString(e));
+        process.setEnvironment(env);
+        process.setWorkingDirectory(QString::fromStdString(m_root.path("work")));
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start(QStringLiteral(QK750_EXE), args);
+        if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit) {
+            ADD_FAILURE() << "cannot run " << QK750_EXE;
+            return {};
+        }
+        return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+                process.readAllStandardError().toStdString()};
+    }
+
+    // The program making image.bin, or programming memory.bin in batch mode.
+    RunResult image(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), "--image=" + file("image.bin"));
+        return run(arguments);
+    }
+    RunResult batch(std::vector<std::string> arguments,
+                    const std::vector<std::string>& environment = {}) const {
+        arguments.insert(arguments.begin(), {"--simulate=" + file("memory.bin"), "/B"});
+        return run(arguments, environment);
+    }
+    // `count` image bytes from `at`; empty when the image is missing or short.
+    std::string imageBytes(std::size_t at, std::size_t count) const {
+        const std::string bytes = read("image.bin");
+        return bytes.size() == 2048 ? bytes.substr(at, count) : std::string();
+    }
+    std::string outcome() const { return read("QK750.ERR"); }
+
+private:
+    test::TempDir m_root;
+};
+using ImageTest = ProgramTest;
+using BatchTest = ProgramTest;
+
+// A KBD file of the given size whose record 1 holds `first` as its first string.
+std::string kbdBytes(const std::string& first, std::size_t size = 21300) {
+    std::string bytes(size, '\0');
+    bytes[10] = static_cast<char>(first.size());
+    bytes.replace(11, first.size(), first);
+    return bytes;
+}
+
+TEST_F(ImageTest, ThreeLetterKeyGoesToTheStringArea) {
+    write("shop.ini", "[Keys]\r\nKey1=abc\r\n[Mcr]\r\nMcrSetupMode=0\r\n");
+    const RunResult r = image({file("shop.ini")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "KBD Setup Size=5\n");
+    EXPECT_EQ(imageBytes(0, 10), std::string("\0\x5A\0\0\0\x05\0\0\x11\x60", 10));
+    EXPECT_EQ(imageBytes(0x160, 5), "\x04\x05\x06\xFF\xFF");
+    // An INI setup is only read: no twin, nothing else beside it.
+    EXPECT_EQ(filesInWork(), (std::set<std::string>{"image.bin", "shop.ini"}));
+
+    // Keys replaced from the command line; with no [Mcr], the reader's mode 1 is built in.
+    write("keys.dat", "1,2,1,b\r\n");
+    write("shop.ini", "[Keys]\r\nKey1=abc\r\n");
+    ASSERT_EQ(image({file("shop.ini"), "/I=" + file("keys.dat")}).out, "KBD Setup Size=1\n");
+    EXPECT_EQ(imageBytes(0x008, 4), std::string("\xFF\xFF\x00\x05", 4));
+    EXPECT_EQ(imageBytes(3, 3), std::string("\x01\x00\x05", 3));
+}
+
+// A KBD input writes its INI twin (the batch runs show what goes in it); a twin that cannot
+// be saved (a folder stands there) is reported, and the image is built all the same.
+TEST_F(ImageTest, KbdInputWritesItsIniTwin) {
+    write("old.KBD", kbdBytes("\xF9x\xF9y"));
+    fs::create_directory(file("old.INI"));
+    const RunResult r = image({file("old.KBD")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "KBD Setup Size=4\n");
+    EXPECT_EQ(imageBytes(0x160, 3), "\x1B\x1C\xFF");
+    EXPECT_NE(r.err.find("cannot save " + file("old.INI") + ": "), std::string::npos) << r.err;
+}
+
+// 16 capitals compile to 3 bytes each plus the end mark: 49 bytes.
+TEST_F(ImageTest, OptionsErrorsAndExitCodes) {
+    write("long.ini", "[Keys]\r\nKey12_2=" + std::string(16, 'A') + "\r\n");
+    write("shop.ini", "[Keys]\r\nKey1=abc\r\n");
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string inOut, inErr;
+    } cases[] = {
+        {{"--help"}, 0, "--image=FILE", ""},
+        {{"--version"}, 0, "qk750setup ", ""},
+        {{"--bogus"}, 2, "", "unknown option: --bogus"},
+        {{"--image"}, 2, "", "--image needs a file name"},
+        {{"--image=x.bin", "/B", "shop.ini"}, 2, "", "cannot be combined"},
+        {{"--image=" + file("i.bin"), file("nowhere.ini")}, 1, "", "not found"},
+        {{"--image=" + file("no/i.bin"), file("shop.ini")}, 1, "", "No such file or directory"},
+        {{"--image=" + file("i.bin"), file("long.ini")},
+         1,
+         "",
+         "Key 12 is too long !! Reduce length of key...\n"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run(c.arguments);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.out.find(c.inOut), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.inErr), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(filesInWork(), (std::set<std::string>{"long.ini", "shop.ini"}));
+}
 
 constexpr const char* kShop =
     "[Version]\r\nFileVer=1.00\r\n[Till]\r\nLane=4\r\n[Keys]\r\nKey1=Coffee<Enter>\r\n"
@@ -18,20 +157,9 @@ constexpr const char* kShop =
 
 const std::string kErased(2048, '\xFF');
 
-class BatchTest : public ProgramTest {
-protected:
-    RunResult batch(const std::vector<std::string>& arguments,
-                    const std::vector<std::string>& environment = {}) {
-        std::vector<std::string> all{"--simulate=" + file("memory.bin"), "/B"};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        return run(all, environment);
-    }
-    std::string outcome() const { return read("QK750.ERR"); }
-};
-
 TEST_F(BatchTest, ProgramsTheKeyboardAndSavesTheSetupQuietly) {
     write("shop.ini", kShop);
-    ASSERT_EQ(run({"--image=" + file("image.bin"), file("shop.ini")}).exitCode, 0);
+    ASSERT_EQ(image({file("shop.ini")}).exitCode, 0);
     const RunResult r = batch({file("shop.ini")});
 
     EXPECT_EQ(r.exitCode, 0) << r.err;

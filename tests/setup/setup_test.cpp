@@ -1,0 +1,535 @@
+#include "setup/file_io.h"
+#include "setup/file_names.h"
+#include "setup/ini_document.h"
+#include "setup/legacy_import.h"
+#include "setup/setup_file.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+#include "common/temp_dir.h"
+
+namespace qk750 {
+namespace {
+
+TEST(FileNames, SplitPathAndExtension) {
+    const struct {
+        const char* path;
+        const char* extension;
+        const char* withIni;
+        const char* directory;
+    } cases[] = {
+        {"/srv/pos/SHOP.DAT", ".DAT", "/srv/pos/SHOP.INI", "/srv/pos"},
+        // An ".ini" in any case is kept; every other extension becomes ".INI".
+        {"/srv/pos/shop.ini", ".ini", "/srv/pos/shop.ini", "/srv/pos"},
+        {"shop.Ini", ".Ini", "shop.Ini", ""},
+        {"shop.ini.bak", ".bak", "shop.ini.INI", ""},
+        {"shop.inix", ".inix", "shop.INI", ""},
+        // A dot in a folder name is not an extension.
+        {"/home/op.d/shop", "", "/home/op.d/shop.INI", "/home/op.d"},
+        {"shop.", ".", "shop.INI", ""},
+        {"", "", ".INI", ""},  // the unnamed setup
+        {"/shop.ini", ".ini", "/shop.ini", "/"},
+        {"a//b.dat", ".dat", "a//b.INI", "a"},
+#ifdef _WIN32
+        {"C:\\OLD\\SHOP.KBD", ".KBD", "C:\\OLD\\SHOP.INI", "C:\\OLD"},
+        {"C:\\SHOP.KBD", ".KBD", "C:\\SHOP.INI", "C:\\"},
+        {"C:shop", "", "C:shop.INI", "C:"},
+#else
+        // A backslash is part of a name here, not a separator.
+        {"C:\\OLD\\SHOP.KBD", ".KBD", "C:\\OLD\\SHOP.INI", ""},
+        {"dir/a.b\\c", ".b\\c", "dir/a.INI", "dir"},
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(
+            FileExtension(c.path) + "|" + WithIniExtension(c.path) + "|" + DirectoryOf(c.path),
+            std::string(c.extension) + "|" + c.withIni + "|" + c.directory);
+    }
+}
+
+TEST(FileNames, HasExtensionIgnoresLetterCaseOnly) {
+    EXPECT_TRUE(HasExtension("SHOP.KbD", ".kbd"));
+    for (const char* other : {"shop.kbd.ini", "shop.kbdx", "kbd", "x.kbd/shop"}) {
+        EXPECT_FALSE(HasExtension(other, ".KBD")) << other;
+    }
+}
+
+// Lines before any section belong to none.
+constexpr std::string_view kSample =
+    "Key1=top\r\n; written by hand\r\n[Version]\r\nFileVer=1.00\r\n\r\n"
+    "[Keys]\r\nKey1=abc\r\n  Key2 = a=b \r\n; Key3=commented out\r\nstray line\r\nKey4=\r\n\r\n"
+    "[ Custom ]\r\nOther=x\r\n";
+
+TEST(IniDocumentTest, FindsValuesOfCrLfAndLfFiles) {
+    const struct {
+        const char* section;
+        const char* key;
+        std::optional<std::string> expected;
+    } cases[] = {{"keys", "KEY1", "abc"},
+                 {"Keys", "Key2", " a=b "},  // everything after the first "=", blanks included
+                 {"Keys", "Key4", ""},
+                 {"Keys", "Key3", std::nullopt},
+                 {"Keys", "FileVer", std::nullopt},
+                 {"CUSTOM", "other", "x"},
+                 {"", "Key1", std::nullopt}};
+    std::string lfOnly(kSample);
+    std::erase(lfOnly, '\r');
+    for (const std::string& text : {std::string(kSample), lfOnly}) {
+        const IniDocument ini = IniDocument::parse(text);
+        for (const auto& c : cases) {
+            EXPECT_EQ(ini.value(c.section, c.key), c.expected) << c.section << "/" << c.key;
+        }
+    }
+    EXPECT_EQ(IniDocument::parse("[A]\nk=v\nlast").serialize(), "[A]\r\nk=v\r\nlast\r\n");
+}
+
+// A changed key keeps its spelling and place; a new key follows its section's last line
+// (before blank lines), a new section comes last; the first of repeated names wins.
+TEST(IniDocumentTest, SetValueKeepsEverythingElseInPlace) {
+    IniDocument ini = IniDocument::parse(kSample);
+    EXPECT_EQ(ini.serialize(), kSample);
+    ini.setValue("KEYS", "key2", "new");
+    ini.setValue("Keys", "Key5", "five");
+    ini.setValue("Version", "Extra", "e");
+    ini.setValue("Mcr", "McrDelay", "5");
+    ini.setValue("Mcr", "BF_Checksum", "0");
+    std::string expected(kSample);
+    for (const auto& [from, to] : {std::pair{"1.00\r\n", "1.00\r\nExtra=e\r\n"},
+                                   {"Key2 = a=b ", "Key2 =new"},
+                                   {"Key4=\r\n", "Key4=\r\nKey5=five\r\n"}}) {
+        expected.replace(expected.find(from), std::string_view(from).size(), to);
+    }
+    EXPECT_EQ(ini.serialize(), expected + "[Mcr]\r\nMcrDelay=5\r\nBF_Checksum=0\r\n");
+
+    ini = IniDocument::parse("[A]\r\nk=1\r\nk=2\r\n[B]\r\n[a]\r\nk=3\r\n");
+    EXPECT_EQ(ini.value("A", "k"), "1");
+    ini.setValue("a", "K", "9");
+    EXPECT_EQ(ini.serialize(), "[A]\r\nk=9\r\nk=2\r\n[B]\r\n[a]\r\nk=3\r\n");
+}
+
+TEST(IniDocumentTest, LoadReadsFilesAndRefusesWhatIsNotOne) {
+    test::TempDir dir;
+    IniDocument ini;
+    EXPECT_TRUE(ini.load(dir.write("a.ini", "[S]\nk=v\n")));
+    EXPECT_EQ(ini.value("s", "K"), "v");
+    for (const std::string& notAFile : {dir.path("missing.ini"), dir.path()}) {
+        ini = IniDocument::parse("[S]\nk=v\n");
+        EXPECT_FALSE(ini.load(notAFile));
+        EXPECT_TRUE(ini.isEmpty());
+    }
+}
+
+const std::string kMark = "\xF9";
+
+// A KBD file, record by record: a length byte and the string after it at offset 10 (the
+// first string) or 71 (the second); everything not set is 0.
+struct KbdFile {
+    std::string bytes = std::string(kKbdFileSize, '\0');
+    KbdFile& raw(int record, std::size_t offset, std::string_view b) {
+        bytes.replace((record - 1) * kKbdRecordSize + offset, b.size(), b);
+        return *this;
+    }
+    KbdFile& str(int record, int which, std::string_view text) {
+        return raw(record, which == 1 ? 10 : 71,
+                   static_cast<char>(text.size()) + std::string(text));
+    }
+};
+
+// The first byte is a delimiter whatever it is. Each renaming step works on what the steps
+// before it left, so the order shows in the results: "Sh" + "BkSp" becomes a shifted Back
+// by the later "Sh" rule.
+TEST(LegacyImport, TokensToKeyStringBuildsKeyStrings) {
+    const std::string m = kMark;
+    // clang-format off
+    const struct {
+        std::string tokens;
+        std::string keyString;
+    } cases[] = {
+        {m + "A" + m + "BkSp" + m, "A<Back>"}, {m + "A" + m + "Enter", "A<Enter>"},
+        {m + m + "x" + m + m, "x"}, {"", ""}, {m, ""}, {"AB", "B"}, {"XEnter" + m + "c", "<Enter>c"},
+        {"Func1Tgl", "<FUNC2_TOGGLE>"}, {m + "Func2" + m + "a", "a"}, {"Func1Tglx", "<unc1Tglx>"},
+        {m + "Tab", "<Tab>"}, {m + "Pad 7", "7"}, {m + "Pad Enter", "<Enter>"},
+        {m + "Pad *", "<Pad *>"}, {m + "Pad BkSp", "<Back>"}, {m + "\x11\xC4\xD9", "<Enter>"},
+        {m + "\x11\xCD", "<Back>"}, {m + "xBkSp", "<xBack>"}, {m + "CtlBkSpXY", "<CtlBack>"},
+        {m + "ShBkSp", "<ShiftBack>"}, {m + "RShft", "<RShift>"}, {m + "Shft", "<Shift>"},
+        {m + "ShA", "<ShiftA>"}, {m + "Spc", "<Space>"}, {m + "Func1", "<FUNC2_SHIFT>"},
+        {m + "\x18", "<Up>"}, {m + "\x11\xC4", "<Left>"}, {m + "\xC4\x10", "<Right>"},
+        {m + "^C", "<CtrlC>"}, {m + "^", "<Ctrl>"}, {m + "^Spc", "<CtrlSpc>"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(TokensToKeyString(c.tokens), c.keyString) << c.tokens;
+    }
+}
+
+// An arrow does not close its token: it joins the next character.
+TEST(LegacyImport, DatTextConvertsToKeyString) {
+    // clang-format off
+    const struct {
+        std::string text;
+        std::string keyString;
+    } cases[] = {
+        {"AB[Enter]", "AB<Enter>"}, {"[Shft]a", "<Shift>a"}, {"[^C]", "<CtrlC>"}, {"^", "<Ctrl>"},
+        {"[Pad 7]", "7"}, {"[Pad -]", "<Pad ->"}, {"[Func2]", ""}, {"x[Spc]y", "x<Space>y"},
+        {"a b", "a b"}, {"a\tb\x01", "ab"}, {"a\x19", "a<Down>"}, {"\x18x", "<Upx>"}, {"[]", ""},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(TokensToKeyString(DatTextToTokens(c.text)), c.keyString) << c.text;
+    }
+}
+
+// A cleared setup keeps only its delay.
+SetupRecord operator|(SetupRecord setup, int delay) {
+    setup.Mcr.McrDelay = delay;
+    return setup;
+}
+
+class KbdImportTest : public testing::Test {
+protected:
+    SetupRecord filledSetup() const {
+        SetupRecord setup;
+        setup.KeyStrings[3] = "old";
+        setup.Mcr.LockedSetup = true;
+        setup.Mcr.McrSetupMode = 4;
+        setup.Mcr.McrDelay = 9;
+        return setup;
+    }
+
+    test::TempDir m_dir;
+};
+
+TEST_F(KbdImportTest, ReadsKeysAndMcrStrings) {
+    KbdFile kbd;
+    kbd.str(1, 1, kMark + "A" + kMark + "BkSp" + kMark)
+        .str(1, 2, kMark + "Func1Tgl")
+        .str(13, 1, "Func1Tgl")
+        .str(84, 1, kMark + "z")
+        .str(84, 2, kMark + "Spc" + kMark)
+        .str(85, 1, kMark + "unused")
+        .str(90, 1, kMark + "^B")
+        .str(90, 2, kMark + "unused")
+        .str(91, 1, kMark + "\x11\xC4\xD9");
+    SetupRecord setup = filledSetup();
+    ASSERT_EQ(ImportKbdFile(setup, m_dir.write("shop.kbd", kbd.bytes)), KbdImportStatus::Ok);
+
+    SetupRecord expected = SetupRecord{} | 9;  // the delay survives the clear
+    expected.KeyStrings[1] = "A<Back>";
+    expected.Func2Strings[1] = "<FUNC2_TOGGLE>";
+    expected.KeyStrings[13] = "<FUNC2_TOGGLE>";
+    expected.KeyStrings[84] = "z";
+    expected.Func2Strings[84] = "<Space>";
+    expected.Mcr.PreambleString = "<CtrlB>";
+    expected.Mcr.PostambleString = "<Enter>";
+    EXPECT_EQ(setup, expected);
+}
+
+TEST_F(KbdImportTest, StringsStopAtTheirLengthAndTheRecordEnd) {
+    KbdFile kbd;
+    // First string: 200 bytes from offset 11 end at offset 210; "n" at 211 is not read.
+    kbd.raw(1, 10, "\xC8" + kMark + "k" + std::string(197, '\xF9') + "m" + "n");
+    // Second string: a length of 200 is cut at the record end (offset 212), so the next
+    // record's "C" bytes are not read.
+    kbd.raw(2, 71, "\xC8" + kMark + "A" + std::string(138, '\xF9') + "B");
+    kbd.raw(3, 0, std::string(10, 'C'));
+    // A short length reads only the bytes it counts.
+    kbd.raw(4, 10, "\x02" + kMark + "ab");
+
+    SetupRecord setup;
+    ASSERT_EQ(ImportKbdFile(setup, m_dir.write("k.KBD", kbd.bytes)), KbdImportStatus::Ok);
+    EXPECT_EQ(setup.KeyStrings[1], "km");
+    EXPECT_EQ(setup.Func2Strings[2], "AB");
+    EXPECT_EQ(setup.KeyStrings[4], "a");
+}
+
+// Any other size, no file or a folder: refused, and the old setup cleared all the same.
+TEST_F(KbdImportTest, RefusesWhatIsNotAKbdFile) {
+    for (const std::size_t size : {std::size_t{0}, kKbdFileSize - 1, kKbdFileSize + 1}) {
+        std::string bytes = KbdFile().str(1, 1, kMark + "A").bytes;
+        bytes.resize(size, 'x');
+        SetupRecord setup = filledSetup();
+        EXPECT_EQ(ImportKbdFile(setup, m_dir.write("bad.kbd", bytes)), KbdImportStatus::InvalidSize)
+            << size;
+        EXPECT_EQ(setup, SetupRecord{} | 9) << size;
+    }
+    SetupRecord setup = filledSetup();
+    EXPECT_EQ(ImportKbdFile(setup, m_dir.path("none.kbd")), KbdImportStatus::Missing);
+    EXPECT_EQ(setup, SetupRecord{} | 9);
+    EXPECT_EQ(ImportKbdFile(setup, m_dir.path()), KbdImportStatus::ReadError);
+}
+
+class DatImportTest : public testing::Test {
+protected:
+    SetupRecord import(std::string_view content) {
+        SetupRecord setup;
+        setup.KeyStrings[50] = "before";
+        setup.Func2Strings[50] = "before";
+        setup.Mcr.PreambleString = "pre";
+        setup.Mcr.McrSetupMode = 3;
+        setup.Mcr.LockedSetup = true;
+        ImportDatFile(setup, m_dir.write("keys.dat", content));
+        EXPECT_EQ(setup.Mcr.PreambleString, "pre");
+        EXPECT_EQ(setup.Mcr.McrSetupMode, 3);
+        EXPECT_TRUE(setup.Mcr.LockedSetup);
+        return setup;
+    }
+
+    test::TempDir m_dir;
+};
+
+TEST_F(DatImportTest, AssignsLinesToKeysAndLayers) {
+    const SetupRecord setup = import(
+        "2,1,1,xy\r\n"
+        "7,12,2,[Spc]\n"
+        "\n"
+        "   \r\n"
+        "1,1,1,a,b\n"
+        " 1 , 2 ,1, lead and trail \n"
+        "1,3,1\n"
+        "1,4,1,first\n"
+        "1,4,1,second\n"
+        "1,,5,1,empty item\n"
+        "1,6,2,[Func1]");
+    // Empty items do not count as fields, but the key text still starts after the third
+    // comma (key 5).
+    const auto& k = setup.KeyStrings;
+    EXPECT_EQ(k[13] + "|" + k[1] + "|" + k[2] + "|" + k[3] + "|" + k[4] + "|" + k[5] + "|" + k[50],
+              "xy|a,b| lead and trail |1|second|1,empty item|");
+    EXPECT_EQ(setup.Func2Strings[84] + setup.Func2Strings[6] + setup.Func2Strings[50],
+              "<Space><FUNC2_SHIFT>");
+}
+
+TEST_F(DatImportTest, RejectedLineEndsTheImport) {
+    for (const char* bad : {"8,1,1,x", "0,1,1,x", "1,13,1,x", "1,0,1,x", "1,1,3,x", "1,1,0,x",
+                            "a,1,1,x", "1,1,1,", "1,1", "garbage"}) {
+        const SetupRecord setup = import(std::string("1,1,1,kept\n") + bad + "\n1,2,1,lost\n");
+        EXPECT_EQ(setup.KeyStrings[1], "kept") << bad;
+        EXPECT_TRUE(setup.KeyStrings[2].empty()) << bad;
+    }
+}
+
+TEST_F(DatImportTest, UnreadableFileKeepsTheKeysAndBlankPathDoesNothing) {
+    SetupRecord setup;
+    setup.KeyStrings[1] = "a";
+    EXPECT_EQ(ImportDatFile(setup, m_dir.path("none.dat")).status, ReadStatus::Missing);
+    EXPECT_EQ(ImportDatFile(setup, m_dir.path("")).status, ReadStatus::Failed);  // a folder
+    EXPECT_EQ(ImportDatFile(setup, "  ").status, ReadStatus::Ok);
+    EXPECT_EQ(setup.KeyStrings[1], "a");
+}
+
+// Every field set, with the bytes an INI line could stumble over.
+SetupRecord fullSetup() {
+    SetupRecord setup;
+    for (int key = 1; key <= kKeyCount; ++key) {
+        setup.KeyStrings[key] = "k" + std::to_string(key) + "<Enter>";
+        setup.Func2Strings[key] = "<CtrlC>f" + std::to_string(key);
+    }
+    setup.KeyStrings[2] = " a=b ";
+    setup.KeyStrings[3] = "[Keys]";
+    setup.KeyStrings[4] = ";not a comment";
+    setup.KeyStrings[5] = "\xE9\xF9\x01\x7F";
+    setup.KeyStrings[8] = "a\r\nKey9=x\rb";  // line breaks from an import must not split lines
+    setup.Func2Strings[6].clear();
+    setup.Mcr = {true, true, true, true, 11, " %B ", "?<Enter>", -20};
+    return setup;
+}
+
+class SetupFileTest : public testing::Test {
+protected:
+    test::TempDir m_dir;
+};
+
+// A new file holds the sections and keys in this order, McrDelay third in [Mcr].
+TEST_F(SetupFileTest, SaveAndLoadReproduceEveryField) {
+    const std::string path = m_dir.path("shop.INI");
+    ASSERT_TRUE(SaveSetupIni(fullSetup(), path).ok);
+    const std::string text = test::TempDir::read(path);
+    EXPECT_TRUE(
+        text.starts_with("[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=1\r\n"
+                         "[Keys]\r\nKey1=k1<Enter>\r\nKey1_2=<CtrlC>f1\r\nKey2= a=b \r\n"))
+        << text;
+    EXPECT_TRUE(
+        text.ends_with("Key84_2=<CtrlC>f84\r\n[Mcr]\r\nBuiltIn_Setup=1\r\n"
+                       "McrSetupMode=11\r\nMcrDelay=-20\r\nTransmitChecksum=1\r\n"
+                       "BF_Checksum=1\r\nPreambleString= %B \r\nPostambleString=?<Enter>\r\n"))
+        << text;
+    SetupRecord flagsOff = fullSetup();
+    flagsOff.Mcr = SetupRecType{false, false, false, false, 0, "x", "y", 0};
+    for (const SetupRecord& saved : {fullSetup(), flagsOff}) {
+        ASSERT_TRUE(SaveSetupIni(saved, path).ok);
+        SetupRecord loaded;
+        loaded.KeyStrings[7] = "stale";
+        LoadSetupIni(loaded, path);
+        SetupRecord expected = saved;
+        expected.KeyStrings[8] = "aKey9=xb";
+        EXPECT_EQ(loaded, expected);
+    }
+    EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
+}
+
+// Sections keep their order and their foreign lines; known keys keep their spelling; new
+// keys follow a section's last line and new sections come last.
+TEST_F(SetupFileTest, SaveKeepsWhatItDoesNotOwn) {
+    const std::string path =
+        m_dir.write("shop.ini",
+                    "; shop 12\n[mcr]\nmcrdelay=7\nVendor=keep me\n[Printer]\nPort=COM2\n"
+                    "[KEYS]\nKEY5=old\nComment line without equals\n");
+    SetupRecord setup;
+    setup.KeyStrings[5] = "new";
+    setup.Mcr.McrDelay = 9;
+    ASSERT_TRUE(SaveSetupIni(setup, path).ok);
+    const std::string text = test::TempDir::read(path);
+    EXPECT_TRUE(text.starts_with(
+        "; shop 12\r\n[mcr]\r\nmcrdelay=9\r\nVendor=keep me\r\nBuiltIn_Setup=0\r\n"))
+        << text;
+    EXPECT_NE(text.find("PostambleString=\r\n[Printer]\r\nPort=COM2\r\n[KEYS]\r\nKEY5=new\r\n"
+                        "Comment line without equals\r\nKey1=\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(
+        text.ends_with("Key84_2=\r\n[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=0\r\n"))
+        << text;
+    EXPECT_EQ(text.find("Key5="), std::string::npos);
+    SetupRecord loaded;
+    LoadSetupIni(loaded, path);
+    EXPECT_EQ(loaded, setup);
+}
+
+SetupRecType defaults() {
+    return SetupRecType{false, false, false, false, 1, "", "", 5};
+}
+
+// Values are read from LF-only files too, with keys and sections in any letter case;
+// flags and numbers that do not parse fall back to their defaults.
+TEST_F(SetupFileTest, LoadReadsValuesWithDefaults) {
+    using M = SetupRecType;
+    // clang-format off
+    const struct {
+        std::string mcrLines;  // after "[keys]\nKEY5=abc\n"
+        SetupRecType expected;
+    } cases[] = {
+        {"", defaults()},
+        {"[Setup]\nLockedSetup=2\n[Mcr]\nBuiltIn_Setup=-1\nTransmitChecksum= 1 \nBF_Checksum=0\n",
+         M{true, true, false, true, 1, "", "", 5}},
+        {"[Setup]\nLockedSetup=true\n[Mcr]\nBuiltIn_Setup=1x\nTransmitChecksum=\nBF_Checksum=0x1\n",
+         defaults()},
+        {"[Mcr]\nMcrSetupMode=+11\nMcrDelay=\t-12 \n",
+         M{false, false, false, false, 11, "", "", -12}},
+        {"[Mcr]\nMcrSetupMode=3 4\nMcrDelay=2147483648\n", defaults()},
+        {"[Mcr]\nMcrSetupMode=\nMcrDelay=-\n", defaults()},
+        {"[Mcr]\nMcrSetupMode=-2147483648\nMcrDelay=2147483647\n",
+         M{false, false, false, false, INT32_MIN, "", "", INT32_MAX}},
+        {"[Mcr]\nPreambleString= <Tab> \nPostambleString==\n",
+         M{false, false, false, false, 1, " <Tab> ", "=", 5}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mcrLines);
+        const std::string text = "[keys]\nKEY5=abc\n" + c.mcrLines;
+        const std::string path = m_dir.write("in.ini", text);
+        SetupRecord setup = fullSetup();
+        LoadSetupIni(setup, path);
+        SetupRecord expected;
+        expected.KeyStrings[5] = "abc";
+        expected.Mcr = c.expected;
+        EXPECT_EQ(setup, expected);
+        // Reading never writes.
+        EXPECT_EQ(test::TempDir::read(path), text);
+        EXPECT_EQ(m_dir.entries(), std::set<std::string>{"in.ini"});
+    }
+}
+
+TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {
+    const SaveResult noFolder = SaveSetupIni(fullSetup(), m_dir.path("no/such/folder.INI"));
+    EXPECT_FALSE(noFolder.ok);
+#ifdef _WIN32
+    // The system's words for ERROR_PATH_NOT_FOUND; std::system_category drops the full stop.
+    EXPECT_EQ(noFolder.error.rfind(std::system_category().message(3), 0), 0u) << noFolder.error;
+#else
+    EXPECT_EQ(noFolder.error, std::generic_category().message(ENOENT));
+#endif
+    EXPECT_TRUE(m_dir.entries().empty());
+
+    // The target is a folder that holds a file: it must come through unchanged.
+    std::filesystem::create_directory(m_dir.path("shop.INI"));
+    m_dir.write("shop.INI/inside", "data");
+    const SaveResult onFolder = SaveSetupIni(fullSetup(), m_dir.path("shop.INI"));
+    EXPECT_FALSE(onFolder.ok);
+    EXPECT_FALSE(onFolder.error.empty());
+    EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
+    EXPECT_EQ(test::TempDir::read(m_dir.path("shop.INI/inside")), "data");
+}
+
+SetupRecord setupWithText(const std::string& text) {
+    SetupRecord setup;
+    for (int key = 1; key <= kKeyCount; ++key) {
+        setup.KeyStrings[key] = text + std::to_string(key);
+    }
+    return setup;
+}
+
+// A save that fails at any step - after any byte count, on flush, close or rename - leaves
+// the old file whole (or none, when there was none) and nothing else in the folder; a
+// fault just past the last byte lets the save through.
+TEST_F(SetupFileTest, EveryFailingSaveStepKeepsTheOldFile) {
+    test::TempDir& dir = m_dir;
+    const std::string path = dir.path("shop.ini");
+    ASSERT_TRUE(SaveSetupIni(setupWithText("n"), path).ok);
+    const std::string newBytes = test::TempDir::read(path);
+    std::vector<WriteFaults> plans{{.failFlush = true}, {.failClose = true}, {.failRename = true}};
+    for (std::size_t bytes = 0; bytes <= newBytes.size(); ++bytes) {
+        plans.push_back(WriteFaults{.failAfterBytes = bytes});
+    }
+    for (const bool hadFile : {true, false}) {
+        std::filesystem::remove(path);
+        // Same keys, other values: the two files differ whatever the byte count.
+        ASSERT_TRUE(!hadFile || SaveSetupIni(setupWithText("o"), path).ok);
+        const std::string oldBytes = test::TempDir::read(path);
+        for (const WriteFaults& faults : plans) {
+            SCOPED_TRACE(testing::Message()
+                         << hadFile << " " << faults.failAfterBytes << " " << faults.failFlush
+                         << faults.failClose << faults.failRename);
+            setWriteFaultsForTesting(&faults);
+            const SaveResult result = SaveSetupIni(setupWithText("n"), path);
+            setWriteFaultsForTesting(nullptr);
+            const bool passes = faults.failAfterBytes == newBytes.size();
+            ASSERT_EQ(result.ok, passes);
+            EXPECT_EQ(result.error.empty(), passes);
+            EXPECT_EQ(test::TempDir::read(path), passes ? newBytes : oldBytes);
+            EXPECT_EQ(dir.entries().size(), passes || hadFile ? 1u : 0u);
+            if (passes) {  // the last plan: put the old state back for the next round
+                std::filesystem::remove(path);
+                ASSERT_TRUE(!hadFile || SaveSetupIni(setupWithText("o"), path).ok);
+            }
+        }
+    }
+}
+
+#ifndef _WIN32
+// The link stays a link, the file it names keeps its foreign lines and its permissions
+// (an execute bit no umask could give a new file).
+TEST_F(SetupFileTest, SaveThroughALinkKeepsTheLinkAndThePermissions) {
+    namespace fs = std::filesystem;
+    fs::create_directory(m_dir.path("real"));
+    const std::string target = m_dir.write("real/shop.INI", "[Extra]\r\nx=1\r\n");
+    const auto perms = fs::perms::owner_all | fs::perms::group_read;
+    fs::permissions(target, perms);
+    fs::create_symlink("real/shop.INI", m_dir.path("link.INI"));
+    ASSERT_TRUE(SaveSetupIni(fullSetup(), m_dir.path("link.INI")).ok);
+    EXPECT_TRUE(fs::is_symlink(m_dir.path("link.INI")));
+    EXPECT_TRUE(test::TempDir::read(target).starts_with("[Extra]\r\nx=1\r\n[Version]\r\n"));
+    EXPECT_EQ(fs::status(target).permissions(), perms);
+    EXPECT_EQ(m_dir.entries(), (std::set<std::string>{"real", "link.INI"}));
+    // A name near the length limit saves too.
+    const std::string name = std::string(251, 'n') + ".INI";
+    const SaveResult result = SaveSetupIni(fullSetup(), m_dir.path("real/" + name));
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(m_dir.entries("real"), (std::set<std::string>{"shop.INI", name}));
+}
+#endif
+
+}  // namespace
+}  // namespace qk750
