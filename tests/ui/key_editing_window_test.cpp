@@ -1,8 +1,10 @@
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -290,6 +292,49 @@ private slots:
             SetupRecord saved;
             LoadSetupIni(saved, f.path(name));
             QCOMPARE(saved.Mcr.PreambleString + saved.KeyStrings[7], std::string("%Bseven<Enter>"));
+        }
+    }
+
+    // Key strings hold 8-bit text: a character outside Latin-1 is not taken, however it comes.
+    void notLatin1IsRefused() {
+        const std::pair<const char*, const char*> cases[] = {{"keyStringEdit", "typed"},
+                                                             {"func2StringEdit", "pasted"},
+                                                             {"keyStringEdit", "dropped"},
+                                                             {"keyGrid", "typed"},
+                                                             {"preambleEdit", "typed"}};
+        for (const auto& [control, way] : cases) {
+            EditingFixture f;
+            McrCustomDialog& custom = f.windows->customMcr();
+            const bool mcr = QString(control) == "preambleEdit";
+            custom.setVisible(mcr);
+            QWidget* target = child(mcr ? static_cast<QWidget&>(custom) : f.main(), control);
+            auto* line = qobject_cast<QLineEdit*>(target);
+            if (QString(way) == "typed") {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, "\u20ac");
+                QApplication::sendEvent(target, &press);
+            } else if (QString(way) == "pasted") {
+                QApplication::clipboard()->setText("a\u20ac");
+                line->paste();
+            } else {
+                QMimeData text;
+                text.setText("a\u20ac");
+                QDragEnterEvent enter(QPoint(4, 4), Qt::CopyAction, &text, Qt::LeftButton, {});
+                QApplication::sendEvent(target, &enter);
+                QDropEvent drop(QPointF(4, 4), Qt::CopyAction, &text, Qt::LeftButton, {});
+                QApplication::sendEvent(target, &drop);
+            }
+            QCOMPARE(line != nullptr ? line->text() : QString(), QString());
+            const auto hint = [&] { return mcr ? custom.lineHintText() : f.main().lineHintText(); };
+            QCOMPARE(hint(), "\"\u20ac\" is not taken: key strings hold Latin-1 characters only");
+            QCOMPARE(f.state.Setup.KeyStrings[1] + f.state.Setup.Func2Strings[1], std::string());
+            // The hint stays while typing goes on, until another key is chosen.
+            QTest::keyClicks(mcr ? target : child(f.main(), "keyStringEdit"), "<enter>");
+            QVERIFY(hint().startsWith("\"\u20ac\" is not taken") && hint().contains("<Enter>"));
+            if (!mcr) {
+                f.main().selectKey(2);
+                QCOMPARE(hint(), QString());
+            }
+            custom.hide();
         }
     }
 };

@@ -15,9 +15,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/mcr_settings.h"
 #include "app/programming_run.h"
 #include "keys/device_image.h"
 #include "setup/setup_file.h"
+#include "ui/mcr_builtin_dialog.h"
 #include "ui/progress_window.h"
 #include "usb/programming_protocol.h"
 #include "window_fixture.h"
@@ -68,6 +70,9 @@ private slots:
             f.main().selectKey(2);
             f.main().selectKey(3);
             QCOMPARE(f.main().cellText(1, 0), QString(c.whole));
+        }
+        for (const auto& [column, row] : {std::pair{-1, 0}, {0, -1}, {12, 0}, {0, 7}}) {
+            f.main().UpdateGridCell(column, row, true);  // no such cell: nothing drawn
         }
     }
 
@@ -343,27 +348,6 @@ private slots:
         QVERIFY(!f.main().statusText().contains('['));
     }
 
-    void ownedWindowBelongsToMainAndReturnsFocus() {
-        for (const char* action : {"aboutAction", "testKeysAction", "mcrSetupAction"}) {
-            StartedFixture f;
-            auto* line = child<QLineEdit>(f.main(), "func2StringEdit");
-            line->setFocus();
-            QWindow* owner = nullptr;
-            QTimer::singleShot(0, &f.main(), [&] {
-                for (QWidget* owned : f.ownedWindows()) {
-                    if (owned->isVisible()) {
-                        owner = owned->windowHandle()->transientParent();
-                        owned->hide();
-                    }
-                }
-            });
-            f.trigger(action);
-            QCOMPARE(owner, f.main().windowHandle());
-            QVERIFY(f.main().isEnabled());
-            QCOMPARE(f.main().focusWidget(), line);
-        }
-    }
-
     void menusAndPlacement() {
         StartedFixture f;
         QStringList seen;
@@ -424,6 +408,83 @@ private slots:
             });
             f.trigger("aboutAction");
             QVERIFY(f.main().isEnabled());
+        }
+    }
+
+    // One set of windows for all rows, so each row starts from the controls the last one
+    // left. The unlock question is answered Yes, so that the lock follows the record.
+    void showThenGather() {
+        WindowFixture f;
+        f.prompts.defaultAnswer = true;
+        f.start();
+        int row = 0;
+        for (const int mode : {-1, 0, 1, 11, 12, 255}) {
+            for (const int checksums : {0, 1, 2, 3}) {
+                for (const int delay : {0, 300}) {
+                    SetupRecType& loaded = f.state.Setup.Mcr;
+                    loaded.McrSetupMode = mode;
+                    loaded.TransmitChecksum = (checksums & 1) != 0;
+                    loaded.BF_Checksum = (checksums & 2) != 0;
+                    loaded.McrDelay = delay;
+                    // Stale flags that gathering must recompute, and 8-bit text.
+                    loaded.BuiltIn_Setup = (row % 3) == 0;
+                    loaded.LockedSetup = (row % 2) == 0;
+                    loaded.PreambleString = row % 5 == 0 ? "" : " pre\xe9<Enter> ";
+                    loaded.PostambleString = "<Tab>post" + std::to_string(row++);
+                    const SetupRecType expected = mcrAsShownAndGathered(loaded);
+                    f.main().LoadSetupIntoDialogs();
+                    f.main().CollectMcrSettings();
+                    QVERIFY2(f.state.Setup.Mcr == expected, qPrintable(QString::number(row)));
+                }
+            }
+        }
+    }
+
+    // The close button takes the choice, the first mode too, but not an empty one (0); the
+    // close box takes nothing.
+    void builtInDialogChoice() {
+        for (const auto& [closeButton, mode] :
+             {std::pair{true, 7}, {true, 1}, {true, 0}, {false, 7}}) {
+            StartedFixture f;
+            // A missing setup file loads the first built-in mode; start from none.
+            f.state.Setup.Mcr.McrSetupMode = 0;
+            f.main().LoadSetupIntoDialogs();
+            McrCustomDialog& custom = f.windows->customMcr();
+            McrBuiltInDialog& builtIn = f.windows->builtInMcr();
+            auto* checksum = child<QCheckBox>(custom, "transmitChecksumCheck");
+            checksum->setChecked(true);
+            QList<int> meanwhile;  // mode, selected entry, custom dialog enabled
+            QTimer::singleShot(0, &builtIn, [&] {
+                meanwhile << f.state.Setup.Mcr.McrSetupMode << builtIn.selectedEntry()
+                          << custom.isEnabled();
+                if (mode > 0) {
+                    child<QRadioButton>(builtIn, qPrintable("mcrMode" + QString::number(mode)))
+                        ->click();
+                }
+                closeButton ? child<QPushButton>(builtIn, "closeButton")->click()
+                            : void(builtIn.close());
+            });
+            child<QPushButton>(custom, "builtInSetupButton")->click();
+            QCOMPARE(meanwhile, (QList<int>{-1, -1, 0}));
+            QVERIFY(custom.isEnabled());
+            const bool chosen = closeButton && mode > 0;
+            QCOMPARE(child<QCheckBox>(custom, "builtInSetupCheck")->isChecked(), chosen);
+            QCOMPARE(checksum->isChecked(), !chosen);
+            f.main().CollectMcrSettings();
+            QCOMPARE(f.state.Setup.Mcr.McrSetupMode, chosen ? mode : 0);
+            QCOMPARE(f.state.Setup.Mcr.BuiltIn_Setup, chosen);
+        }
+    }
+
+    void delayText() {
+        const std::pair<QString, int> cases[] = {
+            {" 7 ", 7}, {"", 5}, {"7ms", 5}, {"-12", -12}, {"4294967296", 5}};
+        StartedFixture f;
+        for (const auto& [text, gathered] : cases) {
+            child<QLineEdit>(f.windows->customMcr(), "mcrDelayEdit")->setText(text);
+            f.main().CollectMcrSettings();
+            const int got = f.state.Setup.Mcr.McrDelay;
+            QVERIFY2(got == gathered, qPrintable(text + " gave " + QString::number(got)));
         }
     }
 };
