@@ -125,21 +125,6 @@ private:
     }
 
 private slots:
-    void deleteInLineAsksOnlyBeforeOtherKeys() {
-        EditingFixture f;
-        f.clickCell(7);
-        QTest::keyClick(f.line, Qt::Key_Delete);  // answered Cancel
-        QCOMPARE(f.prompts.texts("confirm"), QStringList{kDelete7});
-        QCOMPARE(f.key7(), std::string("seven<Enter>|<F7>"));
-
-        // A key pressed in the line first: Delete at the end is an ordinary Delete.
-        f.clickCell(7);
-        QTest::keyClick(f.line, 'x');
-        QTest::keyClick(f.line, Qt::Key_Delete);
-        QCOMPARE(f.prompts.texts("confirm").size(), 1);
-        QCOMPARE(f.key7(), std::string("seven<Enter>x|<F7>"));
-    }
-
     void typingOnGridContinuesInLine() {
         EditingFixture f;
         f.window.selectKey(1);
@@ -192,21 +177,26 @@ private slots:
         QCOMPARE(f.key7(), std::string("seven<Enter>|<F7>"));
     }
 
-    // The editing rules are the key-editing tests'; here, what the line hands them.
+    // The editing rules are the key-editing tests'; here, what the line hands them. A key
+    // typed in the line first makes Delete at its end an ordinary Delete.
     void lineKeys() {
         const struct {
             const char* text;
-            int caret, selection, key;
+            int caret, selection;
+            const char* typed;
+            int key;
             const char* expected;
             int expectedCaret;
-        } cases[] = {{"a<Tab>b", 1, 5, Qt::Key_Backspace, "ab", 1},
-                     {"\xe9<Tab>\xe8", 2, 0, Qt::Key_Delete, "\xe9\xe8", 1},
-                     {"ab", 1, 0, Qt::Key_Return, "ab<Enter>", 9}};
+        } cases[] = {{"a<Tab>b", 1, 5, "", Qt::Key_Backspace, "ab", 1},
+                     {"\xe9<Tab>\xe8", 2, 0, "", Qt::Key_Delete, "\xe9\xe8", 1},
+                     {"ab", 2, 0, "x", Qt::Key_Delete, "abx", 3},
+                     {"ab", 1, 0, "", Qt::Key_Return, "ab<Enter>", 9}};
         for (const auto& c : cases) {
             EditingFixture f;
             f.state.Setup.KeyStrings[20] = c.text;
             f.clickCell(20);
             f.line->setSelection(c.caret, c.selection);
+            QTest::keyClicks(f.line, c.typed);
             QTest::keyClick(f.line, Qt::Key(c.key));
             QCOMPARE(f.line->text(), QString::fromLatin1(c.expected));
             QCOMPARE(f.line->cursorPosition(), c.expectedCaret);

@@ -86,24 +86,35 @@ private slots:
     }
 
     // Save asks for a name only when the setup has none; Save As always asks, and a
-    // cancelled dialog saves nothing. The file always gets ".INI", with the MCR lines.
+    // cancelled dialog saves nothing. The file always gets ".INI", with the MCR lines; the
+    // replace question is about that file, and No brings the dialog back.
     void saveWritesIni() {
         const struct {
             const char *action, *named, *chosen, *saved;  // empty: unnamed, cancelled, none
-        } cases[] = {{"saveSetupAction", "", "b.txt", "b.INI"},
-                     {"saveSetupAction", "x.txt", "", "x.INI"},
-                     {"saveSetupAsAction", "x.ini", "c", "c.INI"},
-                     {"saveSetupAsAction", "x.ini", "", ""}};
+            bool exists;
+        } cases[] = {{"saveSetupAction", "", "b.txt", "b.INI", false},
+                     {"saveSetupAction", "", "b.txt", "b.INI", true},
+                     {"saveSetupAction", "x.txt", "", "x.INI", false},
+                     {"saveSetupAsAction", "x.ini", "c", "c.INI", false},
+                     {"saveSetupAsAction", "x.ini", "", "", false}};
         for (const auto& c : cases) {
             StartedFixture f;
             const QString named = c.named, saved = c.saved;
             f.state.SetupFileName = named.isEmpty() ? ".INI" : f.path(named);
             f.prompts.fileNames << (*c.chosen ? f.dir.filePath(c.chosen) : QString());
+            if (c.exists) {
+                writeSetup(f.path(saved), 5, "old");
+                f.prompts.fileNames << f.prompts.fileNames[0];
+                f.prompts.answers << false << true;
+            }
             f.state.Setup.KeyStrings[5] = "five";
             child<QLineEdit>(f.windows->customMcr(), "preambleEdit")->setText("<F1>");
             f.trigger(c.action);
             const bool asked = QString(c.action) == "saveSetupAsAction" || named.isEmpty();
-            QCOMPARE(f.prompts.texts("file"), QStringList(asked, "saveDialog"));
+            QCOMPARE(f.prompts.texts("file"), QStringList(asked + c.exists, "saveDialog"));
+            QCOMPARE(
+                f.prompts.texts("askYesNo"),
+                QStringList(2 * c.exists, saved + " already exists.\rDo you want to replace it?"));
             QCOMPARE(f.prompts.texts("information"),
                      QStringList(!saved.isEmpty(), " QK750 Setup was saved in file " + saved));
             QCOMPARE(f.state.SetupFileName, f.path(saved.isEmpty() ? named : saved));
@@ -229,21 +240,6 @@ private slots:
         QCOMPARE(f.prompts.texts("file"), QStringList(4, "openDialog"));
         QCOMPARE(open("keys.DAT"), f.dir.filePath("keys.INI"));
         QCOMPARE(open("NEW.KBD"), f.dir.filePath("NEW.INI"));
-    }
-
-    // The Save dialog's name may get ".INI": the question is about the file written.
-    void saveAsksAboutTheFileItWrites() {
-        StartedFixture f;
-        writeSetup(f.path("b.INI"), 1, "old");
-        f.state.SetupFileName = ".INI";
-        f.state.Setup.KeyStrings[1] = "new";
-        f.prompts.fileNames << f.dir.filePath("b.txt") << f.dir.filePath("b.txt");
-        f.prompts.answers << false << true;  // No: the dialog comes back
-        f.trigger("saveSetupAction");
-        QCOMPARE(f.prompts.texts("askYesNo"),
-                 QStringList(2, "b.INI already exists.\rDo you want to replace it?"));
-        QCOMPARE(f.prompts.texts("file").size(), 2);
-        QCOMPARE(loadedFrom(f.path("b.INI")).KeyStrings[1], std::string("new"));
     }
 
     // Closing saves the named setup quietly, keeping what the program does not know; E&xit
