@@ -68,7 +68,6 @@ private slots:
         for (const auto& [from, between] : {std::pair<QString, QString>{"grid", ""},
                                             {"line2", ""},
                                             {"grid", "onscreen"},
-                                            {"grid", "typed"},
                                             {"grid", "other key"},
                                             {"grid", "about"},
                                             {"grid", "activated"}}) {
@@ -96,9 +95,6 @@ private:
 
         if (between == "onscreen") {
             pressQ(*child<OnScreenKeyboard>(f.window, "keyboard"));
-        } else if (between == "typed") {
-            f.grid->setFocus();
-            QTest::keyClick(f.grid, 'q');
         } else if (between == "other key") {
             f.clickCell(8);
         } else if (between == "about") {

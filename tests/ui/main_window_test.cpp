@@ -302,7 +302,8 @@ private slots:
             bool secondRequested = false, opened = false;
             // A window opened during the run would hold the run up until it is closed.
             const auto closeOpened = [&] {
-                for (QWidget* owned : f.ownedWindows()) {
+                for (QWidget* owned : QList<QWidget*>{&f.windows->about(), &f.windows->keyTest(),
+                                                      &f.windows->customMcr()}) {
                     opened = opened || owned->isVisible();
                     owned->hide();
                 }
