@@ -109,11 +109,13 @@ flow_close_or_exit_during_run() {
 }
 
 # About, the key test window and the MCR dialog stay above the disabled main window when
-# it is clicked; when they close, the control that had the focus takes the typing.
-flow_owned_windows() {
+# it is clicked; when they close, the control that had the focus takes the typing. Then every
+# printable character typed on the grid reaches the next key; the space last, as the grid
+# taking the focus trims the line.
+flow_owned_windows_and_grid_typing() {
     setup owned.ini
     start "$work/owned.ini" || return 1
-    local opener name closer typed
+    local opener name closer typed c
     while read -r opener name closer typed; do
         ${opener//_/ }
         wait_for 5 find_window "${name//_/ }" && click_main || return 1
@@ -123,41 +125,13 @@ flow_owned_windows() {
         [ "$closer" = button ] && xdotool mousemove --window "$window" 392 320 click 1 || keys $closer
         wait_for 5 gone "$window" && wait_for 5 focused "$main" || return 1
         xdotool type "$typed"
-    done <<'EOF'
+    done <<'EOF2'
 keys_F7 Test_Keys button a
 menu_alt+a_a About Return b
 keys_alt+m Custom_MCR_Setup alt+F4 c
-EOF
-    keys alt+F4
-    finish && expect "typed key" "$(ini "$work/owned.ini" Key1)" abc
-}
-
-# A box or dialog of the MCR dialog (a failed save; New, MCR Setup, Save, Cancel) leaves
-# the dialog above the main window.
-flow_mcr_boxes() {
-    local first
-    for first in "rm -rf $work/gone" "keys ctrl+n"; do
-        mkdir -p "$work/gone"
-        setup gone/shop.ini Key1=x
-        start "$work/gone/shop.ini" || return 1
-        $first
-        keys alt+m
-        wait_for 5 find_window "Custom MCR Setup" && keys alt+s || return 1
-        wait_for 5 count_is 3 && keys Escape || return 1 # the error box, or the Save dialog
-        wait_for 5 count_is 2 && click_main || return 1
-        wait_for 5 focused "$main" && above "$window" "$main" ||
-            { echo "  after '$first': the MCR dialog is not above the main window"; return 1; }
-        xdotool windowactivate --sync "$window" key alt+F4
-        wait_for 5 focused "$main" && menu alt+f x && finish || return 1
-    done
-}
-
-# Every printable character typed on the grid reaches the key string; the space last, as
-# the grid taking the focus trims the line.
-flow_grid_typing() {
-    setup typing.ini
-    start "$work/typing.ini" || return 1
-    local c typed=
+EOF2
+    keys Escape Right
+    typed=
     for c in $(seq 33 126) 32; do
         c=$(printf "\\$(printf %03o "$c")")
         typed+=$c
@@ -165,7 +139,8 @@ flow_grid_typing() {
         xdotool type -- "$c"
     done
     keys alt+F4
-    finish && expect "typed key" "$(ini "$work/typing.ini" Key1)" "$typed"
+    finish && expect "typed keys" "$(ini "$work/owned.ini" Key1)|$(ini "$work/owned.ini" Key2)" \
+        "abc|$typed"
 }
 
 # Delete on the grid, Yes, Ctrl+Z, Yes: the key comes back; neither the box closing nor a
@@ -189,34 +164,35 @@ flow_restore() {
         "precious|two"
 }
 
-# A wrong-size KBD file, OK, then closing: the setup is unnamed, so closing asks for a name
-# (cancelled here) instead of emptying the KBD file's INI twin.
-flow_failed_kbd_import() {
-    setup x.INI Key1=precious
-    head -c 100 /dev/zero >"$work/x.KBD"
-    start "$work/x.KBD" || return 1
-    answer Return && back_to_main || return 1 # "Invalid KBD File size"
-    keys alt+F4
-    answer Escape || return 1 # the Save dialog
-    finish && expect "INI twin" "$(ini "$work/x.INI" Key1)" precious
+# The MCR dialog's Save, failing or asking for a name, leaves the dialog above the main window.
+mcr_dialog_stays_above() {
+    keys alt+m
+    wait_for 5 find_window "Custom MCR Setup" && keys alt+s || return 1
+    wait_for 5 count_is 3 && keys Escape || return 1 # the error box, or the Save dialog
+    wait_for 5 count_is 2 && click_main || return 1
+    wait_for 5 focused "$main" && above "$window" "$main" ||
+        { echo "  the MCR dialog is not above the main window"; return 1; }
+    xdotool windowactivate --sync "$window" key alt+F4
+    wait_for 5 focused "$main"
 }
 
-# A save that fails keeps the work: New keeps the setup, and closing asks whether to close
-# without saving, No (the default, Enter) keeping the window; the next close saves it.
+# A save that fails keeps the work: New keeps the setup, the MCR dialog's Save reports it, and
+# closing asks whether to close without saving, No (the default, Enter) keeping the window.
+# Once the folder is back, New saves quietly and leaves the setup unnamed; E&xit saves nothing.
 flow_failed_save() {
     mkdir -p "$work/gone"
     setup gone/shop.ini Key1=x
     start "$work/gone/shop.ini" || return 1
     xdotool type y
     rm -rf "$work/gone"
-    local step
-    for step in ctrl+n alt+F4; do # "Cannot save ...", with the question on closing
-        keys $step
-        answer Return && back_to_main || return 1
-    done
+    keys ctrl+n # "Cannot save ..."
+    answer Return && back_to_main && mcr_dialog_stays_above || return 1
+    keys alt+F4 # "Cannot save ...", with the question
+    answer Return && back_to_main || return 1
     mkdir "$work/gone"
-    keys alt+F4
-    finish && expect "saved key" "$(ini "$work/gone/shop.ini" Key1)" xy
+    keys ctrl+n
+    mcr_dialog_stays_above && menu alt+f x && finish &&
+        expect "saved key" "$(ini "$work/gone/shop.ini" Key1)" xy
 }
 
 flows=("$@")

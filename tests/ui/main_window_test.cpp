@@ -15,9 +15,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/mcr_settings.h"
 #include "app/programming_run.h"
 #include "keys/device_image.h"
 #include "setup/setup_file.h"
+#include "ui/mcr_builtin_dialog.h"
 #include "ui/progress_window.h"
 #include "usb/programming_protocol.h"
 #include "window_fixture.h"
@@ -69,6 +71,9 @@ private slots:
             f.main().selectKey(3);
             QCOMPARE(f.main().cellText(1, 0), QString(c.whole));
         }
+        for (const auto& [column, row] : {std::pair{-1, 0}, {0, -1}, {12, 0}, {0, 7}}) {
+            f.main().UpdateGridCell(column, row, true);  // no such cell: nothing drawn
+        }
     }
 
     // Half the free width picks the padding from a table that is not monotonic, its last
@@ -81,24 +86,35 @@ private slots:
     }
 
     // Save asks for a name only when the setup has none; Save As always asks, and a
-    // cancelled dialog saves nothing. The file always gets ".INI", with the MCR lines.
+    // cancelled dialog saves nothing. The file always gets ".INI", with the MCR lines; the
+    // replace question is about that file, and No brings the dialog back.
     void saveWritesIni() {
         const struct {
             const char *action, *named, *chosen, *saved;  // empty: unnamed, cancelled, none
-        } cases[] = {{"saveSetupAction", "", "b.txt", "b.INI"},
-                     {"saveSetupAction", "x.txt", "", "x.INI"},
-                     {"saveSetupAsAction", "x.ini", "c", "c.INI"},
-                     {"saveSetupAsAction", "x.ini", "", ""}};
+            bool exists;
+        } cases[] = {{"saveSetupAction", "", "b.txt", "b.INI", false},
+                     {"saveSetupAction", "", "b.txt", "b.INI", true},
+                     {"saveSetupAction", "x.txt", "", "x.INI", false},
+                     {"saveSetupAsAction", "x.ini", "c", "c.INI", false},
+                     {"saveSetupAsAction", "x.ini", "", "", false}};
         for (const auto& c : cases) {
             StartedFixture f;
             const QString named = c.named, saved = c.saved;
             f.state.SetupFileName = named.isEmpty() ? ".INI" : f.path(named);
             f.prompts.fileNames << (*c.chosen ? f.dir.filePath(c.chosen) : QString());
+            if (c.exists) {
+                writeSetup(f.path(saved), 5, "old");
+                f.prompts.fileNames << f.prompts.fileNames[0];
+                f.prompts.answers << false << true;
+            }
             f.state.Setup.KeyStrings[5] = "five";
             child<QLineEdit>(f.windows->customMcr(), "preambleEdit")->setText("<F1>");
             f.trigger(c.action);
             const bool asked = QString(c.action) == "saveSetupAsAction" || named.isEmpty();
-            QCOMPARE(f.prompts.texts("file"), QStringList(asked, "saveDialog"));
+            QCOMPARE(f.prompts.texts("file"), QStringList(asked + c.exists, "saveDialog"));
+            QCOMPARE(
+                f.prompts.texts("askYesNo"),
+                QStringList(2 * c.exists, saved + " already exists.\rDo you want to replace it?"));
             QCOMPARE(f.prompts.texts("information"),
                      QStringList(!saved.isEmpty(), " QK750 Setup was saved in file " + saved));
             QCOMPARE(f.state.SetupFileName, f.path(saved.isEmpty() ? named : saved));
@@ -226,21 +242,6 @@ private slots:
         QCOMPARE(open("NEW.KBD"), f.dir.filePath("NEW.INI"));
     }
 
-    // The Save dialog's name may get ".INI": the question is about the file written.
-    void saveAsksAboutTheFileItWrites() {
-        StartedFixture f;
-        writeSetup(f.path("b.INI"), 1, "old");
-        f.state.SetupFileName = ".INI";
-        f.state.Setup.KeyStrings[1] = "new";
-        f.prompts.fileNames << f.dir.filePath("b.txt") << f.dir.filePath("b.txt");
-        f.prompts.answers << false << true;  // No: the dialog comes back
-        f.trigger("saveSetupAction");
-        QCOMPARE(f.prompts.texts("askYesNo"),
-                 QStringList(2, "b.INI already exists.\rDo you want to replace it?"));
-        QCOMPARE(f.prompts.texts("file").size(), 2);
-        QCOMPARE(loadedFrom(f.path("b.INI")).KeyStrings[1], std::string("new"));
-    }
-
     // Closing saves the named setup quietly, keeping what the program does not know; E&xit
     // ends without that save.
     void closeSavesNamedSetupExitDoesNot() {
@@ -287,80 +288,58 @@ private slots:
         QVERIFY(!lock->isChecked() && line->isEnabled() && !f.state.Setup.Mcr.LockedSetup);
     }
 
+    // While a run goes on, a second request or a window to open does nothing; a failed run
+    // reports once. Either way the progress window goes and the run is over.
     void programmingRunIgnoresSecondRequest() {
-        StartedFixture f;
-        for (int key = 1; key <= kKeyCount; ++key) {
-            f.state.Setup.KeyStrings[key] = "K" + std::to_string(key) + "<Enter>";
-        }
-        ProgressWindow& progress = f.windows->progress();
-        bool secondRequested = false, opened = false;
-        // A window opened during the run would hold the run up until it is closed.
-        const auto closeOpened = [&] {
-            for (QWidget* owned : f.ownedWindows()) {
-                opened = opened || owned->isVisible();
-                owned->hide();
+        for (const bool crc : {false, true}) {
+            HidPlatformSim::Options options;
+            crc ? options.faults.faults.push_back({SimFaultKind::Crc, 0x10}) : void();
+            StartedFixture f(options);
+            for (int key = 1; key <= kKeyCount; ++key) {
+                f.state.Setup.KeyStrings[key] = "K" + std::to_string(key) + "<Enter>";
             }
-        };
-        f.waits.onWait = [&] {
-            if (progress.isVisible() && !secondRequested) {
-                secondRequested = true;
-                QVERIFY(f.main().ProgrammingBusy());
-                for (const char* action :
-                     {"programAction", "aboutAction", "testKeysAction", "mcrSetupAction"}) {
-                    QTimer::singleShot(0, &f.main(), closeOpened);
-                    f.trigger(action);
+            ProgressWindow& progress = f.windows->progress();
+            bool secondRequested = false, opened = false;
+            // A window opened during the run would hold the run up until it is closed.
+            const auto closeOpened = [&] {
+                for (QWidget* owned : QList<QWidget*>{&f.windows->about(), &f.windows->keyTest(),
+                                                      &f.windows->customMcr()}) {
+                    opened = opened || owned->isVisible();
+                    owned->hide();
                 }
-            }
-        };
-        f.trigger("programAction");
-        QVERIFY(secondRequested && !opened && !progress.isVisible());
-        QCoreApplication::processEvents();
-        QCOMPARE(progress.progressBar()->value(), progress.progressBar()->maximum());
-        QVERIFY(!f.main().ProgrammingBusy() && f.state.ProgrammingOk);
-        QCOMPARE(f.prompts.texts("information"),
-                 QStringList{QString::fromLatin1(kProgrammingCompletedText)});
-        QVERIFY(!f.main().statusText().contains('['));
-        DeviceImage image{};
-        const ImageResult built = BuildDeviceImage(f.state.Setup, image);
-        const int extent = TransferExtent(built.setupSize);
-        QVERIFY(built.ok() && std::equal(image.begin(), image.begin() + extent + 1,
-                                         f.sim->firmware().memory().begin()));
-        // One run's requests: the pairs up to the extent and the closing one.
-        QCOMPARE(f.sim->firmware().requestsSeen(), extent / 2 + 2);
-    }
-
-    void failingRunReportsOnceAndHidesProgress() {
-        HidPlatformSim::Options options;
-        options.faults.faults.push_back({SimFaultKind::Crc, 0x10});
-        StartedFixture f(options);
-        f.state.Setup.KeyStrings[1] = "abc";
-        f.trigger("programAction");
-        QCOMPARE(f.prompts.seen.size(), 1);
-        QCOMPARE(f.prompts.texts("error"),
-                 QStringList{"CRC Error in data to USB QK750! Check connection."});
-        QVERIFY(!f.windows->progress().isVisible());
-        QVERIFY(!f.state.ProgrammingOk && !f.main().ProgrammingBusy());
-        QVERIFY(!f.main().statusText().contains('['));
-    }
-
-    void ownedWindowBelongsToMainAndReturnsFocus() {
-        for (const char* action : {"aboutAction", "testKeysAction", "mcrSetupAction"}) {
-            StartedFixture f;
-            auto* line = child<QLineEdit>(f.main(), "func2StringEdit");
-            line->setFocus();
-            QWindow* owner = nullptr;
-            QTimer::singleShot(0, &f.main(), [&] {
-                for (QWidget* owned : f.ownedWindows()) {
-                    if (owned->isVisible()) {
-                        owner = owned->windowHandle()->transientParent();
-                        owned->hide();
+            };
+            f.waits.onWait = [&] {
+                if (progress.isVisible() && !secondRequested) {
+                    secondRequested = true;
+                    QVERIFY(f.main().ProgrammingBusy());
+                    for (const char* action :
+                         {"programAction", "aboutAction", "testKeysAction", "mcrSetupAction"}) {
+                        QTimer::singleShot(0, &f.main(), closeOpened);
+                        f.trigger(action);
                     }
                 }
-            });
-            f.trigger(action);
-            QCOMPARE(owner, f.main().windowHandle());
-            QVERIFY(f.main().isEnabled());
-            QCOMPARE(f.main().focusWidget(), line);
+            };
+            f.trigger("programAction");
+            QVERIFY(secondRequested && !opened && !progress.isVisible());
+            QVERIFY(!f.main().ProgrammingBusy() && f.state.ProgrammingOk == !crc);
+            QVERIFY(!f.main().statusText().contains('['));
+            if (crc) {
+                QCOMPARE(f.prompts.seen,
+                         (QList<std::pair<QString, QString>>{
+                             {"error", "CRC Error in data to USB QK750! Check connection."}}));
+                continue;
+            }
+            QCoreApplication::processEvents();
+            QCOMPARE(progress.progressBar()->value(), progress.progressBar()->maximum());
+            QCOMPARE(f.prompts.texts("information"),
+                     QStringList{QString::fromLatin1(kProgrammingCompletedText)});
+            DeviceImage image{};
+            const ImageResult built = BuildDeviceImage(f.state.Setup, image);
+            const int extent = TransferExtent(built.setupSize);
+            QVERIFY(built.ok() && std::equal(image.begin(), image.begin() + extent + 1,
+                                             f.sim->firmware().memory().begin()));
+            // One run's requests: the pairs up to the extent and the closing one.
+            QCOMPARE(f.sim->firmware().requestsSeen(), extent / 2 + 2);
         }
     }
 
@@ -424,6 +403,83 @@ private slots:
             });
             f.trigger("aboutAction");
             QVERIFY(f.main().isEnabled());
+        }
+    }
+
+    // One set of windows for all rows, so each row starts from the controls the last one
+    // left. The unlock question is answered Yes, so that the lock follows the record.
+    void showThenGather() {
+        WindowFixture f;
+        f.prompts.defaultAnswer = true;
+        f.start();
+        int row = 0;
+        for (const int mode : {-1, 0, 1, 11, 12, 255}) {
+            for (const int checksums : {0, 1, 2, 3}) {
+                for (const int delay : {0, 300}) {
+                    SetupRecType& loaded = f.state.Setup.Mcr;
+                    loaded.McrSetupMode = mode;
+                    loaded.TransmitChecksum = (checksums & 1) != 0;
+                    loaded.BF_Checksum = (checksums & 2) != 0;
+                    loaded.McrDelay = delay;
+                    // Stale flags that gathering must recompute, and 8-bit text.
+                    loaded.BuiltIn_Setup = (row % 3) == 0;
+                    loaded.LockedSetup = (row % 2) == 0;
+                    loaded.PreambleString = row % 5 == 0 ? "" : " pre\xe9<Enter> ";
+                    loaded.PostambleString = "<Tab>post" + std::to_string(row++);
+                    const SetupRecType expected = mcrAsShownAndGathered(loaded);
+                    f.main().LoadSetupIntoDialogs();
+                    f.main().CollectMcrSettings();
+                    QVERIFY2(f.state.Setup.Mcr == expected, qPrintable(QString::number(row)));
+                }
+            }
+        }
+    }
+
+    // The close button takes the choice, the first mode too, but not an empty one (0); the
+    // close box takes nothing.
+    void builtInDialogChoice() {
+        for (const auto& [closeButton, mode] :
+             {std::pair{true, 7}, {true, 1}, {true, 0}, {false, 7}}) {
+            StartedFixture f;
+            // A missing setup file loads the first built-in mode; start from none.
+            f.state.Setup.Mcr.McrSetupMode = 0;
+            f.main().LoadSetupIntoDialogs();
+            McrCustomDialog& custom = f.windows->customMcr();
+            McrBuiltInDialog& builtIn = f.windows->builtInMcr();
+            auto* checksum = child<QCheckBox>(custom, "transmitChecksumCheck");
+            checksum->setChecked(true);
+            QList<int> meanwhile;  // mode, selected entry, custom dialog enabled
+            QTimer::singleShot(0, &builtIn, [&] {
+                meanwhile << f.state.Setup.Mcr.McrSetupMode << builtIn.selectedEntry()
+                          << custom.isEnabled();
+                if (mode > 0) {
+                    child<QRadioButton>(builtIn, qPrintable("mcrMode" + QString::number(mode)))
+                        ->click();
+                }
+                closeButton ? child<QPushButton>(builtIn, "closeButton")->click()
+                            : void(builtIn.close());
+            });
+            child<QPushButton>(custom, "builtInSetupButton")->click();
+            QCOMPARE(meanwhile, (QList<int>{-1, -1, 0}));
+            QVERIFY(custom.isEnabled());
+            const bool chosen = closeButton && mode > 0;
+            QCOMPARE(child<QCheckBox>(custom, "builtInSetupCheck")->isChecked(), chosen);
+            QCOMPARE(checksum->isChecked(), !chosen);
+            f.main().CollectMcrSettings();
+            QCOMPARE(f.state.Setup.Mcr.McrSetupMode, chosen ? mode : 0);
+            QCOMPARE(f.state.Setup.Mcr.BuiltIn_Setup, chosen);
+        }
+    }
+
+    void delayText() {
+        const std::pair<QString, int> cases[] = {
+            {" 7 ", 7}, {"", 5}, {"7ms", 5}, {"-12", -12}, {"4294967296", 5}};
+        StartedFixture f;
+        for (const auto& [text, gathered] : cases) {
+            child<QLineEdit>(f.windows->customMcr(), "mcrDelayEdit")->setText(text);
+            f.main().CollectMcrSettings();
+            const int got = f.state.Setup.Mcr.McrDelay;
+            QVERIFY2(got == gathered, qPrintable(text + " gave " + QString::number(got)));
         }
     }
 };

@@ -25,11 +25,8 @@ int findKey(const std::vector<KeyboardKey>& keys, const QString& caption, int n 
 // A control at the main window's size.
 struct Keyboard : OnScreenKeyboard {
     Keyboard() { resize(691, 203); }
-    QPoint centre(const QString& caption, int n = 1) const {
-        return keyRect(findKey(keys(), caption, n)).center();
-    }
     void click(const QString& caption, int n = 1) {
-        QTest::mouseClick(this, Qt::LeftButton, {}, centre(caption, n));
+        QTest::mouseClick(this, Qt::LeftButton, {}, keyRect(findKey(keys(), caption, n)).center());
     }
 };
 

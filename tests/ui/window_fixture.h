@@ -102,9 +102,6 @@ struct WindowFixture {
     std::string path(const QString& name) const { return (dir.path() + '/' + name).toStdString(); }
     MainWindow& main() const { return windows->main(); }
     void trigger(const char* action) const { child<QAction>(main(), action)->trigger(); }
-    QList<QWidget*> ownedWindows() const {
-        return {&windows->about(), &windows->keyTest(), &windows->customMcr()};
-    }
     void clickCell(int key) const {
         auto* grid = child<QTableWidget>(main(), "keyGrid");
         const QRect cell = grid->visualItemRect(grid->item(keyRow(key), keyColumn(key)));
