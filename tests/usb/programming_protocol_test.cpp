@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -17,6 +18,7 @@ namespace qk750 {
 namespace {
 
 using TimePoint = std::chrono::steady_clock::time_point;
+using Strings = std::vector<std::string>;
 
 struct Failure {
     std::string code, detail, message;
@@ -31,7 +33,9 @@ struct Rig : ProtocolReporter, ProtocolWaits {
                     .clock = [this] { return TimePoint{} + std::chrono::milliseconds(nowMs); },
                     .faults = std::move(faults)}),
           controller(platform, dispatcher),
-          devices(controller, [this](const std::string& line) { trace.push_back(line); }),
+          devices(controller, [this](const std::string& line) { trace.push_back(line); },
+                  {[this](HidDevice&, const std::string& name) { status = "detected " + name; },
+                   [this](HidDevice&, const std::string&) { status.clear(); }}),
           protocol(state, devices, *this, *this) {
         state.SetupFileName = "/tmp/shop.ini";
         dispatcher.processPending();  // the start-up pass fills the list
@@ -87,7 +91,8 @@ struct Rig : ProtocolReporter, ProtocolWaits {
     long long actionAtMs = 0;  // when `action` runs, once
     std::function<void()> action, onQuestion;
     std::vector<Failure> failures;
-    std::vector<std::string> questions, trace;
+    Strings questions, trace;
+    std::string status;  // what the status bar says about the keyboard
     bool answerOk = true, progressVisible = false;
     int maximum = 0, lastPosition = 0;
     QueueDispatcher dispatcher;
@@ -111,10 +116,15 @@ TEST(ProgrammingProtocolTest, TheSetupSizeDecidesHowFarTheRunWrites) {
         int stringBytes, setupSize;
         int maximum;  // the highest pair address, capped at 2046 from 1690 on
         int requests;
+        SimFaultPlan plan;
+        int msPerRequest;
     };
+    // The 100 ms pause is the caller's; each request waits 6 ms. 14 stale replies are
+    // polled 2 ms apart before the fresh one; a reply 20 ms late is there at the 8th poll.
     for (const Row& row :
-         {Row{0, 1, 359, 181}, Row{1688, 1689, 2047, 1025}, Row{1689, 1690, 2046, 1025},
-          Row{kStringAreaCapacity, 1695, 2046, 1025}}) {
+         {Row{0, 1, 359, 181, {}, 6}, Row{0, 1, 359, 181, {14, 0, {}}, 6 + 14 * 2},
+          Row{0, 1, 359, 181, {0, 20, {}}, 6 + 7 * 2}, Row{1688, 1689, 2047, 1025, {}, 6},
+          Row{1689, 1690, 2046, 1025, {}, 6}, Row{kStringAreaCapacity, 1695, 2046, 1025, {}, 6}}) {
         SCOPED_TRACE(row.setupSize);
         // First-layer keys of plain letters: n letters take n + 1 bytes, and a one-byte
         // string would not be stored.
@@ -124,15 +134,14 @@ TEST(ProgrammingProtocolTest, TheSetupSizeDecidesHowFarTheRunWrites) {
             setup.KeyStrings[key] = std::string(static_cast<std::size_t>(take - 1), 'a');
             bytes -= take;
         }
-        Rig rig;
+        Rig rig(row.plan);
         ASSERT_TRUE(rig.program(setup));
         EXPECT_EQ(rig.protocol.setupSize(), row.setupSize);
         EXPECT_EQ(rig.maximum, row.maximum);
         EXPECT_EQ(rig.lastPosition, 2047);
         EXPECT_FALSE(rig.progressVisible);
         EXPECT_EQ(rig.firmware().requestsSeen(), row.requests);
-        // The 100 ms pause is the caller's; each request waits 6 ms, its reply there at once.
-        EXPECT_EQ(rig.nowMs, row.requests * 6);
+        EXPECT_EQ(rig.nowMs, row.requests * row.msPerRequest);
         const DeviceImage& image = rig.protocol.image();
         const auto sent = static_cast<std::ptrdiff_t>(std::min(row.maximum + 1, 2047));
         EXPECT_TRUE(
@@ -164,45 +173,35 @@ TEST(ProgrammingProtocolTest, ACheckByteErrorThatIsNotFreshIsOnlyAPoll) {
 #endif
 }
 
-TEST(ProgrammingProtocolTest, StaleRepliesArePolledUpToFifteenTimes) {
-    // Each request: 6 ms, then 14 stale polls 2 ms apart before the fresh one; a reply
-    // 20 ms late is there at the eighth poll, 6 + 7 * 2 ms after its request.
-    for (const auto& [stale, latency, ms] :
-         {std::tuple{14, 0, 181 * (6 + 14 * 2)}, std::tuple{0, 20, 181 * 20}}) {
-        Rig rig({stale, latency, {}});
-        EXPECT_TRUE(rig.program());
-        EXPECT_EQ(rig.nowMs, ms);
-    }
-    Rig fifteen({15, 0, {}});
-    fifteen.state.BatchMode = true;
-    EXPECT_FALSE(fifteen.program());
-    EXPECT_EQ(fifteen.onlyFailure().code, "ERR_USB_RECEIVE");
-    EXPECT_EQ(fifteen.firmware().requestsSeen(), 1);
-}
-
 TEST(ProgrammingProtocolTest, EachFailureIsReportedOnceAndEndsTheRun) {
+    const auto at = [](SimFaultKind kind, std::uint16_t address) {
+        return SimFaultPlan{0, 0, {{kind, address}}};
+    };
     const struct {
-        SimFaultKind kind;
-        std::uint16_t address;
+        SimFaultPlan plan;
         std::uint8_t status;
         bool stored;  // the keyboard kept the failing request's data
         const char* code;
         const char* detail;  // null: the setup file name
         const char* message;
-    } rows[] = {{SimFaultKind::Crc, 0x20, kUsbCrcError, false, "ERR_USB_CRC", nullptr,
-                 "CRC Error in data to USB QK750! Check connection."},
-                {SimFaultKind::Verify, 0x0008, kUsbVerifyError, false, "ERR_WRITE_VERIFY",
-                 "Memory 0008 Written00 Read=FF",
-                 "Verify error in data write to USB QK750\r\rMemory 0008 Written00 Read=FF"},
-                {SimFaultKind::NoReply, 100, kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
-                 "Error receiving data from USB QK750 Memory #100 !!\r\r  Check connection."},
-                {SimFaultKind::SendFail, 4, kUsbSendFailed, false, "ERR_USB_SEND", nullptr,
-                 "Error sending data to USB QK750 !! Check connection."},
-                {SimFaultKind::Unplug, 6, kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
-                 "Error receiving data from USB QK750 Memory #6 !!\r\r  Check connection."}};
+    } rows[] = {
+        {at(SimFaultKind::Crc, 0x20), kUsbCrcError, false, "ERR_USB_CRC", nullptr,
+         "CRC Error in data to USB QK750! Check connection."},
+        {at(SimFaultKind::Verify, 0x0008), kUsbVerifyError, false, "ERR_WRITE_VERIFY",
+         "Memory 0008 Written00 Read=FF",
+         "Verify error in data write to USB QK750\r\rMemory 0008 Written00 Read=FF"},
+        {at(SimFaultKind::NoReply, 100), kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
+         "Error receiving data from USB QK750 Memory #100 !!\r\r  Check connection."},
+        {at(SimFaultKind::SendFail, 4), kUsbSendFailed, false, "ERR_USB_SEND", nullptr,
+         "Error sending data to USB QK750 !! Check connection."},
+        {at(SimFaultKind::Unplug, 6), kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
+         "Error receiving data from USB QK750 Memory #6 !!\r\r  Check connection."},
+        {SimFaultPlan{.staleReplies = 15, .faults = {}}, kUsbNoAnswer, true, "ERR_USB_RECEIVE",
+         nullptr, "Error receiving data from USB QK750 Memory #0 !!\r\r  Check connection."}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.code);
-        Rig rig({0, 0, {{row.kind, row.address}}});
+        Rig rig(row.plan);
+        const std::uint16_t address = row.plan.faults.empty() ? 0 : row.plan.faults[0].address;
         SetupRecord setup;
         setup.KeyStrings[1] = "a";  // key 1's entry 00 04 lands at 0x008 and 0x009
         ASSERT_FALSE(rig.program(setup));
@@ -213,11 +212,11 @@ TEST(ProgrammingProtocolTest, EachFailureIsReportedOnceAndEndsTheRun) {
         EXPECT_EQ(rig.state.Globals.UsbStatus, row.status);
         EXPECT_FALSE(rig.progressVisible);
         // Nothing is sent after the failing request.
-        EXPECT_EQ(rig.firmware().requestsSeen(), row.address / 2 + 1);
+        EXPECT_EQ(rig.firmware().requestsSeen(), address / 2 + 1);
         EXPECT_EQ(rig.firmware().requestsAfterFailure(), 0);
         // The verify fault stores the inverse of the written 00.
-        EXPECT_EQ(rig.firmware().memory()[row.address],
-                  row.stored ? rig.protocol.image()[row.address] : 0xFF);
+        EXPECT_EQ(rig.firmware().memory()[address],
+                  row.stored ? rig.protocol.image()[address] : 0xFF);
     }
 }
 
@@ -253,8 +252,7 @@ TEST(ProgrammingProtocolTest, MissingKeyboardSearches) {
         SCOPED_TRACE(row.questions);
         Rig rig;
         rig.platform.unplug(rig.platform.keyboardIndex());
-        rig.dispatcher.processPending();
-        ASSERT_EQ(rig.devices.count(), 2);  // left: the model-named decoy and a nameless device
+        rig.dispatcher.processPending();  // left: the model-named decoy and a nameless device
         rig.state.BatchMode = row.batch;
         rig.answerOk = row.answerOk;
         if (row.plugAtFirstQuestion) {
@@ -265,15 +263,14 @@ TEST(ProgrammingProtocolTest, MissingKeyboardSearches) {
             };
         }
         EXPECT_EQ(rig.program(), row.plugAtFirstQuestion);
-        for (std::size_t i = 0; i < rig.questions.size(); ++i) {
-            EXPECT_EQ(rig.questions[i],
-                      i == 0
-                          ? "Make sure USB QK750 is connected, \rand press OK to start "
-                            "programming...                    "
-                          : "USB QK750 not found.\r\rConnect USB QK750 to USB Port and try again.")
-                << i;
+        Strings asked(row.questions,
+                      "USB QK750 not found.\r\rConnect USB QK750 to USB Port and try again.");
+        if (!asked.empty()) {
+            asked[0] =
+                "Make sure USB QK750 is connected, \rand press OK to start programming...  "
+                "                  ";
         }
-        ASSERT_EQ(rig.questions.size(), row.questions);
+        EXPECT_EQ(rig.questions, asked);
         EXPECT_EQ(rig.failures.size(), row.batch ? 1u : 0u);
         if (row.batch) {
             EXPECT_EQ(rig.onlyFailure().code, "ERR_USB_KBD_NOT_CONNECTED");
@@ -303,6 +300,82 @@ TEST(ProgrammingProtocolTest, TheFirstKeyboardIsProgrammedAndARebuiltListLeavesN
     ASSERT_FALSE(rig.program());
     EXPECT_EQ(rig.onlyFailure().code, "ERR_USB_RECEIVE");
     EXPECT_EQ(rig.devices.currentDevice(), nullptr);
+}
+
+TEST(DeviceListTest, SelectionMovesTheReaderAndUnplugRebuildsTheList) {
+    Rig rig;
+    EXPECT_EQ(rig.status, "detected ZQ QK750 USB Keyboard");
+    EXPECT_EQ(rig.devices.selectedIndex(), -1);
+    rig.trace.clear();
+    rig.devices.select(1);
+    HidDevice* keyboard = rig.devices.device(1);
+    EXPECT_EQ(rig.devices.currentDevice(), keyboard);
+    EXPECT_TRUE(keyboard->IsReading());
+    EXPECT_TRUE(keyboard->OnData() == rig.devices.ShowRead());
+    // The nameless device's reads fail; its reader retries only after 10 s.
+    rig.platform.setReadError(rig.platform.keyboardIndex() + 1, HidPlatformSim::kErrorNoDevice);
+    rig.devices.device(2)->SetThreadSleepTime(10000);
+    rig.devices.select(2);
+    EXPECT_EQ(rig.devices.currentDevice(), rig.devices.device(2));
+    EXPECT_FALSE(keyboard->IsReading());
+    EXPECT_FALSE(keyboard->OnData());
+    ASSERT_TRUE(rig.dispatcher.waitForPending(std::chrono::seconds(10)));
+    rig.dispatcher.processPending();
+    rig.devices.select(3);  // past the end: nothing selected
+    EXPECT_EQ(rig.devices.selectedIndex(), -1);
+    EXPECT_EQ(rig.devices.currentDevice(), nullptr);
+#ifdef _WIN32
+    const char* readError = "READ ERROR: No such device (48F)";  // ERROR_DEVICE_NOT_CONNECTED
+#else
+    const char* readError = "READ ERROR: No such device (13)";  // ENODEV
+#endif
+    EXPECT_EQ(rig.trace, (Strings{"Selection of ZQ QK750 USB Keyboard",
+                                  "Selection of Device VID=1234 PID=ABCD", readError}));
+
+    rig.devices.select(1);
+    HidDevice* first = rig.devices.device(0);
+    rig.platform.unplug(rig.platform.keyboardIndex());
+    rig.dispatcher.processPending();
+    ASSERT_EQ(rig.devices.count(), 2);
+    EXPECT_EQ(rig.devices.name(1), "Device VID=1234 PID=ABCD");
+    EXPECT_EQ(rig.devices.currentDevice(), nullptr);
+    EXPECT_TRUE(rig.status.empty());
+    EXPECT_EQ(rig.trace.back(), "Removal of ZQ QK750 USB Keyboard");
+    EXPECT_NE(rig.devices.device(0), first);  // every entry was released and claimed afresh
+    EXPECT_EQ(rig.controller.count(), 2u);
+}
+
+TEST(ListDevices, PrintsTheListThenWhatCouldNotBeOpened) {
+    HidPlatformSim none({false, {}, {}});
+    none.unplug(none.keyboardIndex());
+    std::ostringstream nothing, quiet;
+    ListDevices(none, false, nothing, quiet);
+    EXPECT_EQ(nothing.str() + quiet.str(), "No HID devices found.\n");
+
+    // "QK750" in the name, matched case-sensitively, and a 7-byte feature report make the
+    // keyboard; names are 8-bit text.
+    HidPlatformSim sim;
+    for (const auto& [product, vid] :
+         {std::pair{u"qk750 k\u00E9y \u20AC", 1}, {u"Till QK750", 1}}) {
+        SimDeviceConfig config = HidPlatformSim::keyboardConfig();
+        config.productString = product;
+        config.attributes = {static_cast<std::uint16_t>(vid), 0xF0, 0};
+        sim.addDevice(config);
+    }
+    SimDeviceConfig locked = HidPlatformSim::namelessConfig();
+    locked.readWriteOpenError = locked.queryOpenError = HidPlatformSim::kErrorAccessDenied;
+    sim.addDevice(locked);
+    std::ostringstream out, err;
+    ListDevices(sim, true, out, err);
+    EXPECT_EQ(out.str(),
+              "0: ZQ QK750 Service Interface  VID=2F0A PID=0751 feature=8 input=3\n"
+              "1: ZQ QK750 USB Keyboard  VID=2F0A PID=0750 feature=7 input=9 [keyboard]\n"
+              "2: Device VID=1234 PID=ABCD  VID=1234 PID=ABCD feature=0 input=5\n"
+              "3: qk750 k\xE9y ?  VID=0001 PID=00F0 feature=7 input=9\n"
+              "4: Till QK750  VID=0001 PID=00F0 feature=7 input=9 [keyboard]\n"
+              "-: sim:5:6  device cannot be opened: Permission denied - no permission to open "
+              "it, see 'Access to the keyboard' in the README\n");
+    EXPECT_NE(err.str().find("Arrival of ZQ QK750 USB Keyboard\n"), std::string::npos);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "usb/hid_platform_sim.h"
-
 namespace qk750 {
 namespace {
 
@@ -34,16 +32,6 @@ TEST(SimFaultPlanParser, AcceptsWellFormedPlansAndNamesWhatIsMalformed) {
             EXPECT_NE(error.find(text), std::string::npos) << error;
         }
     }
-}
-
-TEST(HidPlatformSim, CancelBeforeTheReadStillEndsIt) {
-    HidPlatformSim sim;
-    auto handle = sim.open(sim.enumerate().at(1).path, HidOpenMode::OverlappedRead);
-    ASSERT_TRUE(handle);
-    handle->cancelRead();
-    std::uint8_t buffer[9];
-    // Would wait the full minute if the early cancel were lost.
-    EXPECT_EQ(handle->readInput(buffer, sizeof buffer, 60000).status, HidReadStatus::Timeout);
 }
 
 }  // namespace
