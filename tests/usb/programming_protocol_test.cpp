@@ -22,7 +22,12 @@ using Strings = std::vector<std::string>;
 
 struct Failure {
     std::string code, detail, message;
+    bool operator==(const Failure&) const = default;
+    friend void PrintTo(const Failure& f, std::ostream* os) {
+        *os << f.code << " / " << f.detail << " / " << f.message;
+    }
 };
+using Failures = std::vector<Failure>;
 
 // The simulated computer, its device list and the protocol on a clock that moves only
 // when the protocol waits (1 ms steps), so runs take no real time and waits add up
@@ -48,11 +53,6 @@ struct Rig : ProtocolReporter, ProtocolWaits {
             setupSize = result.setupSize;
             return result.ok();
         });
-    }
-    // The one failure the run reported, or an empty one.
-    Failure onlyFailure() {
-        EXPECT_EQ(failures.size(), 1u);
-        return failures.empty() ? Failure{} : failures[0];
     }
     SimFirmware& firmware() { return platform.firmware(); }
 
@@ -90,7 +90,7 @@ struct Rig : ProtocolReporter, ProtocolWaits {
     long long nowMs = 0;
     long long actionAtMs = 0;  // when `action` runs, once
     std::function<void()> action, onQuestion;
-    std::vector<Failure> failures;
+    Failures failures;
     Strings questions, trace;
     std::string status;  // what the status bar says about the keyboard
     bool answerOk = true, progressVisible = false;
@@ -205,10 +205,8 @@ TEST(ProgrammingProtocolTest, EachFailureIsReportedOnceAndEndsTheRun) {
         SetupRecord setup;
         setup.KeyStrings[1] = "a";  // key 1's entry 00 04 lands at 0x008 and 0x009
         ASSERT_FALSE(rig.program(setup));
-        const Failure failure = rig.onlyFailure();
-        EXPECT_EQ(failure.code, row.code);
-        EXPECT_EQ(failure.detail, row.detail != nullptr ? row.detail : rig.state.SetupFileName);
-        EXPECT_EQ(failure.message, row.message);
+        EXPECT_EQ(rig.failures,
+                  (Failures{{row.code, row.detail ? row.detail : "/tmp/shop.ini", row.message}}));
         EXPECT_EQ(rig.state.Globals.UsbStatus, row.status);
         EXPECT_FALSE(rig.progressVisible);
         // Nothing is sent after the failing request.
@@ -225,9 +223,8 @@ TEST(ProgrammingProtocolTest, StopWaitingEndsTheWaitAndAbortsTheRun) {
     rig.actionAtMs = 300;
     rig.action = [&] { rig.state.Globals.StopWaiting = true; };
     ASSERT_FALSE(rig.program());
-    const Failure failure = rig.onlyFailure();
-    EXPECT_EQ(failure.code, "ERR_USER_ABORT");
-    EXPECT_EQ(failure.message, "User Abort!! Not all data was programmed !!!");
+    EXPECT_EQ(rig.failures, (Failures{{"ERR_USER_ABORT", "/tmp/shop.ini",
+                                       "User Abort!! Not all data was programmed !!!"}}));
     EXPECT_EQ(rig.state.Globals.UsbStatus, kUsbAborted);
     EXPECT_EQ(rig.firmware().requestsSeen(), 50);  // the 50th request was waiting at 300 ms
 
@@ -271,16 +268,12 @@ TEST(ProgrammingProtocolTest, MissingKeyboardSearches) {
                 "                  ";
         }
         EXPECT_EQ(rig.questions, asked);
-        EXPECT_EQ(rig.failures.size(), row.batch ? 1u : 0u);
-        if (row.batch) {
-            EXPECT_EQ(rig.onlyFailure().code, "ERR_USB_KBD_NOT_CONNECTED");
-            EXPECT_EQ(rig.onlyFailure().detail, rig.state.SetupFileName);
-        }
-        if (!row.plugAtFirstQuestion) {
-            // The search went past every entry and left nothing selected.
-            EXPECT_EQ(rig.devices.currentDevice(), nullptr);
-            EXPECT_EQ(rig.firmware().requestsSeen(), 0);
-        }
+        EXPECT_EQ(rig.failures, (row.batch ? Failures{{"ERR_USB_KBD_NOT_CONNECTED", "/tmp/shop.ini",
+                                                       "USB QK750 not found."}}
+                                           : Failures()));
+        // Unless plugged, the search went past every entry and left nothing selected.
+        EXPECT_EQ(rig.devices.currentDevice() != nullptr, row.plugAtFirstQuestion);
+        EXPECT_EQ(rig.firmware().requestsSeen() > 0, row.plugAtFirstQuestion);
     }
 }
 
@@ -293,12 +286,15 @@ TEST(ProgrammingProtocolTest, TheFirstKeyboardIsProgrammedAndARebuiltListLeavesN
     // is selected and stays selected.
     EXPECT_EQ(rig.devices.selectedIndex(), 1);
     EXPECT_LT(rig.platform.keyboardIndex(), second);
-    // Another device arrives while a reply is awaited: the rebuild clears the selection.
+    // Another device arrives while the 11th reply is awaited: the rebuild clears the selection.
     rig.actionAtMs = rig.nowMs + 61;
     rig.action = [&] { rig.platform.addDevice(HidPlatformSim::namelessConfig()); };
     rig.state.BatchMode = true;
     ASSERT_FALSE(rig.program());
-    EXPECT_EQ(rig.onlyFailure().code, "ERR_USB_RECEIVE");
+    EXPECT_EQ(
+        rig.failures,
+        (Failures{{"ERR_USB_RECEIVE", "/tmp/shop.ini",
+                   "Error receiving data from USB QK750 Memory #20 !!\r\r  Check connection."}}));
     EXPECT_EQ(rig.devices.currentDevice(), nullptr);
 }
 
