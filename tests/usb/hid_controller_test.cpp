@@ -12,11 +12,10 @@
 namespace qk750 {
 namespace {
 
-using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 
 // Long enough never to be reached by a working reader; only a broken one waits it out.
-constexpr auto kReaderGuard = 10s;
+constexpr std::chrono::seconds kReaderGuard{10};
 
 // A claimed device reads only while it has a data handler.
 const HidDataEvent kIgnoreData([](HidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {});
@@ -47,7 +46,6 @@ protected:
         }
     }
 
-    // The start-up pass, then a fresh event record.
     void start() {
         dispatcher.processPending();
         events.clear();
@@ -60,7 +58,6 @@ protected:
         return d;
     }
 
-    // Gives a claimed device back through the controller.
     void giveBack(HidDevice* d) {
         std::erase(claimed, d);
         controller->release(d);

@@ -7,7 +7,6 @@
 #include <functional>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -75,9 +74,7 @@ struct Rig : ProtocolReporter, ProtocolWaits {
     }
     bool askToConnect(std::string_view message) override {
         questions.emplace_back(message);
-        if (onQuestion) {
-            onQuestion();
-        }
+        onQuestion();
         return answerOk;
     }
     void progressStart(int max) override { maximum = max; }
@@ -89,7 +86,7 @@ struct Rig : ProtocolReporter, ProtocolWaits {
 
     long long nowMs = 0;
     long long actionAtMs = 0;  // when `action` runs, once
-    std::function<void()> action, onQuestion;
+    std::function<void()> action, onQuestion = [] {};
     Failures failures;
     Strings questions, trace;
     std::string status;  // what the status bar says about the keyboard
@@ -103,10 +100,9 @@ struct Rig : ProtocolReporter, ProtocolWaits {
     ProgrammingProtocol protocol;
 };
 
-TEST(ProgrammingProtocolTest, RequestCheckByteAndBatchTitle) {
+TEST(ProgrammingProtocolTest, RequestCheckByteAndProgressPercent) {
     EXPECT_EQ(BuildRequest({'W', 0x07, 0xFF, 0x00, 0x00}),
               (FeatureReport{0x00, 0x57, 0x07, 0xFF, 0x00, 0x00, 0xAF}));
-    EXPECT_EQ(BatchTitle(ProgressPercent(370, 1000)), "37% ZQ QK750 USB");
     EXPECT_EQ(ProgressPercent(2047, 2046), 100);  // the closing request lies above the maximum
     EXPECT_EQ(ProgressPercent(1, 359), 0);
 }
