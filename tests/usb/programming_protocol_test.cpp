@@ -180,20 +180,19 @@ TEST(ProgrammingProtocolTest, EachFailureIsReportedOnceAndEndsTheRun) {
         const char* code;
         const char* detail;  // null: the setup file name
         const char* message;
-    } rows[] = {
-        {at(SimFaultKind::Crc, 0x20), kUsbCrcError, false, "ERR_USB_CRC", nullptr,
-         "CRC Error in data to USB QK750! Check connection."},
-        {at(SimFaultKind::Verify, 0x0008), kUsbVerifyError, false, "ERR_WRITE_VERIFY",
-         "Memory 0008 Written00 Read=FF",
-         "Verify error in data write to USB QK750\r\rMemory 0008 Written00 Read=FF"},
-        {at(SimFaultKind::NoReply, 100), kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
-         "Error receiving data from USB QK750 Memory #100 !!\r\r  Check connection."},
-        {at(SimFaultKind::SendFail, 4), kUsbSendFailed, false, "ERR_USB_SEND", nullptr,
-         "Error sending data to USB QK750 !! Check connection."},
-        {at(SimFaultKind::Unplug, 6), kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
-         "Error receiving data from USB QK750 Memory #6 !!\r\r  Check connection."},
-        {SimFaultPlan{.staleReplies = 15, .faults = {}}, kUsbNoAnswer, true, "ERR_USB_RECEIVE",
-         nullptr, "Error receiving data from USB QK750 Memory #0 !!\r\r  Check connection."}};
+    } rows[] = {{at(SimFaultKind::Crc, 0x20), kUsbCrcError, false, "ERR_USB_CRC", nullptr,
+                 "CRC Error in data to USB QK750! Check connection."},
+                {at(SimFaultKind::Verify, 0x0008), kUsbVerifyError, false, "ERR_WRITE_VERIFY",
+                 "Memory 0008 Written00 Read=FF",
+                 "Verify error in data write to USB QK750\r\rMemory 0008 Written00 Read=FF"},
+                {at(SimFaultKind::NoReply, 100), kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
+                 "Error receiving data from USB QK750 Memory #100 !!\r\r  Check connection."},
+                {at(SimFaultKind::SendFail, 4), kUsbSendFailed, false, "ERR_USB_SEND", nullptr,
+                 "Error sending data to USB QK750 !! Check connection."},
+                {at(SimFaultKind::Unplug, 6), kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
+                 "Error receiving data from USB QK750 Memory #6 !!\r\r  Check connection."},
+                {SimFaultPlan{15, 0, {}}, kUsbNoAnswer, true, "ERR_USB_RECEIVE", nullptr,
+                 "Error receiving data from USB QK750 Memory #0 !!\r\r  Check connection."}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.code);
         Rig rig(row.plan);
