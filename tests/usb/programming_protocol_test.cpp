@@ -347,7 +347,7 @@ TEST(ListDevices, PrintsTheListThenWhatCouldNotBeOpened) {
     // keyboard; names are 8-bit text.
     HidPlatformSim sim;
     for (const auto& [product, vid] :
-         {std::pair{u"qk750 k\u00E9y \u20AC", 1}, {u"Till QK750", 1}}) {
+         {std::pair{u"qk750 k\u00E9y \u0100", 1}, {u"Till QK750", 1}}) {
         SimDeviceConfig config = HidPlatformSim::keyboardConfig();
         config.productString = product;
         config.attributes = {static_cast<std::uint16_t>(vid), 0xF0, 0};
@@ -367,6 +367,9 @@ TEST(ListDevices, PrintsTheListThenWhatCouldNotBeOpened) {
               "-: sim:5:6  device cannot be opened: Permission denied - no permission to open "
               "it, see 'Access to the keyboard' in the README\n");
     EXPECT_NE(err.str().find("Arrival of ZQ QK750 USB Keyboard\n"), std::string::npos);
+    std::ostringstream untraced;
+    ListDevices(sim, false, out, untraced);
+    EXPECT_EQ(untraced.str(), "");
 }
 
 }  // namespace
