@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 namespace qk750 {
 namespace {
 
@@ -32,6 +35,19 @@ TEST(SimFaultPlanParser, AcceptsWellFormedPlansAndNamesWhatIsMalformed) {
             EXPECT_NE(error.find(text), std::string::npos) << error;
         }
     }
+}
+
+// A replugged keyboard has no answer yet: the last one before the unplug must not pass for
+// the reply to the next request.
+TEST(SimFirmware, AReplugForgetsTheLastAnswer) {
+    SimFirmware firmware;
+    const std::uint8_t unknownCommand[7] = {};
+    std::uint8_t reply[7] = {};
+    ASSERT_TRUE(firmware.setFeature(unknownCommand, 7) && firmware.getFeature(reply, 7));
+    ASSERT_NE(reply[1], 0);
+    firmware.replug();
+    ASSERT_TRUE(firmware.getFeature(reply, 7));
+    EXPECT_EQ(std::vector<std::uint8_t>(reply, reply + 7), std::vector<std::uint8_t>(7, 0));
 }
 
 }  // namespace
