@@ -185,6 +185,12 @@ TEST_F(KbdImportTest, ReadsKeysAndMcrStrings) {
         .str(90, 1, kMark + "^B")
         .str(90, 2, kMark + "unused")
         .str(91, 1, kMark + "\x11\xC4\xD9");
+    // A first string of 200 bytes ends at offset 210 ("n" at 211 is not read); a second one
+    // is cut at the record end (the next record's "C" bytes are not read).
+    kbd.raw(20, 10, "\xC8" + kMark + "k" + std::string(197, '\xF9') + "m" + "n");
+    kbd.raw(21, 71, "\xC8" + kMark + "A" + std::string(138, '\xF9') + "B");
+    kbd.raw(22, 0, std::string(10, 'C'));
+    kbd.raw(23, 10, "\x02" + kMark + "ab");  // only the bytes it counts
     SetupRecord setup = filledSetup();
     ASSERT_EQ(ImportKbdFile(setup, m_dir.write("shop.kbd", kbd.bytes)), KbdImportStatus::Ok);
 
@@ -194,27 +200,13 @@ TEST_F(KbdImportTest, ReadsKeysAndMcrStrings) {
     expected.KeyStrings[13] = "<FUNC2_TOGGLE>";
     expected.KeyStrings[84] = "z";
     expected.Func2Strings[84] = "<Space>";
+    expected.KeyStrings[20] = "km";
+    expected.Func2Strings[21] = "AB";
+    expected.KeyStrings[23] = "a";
+    expected.Func2Strings[20] = setup.Func2Strings[20];  // lies inside the long first string
     expected.Mcr.PreambleString = "<CtrlB>";
     expected.Mcr.PostambleString = "<Enter>";
     EXPECT_EQ(setup, expected);
-}
-
-TEST_F(KbdImportTest, StringsStopAtTheirLengthAndTheRecordEnd) {
-    KbdFile kbd;
-    // First string: 200 bytes from offset 11 end at offset 210; "n" at 211 is not read.
-    kbd.raw(1, 10, "\xC8" + kMark + "k" + std::string(197, '\xF9') + "m" + "n");
-    // Second string: a length of 200 is cut at the record end (offset 212), so the next
-    // record's "C" bytes are not read.
-    kbd.raw(2, 71, "\xC8" + kMark + "A" + std::string(138, '\xF9') + "B");
-    kbd.raw(3, 0, std::string(10, 'C'));
-    // A short length reads only the bytes it counts.
-    kbd.raw(4, 10, "\x02" + kMark + "ab");
-
-    SetupRecord setup;
-    ASSERT_EQ(ImportKbdFile(setup, m_dir.write("k.KBD", kbd.bytes)), KbdImportStatus::Ok);
-    EXPECT_EQ(setup.KeyStrings[1], "km");
-    EXPECT_EQ(setup.Func2Strings[2], "AB");
-    EXPECT_EQ(setup.KeyStrings[4], "a");
 }
 
 // Any other size, no file or a folder: refused, and the old setup cleared all the same.
@@ -335,33 +327,6 @@ TEST_F(SetupFileTest, SaveAndLoadReproduceEveryField) {
     EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
 }
 
-// Sections keep their order and their foreign lines; known keys keep their spelling; new
-// keys follow a section's last line and new sections come last.
-TEST_F(SetupFileTest, SaveKeepsWhatItDoesNotOwn) {
-    const std::string path =
-        m_dir.write("shop.ini",
-                    "; shop 12\n[mcr]\nmcrdelay=7\nVendor=keep me\n[Printer]\nPort=COM2\n"
-                    "[KEYS]\nKEY5=old\nComment line without equals\n");
-    SetupRecord setup;
-    setup.KeyStrings[5] = "new";
-    setup.Mcr.McrDelay = 9;
-    ASSERT_TRUE(SaveSetupIni(setup, path).ok);
-    const std::string text = test::TempDir::read(path);
-    EXPECT_TRUE(text.starts_with(
-        "; shop 12\r\n[mcr]\r\nmcrdelay=9\r\nVendor=keep me\r\nBuiltIn_Setup=0\r\n"))
-        << text;
-    EXPECT_NE(text.find("PostambleString=\r\n[Printer]\r\nPort=COM2\r\n[KEYS]\r\nKEY5=new\r\n"
-                        "Comment line without equals\r\nKey1=\r\n"),
-              std::string::npos);
-    EXPECT_TRUE(
-        text.ends_with("Key84_2=\r\n[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=0\r\n"))
-        << text;
-    EXPECT_EQ(text.find("Key5="), std::string::npos);
-    SetupRecord loaded;
-    LoadSetupIni(loaded, path);
-    EXPECT_EQ(loaded, setup);
-}
-
 SetupRecType defaults() {
     return SetupRecType{false, false, false, false, 1, "", "", 5};
 }
@@ -408,10 +373,7 @@ TEST_F(SetupFileTest, LoadReadsValuesWithDefaults) {
 TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {
     const SaveResult noFolder = SaveSetupIni(fullSetup(), m_dir.path("no/such/folder.INI"));
     EXPECT_FALSE(noFolder.ok);
-#ifdef _WIN32
-    // The system's words for ERROR_PATH_NOT_FOUND; std::system_category drops the full stop.
-    EXPECT_EQ(noFolder.error.rfind(std::system_category().message(3), 0), 0u) << noFolder.error;
-#else
+#ifndef _WIN32
     EXPECT_EQ(noFolder.error, std::generic_category().message(ENOENT));
 #endif
     EXPECT_TRUE(m_dir.entries().empty());
@@ -438,8 +400,7 @@ SetupRecord setupWithText(const std::string& text) {
 // the old file whole (or none, when there was none) and nothing else in the folder; a
 // fault just past the last byte lets the save through.
 TEST_F(SetupFileTest, EveryFailingSaveStepKeepsTheOldFile) {
-    test::TempDir& dir = m_dir;
-    const std::string path = dir.path("shop.ini");
+    const std::string path = m_dir.path("shop.ini");
     ASSERT_TRUE(SaveSetupIni(setupWithText("n"), path).ok);
     const std::string newBytes = test::TempDir::read(path);
     std::vector<WriteFaults> plans{{.failFlush = true}, {.failClose = true}, {.failRename = true}};
@@ -462,7 +423,7 @@ TEST_F(SetupFileTest, EveryFailingSaveStepKeepsTheOldFile) {
             ASSERT_EQ(result.ok, passes);
             EXPECT_EQ(result.error.empty(), passes);
             EXPECT_EQ(test::TempDir::read(path), passes ? newBytes : oldBytes);
-            EXPECT_EQ(dir.entries().size(), passes || hadFile ? 1u : 0u);
+            EXPECT_EQ(m_dir.entries().size(), passes || hadFile ? 1u : 0u);
             if (passes) {  // the last plan: put the old state back for the next round
                 std::filesystem::remove(path);
                 ASSERT_TRUE(!hadFile || SaveSetupIni(setupWithText("o"), path).ok);
