@@ -130,27 +130,18 @@ TEST(LegacyImport, TokensToKeyStringBuildsKeyStrings) {
         {m + "ShA", "<ShiftA>"}, {m + "Spc", "<Space>"}, {m + "Func1", "<FUNC2_SHIFT>"},
         {m + "\x18", "<Up>"}, {m + "\x11\xC4", "<Left>"}, {m + "\xC4\x10", "<Right>"},
         {m + "^C", "<CtrlC>"}, {m + "^", "<Ctrl>"}, {m + "^Spc", "<CtrlSpc>"},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        EXPECT_EQ(TokensToKeyString(c.tokens), c.keyString) << c.tokens;
-    }
-}
+    }, datCases[] = {  // DAT text: an arrow does not close its token, it joins the next one
 
-// An arrow does not close its token: it joins the next character.
-TEST(LegacyImport, DatTextConvertsToKeyString) {
-    // clang-format off
-    const struct {
-        std::string text;
-        std::string keyString;
-    } cases[] = {
         {"AB[Enter]", "AB<Enter>"}, {"[Shft]a", "<Shift>a"}, {"[^C]", "<CtrlC>"}, {"^", "<Ctrl>"},
         {"[Pad 7]", "7"}, {"[Pad -]", "<Pad ->"}, {"[Func2]", ""}, {"x[Spc]y", "x<Space>y"},
         {"a b", "a b"}, {"a\tb\x01", "ab"}, {"a\x19", "a<Down>"}, {"\x18x", "<Upx>"}, {"[]", ""},
     };
     // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(TokensToKeyString(DatTextToTokens(c.text)), c.keyString) << c.text;
+        EXPECT_EQ(TokensToKeyString(c.tokens), c.keyString) << c.tokens;
+    }
+    for (const auto& c : datCases) {
+        EXPECT_EQ(TokensToKeyString(DatTextToTokens(c.tokens)), c.keyString) << c.tokens;
     }
 }
 
@@ -232,10 +223,9 @@ protected:
         setup.Mcr.PreambleString = "pre";
         setup.Mcr.McrSetupMode = 3;
         setup.Mcr.LockedSetup = true;
+        const SetupRecType mcr = setup.Mcr;
         ImportDatFile(setup, m_dir.write("keys.dat", content));
-        EXPECT_EQ(setup.Mcr.PreambleString, "pre");
-        EXPECT_EQ(setup.Mcr.McrSetupMode, 3);
-        EXPECT_TRUE(setup.Mcr.LockedSetup);
+        EXPECT_EQ(setup.Mcr, mcr);
         return setup;
     }
 
@@ -364,7 +354,6 @@ TEST_F(SetupFileTest, LoadReadsValuesWithDefaults) {
         expected.KeyStrings[5] = "abc";
         expected.Mcr = c.expected;
         EXPECT_EQ(setup, expected);
-        // Reading never writes.
         EXPECT_EQ(test::TempDir::read(path), text);
         EXPECT_EQ(m_dir.entries(), std::set<std::string>{"in.ini"});
     }
