@@ -242,12 +242,12 @@ TEST(BatchReporterTest, FailureGoesToTheOutcomeFileAndStandardError) {
 }
 
 TEST(ParseCliOptions, SeparatesOurOptionsFromTheParameters) {
-    CliParseResult r = parseCliOptions(
-        {"/B", "--trace", "--simulate=mem.bin", "shop.ini", "--image=out.bin", "/I=k.dat"});
+    CliParseResult r = parseCliOptions({"/B", "--trace", "--simulate=mem.bin", "shop.ini",
+                                        "--image=out.bin", "/I=k.dat", "--list-devices"});
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.options.parameters, (std::vector<std::string>{"/B", "shop.ini", "/I=k.dat"}));
-    EXPECT_TRUE(r.options.trace && r.options.simulate && r.options.image);
-    EXPECT_FALSE(r.options.listDevices || r.options.help);
+    EXPECT_TRUE(r.options.trace && r.options.simulate && r.options.image && r.options.listDevices);
+    EXPECT_FALSE(r.options.help);
     EXPECT_EQ(r.options.simulateFile + "|" + r.options.imageFile, "mem.bin|out.bin");
 
     // A "--" parameter is never a file name, so none of these may reach ParseCommandLine.

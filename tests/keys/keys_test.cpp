@@ -178,6 +178,7 @@ TEST(NormalizeFunc2Keys, Func2KeysTakeOverBothLayers) {
     } cases[] = {
         {"<ShiftTab><FUNC2_TOGGLE>", "", "<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>"},
         {"<FUNC2_TOGGLE><FUNC2_SHIFT>", "x", "<FUNC2_SHIFT>", "<FUNC2_SHIFT>"},
+        {"<FUNC2_SHIFT><FUNC2_TOGGLE>", "x", "<FUNC2_SHIFT>", "<FUNC2_SHIFT>"},
         {"<FUNC2_TOGGLE>", "<FUNC2_SHIFT>", "<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>"},
         {"abc", "x<FUNC2_SHIFT>", "<FUNC2_SHIFT>", "<FUNC2_SHIFT>"},
         {"abc", "FUNC2_TOGGLE", "<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>"},

@@ -131,7 +131,6 @@ TEST(LegacyImport, TokensToKeyStringBuildsKeyStrings) {
         {m + "\x18", "<Up>"}, {m + "\x11\xC4", "<Left>"}, {m + "\xC4\x10", "<Right>"},
         {m + "^C", "<CtrlC>"}, {m + "^", "<Ctrl>"}, {m + "^Spc", "<CtrlSpc>"},
     }, datCases[] = {  // DAT text: an arrow does not close its token, it joins the next one
-
         {"AB[Enter]", "AB<Enter>"}, {"[Shft]a", "<Shift>a"}, {"[^C]", "<CtrlC>"}, {"^", "<Ctrl>"},
         {"[Pad 7]", "7"}, {"[Pad -]", "<Pad ->"}, {"[Func2]", ""}, {"x[Spc]y", "x<Space>y"},
         {"a b", "a b"}, {"a\tb\x01", "ab"}, {"a\x19", "a<Down>"}, {"\x18x", "<Upx>"}, {"[]", ""},
@@ -285,7 +284,7 @@ SetupRecord fullSetup() {
     setup.KeyStrings[5] = "\xE9\xF9\x01\x7F";
     setup.KeyStrings[8] = "a\r\nKey9=x\rb";  // line breaks from an import must not split lines
     setup.Func2Strings[6].clear();
-    setup.Mcr = {true, true, true, true, 11, " %B ", "?<Enter>", -20};
+    setup.Mcr = {true, false, true, false, 11, " %B ", "?<Enter>", -20};
     return setup;
 }
 
@@ -300,12 +299,12 @@ TEST_F(SetupFileTest, SaveAndLoadReproduceEveryField) {
     ASSERT_TRUE(SaveSetupIni(fullSetup(), path).ok);
     const std::string text = test::TempDir::read(path);
     EXPECT_TRUE(
-        text.starts_with("[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=1\r\n"
+        text.starts_with("[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=0\r\n"
                          "[Keys]\r\nKey1=k1<Enter>\r\nKey1_2=<CtrlC>f1\r\nKey2= a=b \r\n"))
         << text;
     EXPECT_TRUE(
         text.ends_with("Key84_2=<CtrlC>f84\r\n[Mcr]\r\nBuiltIn_Setup=1\r\n"
-                       "McrSetupMode=11\r\nMcrDelay=-20\r\nTransmitChecksum=1\r\n"
+                       "McrSetupMode=11\r\nMcrDelay=-20\r\nTransmitChecksum=0\r\n"
                        "BF_Checksum=1\r\nPreambleString= %B \r\nPostambleString=?<Enter>\r\n"))
         << text;
     SetupRecord loaded;
