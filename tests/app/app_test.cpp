@@ -190,52 +190,31 @@ TEST(SpecialKeys, Func2ItemsReplaceBothLinesOthersAppendToTheActiveOne) {
               (KeyLines{"<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>", 0}));
 }
 
-TEST(KeyEditing, RestoreOnlyTheDeletedKeyWithAKeyString) {
-    const UndoKeyRec undo{7, "abc", ""};
-    EXPECT_TRUE(mayRestoreKey(7, undo));
-    EXPECT_FALSE(mayRestoreKey(8, undo));
-    EXPECT_FALSE(mayRestoreKey(7, UndoKeyRec{7, "", "<Tab>"}));
-    EXPECT_FALSE(mayRestoreKey(0, UndoKeyRec{}));
-}
-
+// Only what the line tests cannot reach: a Func2-only key is not restored, an empty line
+// never asks for the whole key, and a caret or selection past the end stops there.
 TEST(DecideLineKey, ChoosesWhatTheKeyDoes) {
+    EXPECT_FALSE(mayRestoreKey(7, UndoKeyRec{7, "", "<Tab>"}) || mayRestoreKey(8, {7, "a", ""}));
     using Action = LineKeyDecision::Action;
     const struct {
         LineKey key;
         const char* text;
         int caret;
         int selection;
-        bool keyTouched;
         Action action;
         LineEdit edit;
-        bool touches;
     } cases[] = {
-        // Delete at the end of an untouched line asks for the whole key; touched, or with
-        // the caret elsewhere, or on an empty line, it does not.
-        {LineKey::Delete, "abc", 3, 0, false, Action::AskDeleteWholeKey, {}, false},
-        {LineKey::Delete, "abc", 3, 0, true, Action::SetText, {"abc", 3, false}, false},
-        {LineKey::Delete, "abc", 2, 0, false, Action::SetText, {"abc", 2, false}, false},
-        {LineKey::Delete, "", 0, 0, false, Action::SetText, {"", 0, false}, false},
-        {LineKey::Delete, "x<Tab>y", 1, 0, true, Action::SetText, {"xy", 1, true}, false},
-        // A selection goes as a whole, with Delete and with Backspace.
-        {LineKey::Delete, "a<Tab>b", 1, 5, false, Action::SetText, {"ab", 1, true}, false},
-        {LineKey::Backspace, "abcd", 1, 2, true, Action::SetText, {"ad", 1, true}, true},
-        {LineKey::Backspace, "ab<Enter>", 9, 0, false, Action::SetText, {"ab", 2, true}, true},
-        // A caret or selection past the end stops there.
-        {LineKey::Backspace, "abcd", 2, 99, true, Action::SetText, {"ab", 2, true}, true},
-        {LineKey::Delete, "abc", 9, 0, false, Action::AskDeleteWholeKey, {}, false},
-        {LineKey::Escape, "abc", 1, 0, false, Action::FocusGrid, {}, true},
-        {LineKey::Enter, "abc", 1, 0, false, Action::AppendEnter, {}, true},
-        {LineKey::Other, "abc", 1, 1, false, Action::PassToLine, {}, true},
+        {LineKey::Delete, "abc", 2, 0, Action::SetText, {"abc", 2, false}},
+        {LineKey::Delete, "", 0, 0, Action::SetText, {"", 0, false}},
+        {LineKey::Delete, "a<Tab>b", 1, 5, Action::SetText, {"ab", 1, true}},
+        {LineKey::Backspace, "abcd", 2, 99, Action::SetText, {"ab", 2, true}},
+        {LineKey::Delete, "abc", 9, 0, Action::AskDeleteWholeKey, {}},
+        {LineKey::Other, "abc", 1, 1, Action::PassToLine, {}},
     };
     for (const auto& c : cases) {
-        const LineKeyDecision d = decideLineKey(c.key, c.text, c.caret, c.selection, c.keyTouched);
-        SCOPED_TRACE(std::string(c.text) + " caret " + std::to_string(c.caret));
-        EXPECT_EQ(d.action, c.action);
-        EXPECT_EQ(d.touchesKey, c.touches);
-        if (c.action == Action::SetText) {
-            EXPECT_EQ(d.edit, c.edit);
-        }
+        const LineKeyDecision d = decideLineKey(c.key, c.text, c.caret, c.selection, false);
+        EXPECT_EQ(d.action, c.action) << c.text << " caret " << c.caret;
+        EXPECT_EQ(d.touchesKey, c.key != LineKey::Delete);
+        EXPECT_EQ(d.edit, c.edit);
     }
 }
 
@@ -260,22 +239,16 @@ TEST(BatchReporterTest, FailureGoesToTheOutcomeFileAndStandardError) {
     EXPECT_FALSE(reporter.askToConnect("Make sure USB QK750 is connected"));
     EXPECT_FALSE(WriteErrorFile(dir.path("missing/QK750.ERR"), "OK", "x"));
     EXPECT_FALSE(std::filesystem::exists(dir.path("missing")));
-    EXPECT_FALSE(WriteErrorFile(dir.path(), "OK", "x"));
 }
 
 TEST(ParseCliOptions, SeparatesOurOptionsFromTheParameters) {
-    CliParseResult r = parseCliOptions(
-        {"/B", "--trace", "--simulate=mem.bin", "shop.ini", "--image=out.bin", "/I=k.dat"});
+    CliParseResult r = parseCliOptions({"/B", "--trace", "--simulate=mem.bin", "shop.ini",
+                                        "--image=out.bin", "/I=k.dat", "--list-devices"});
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.options.parameters, (std::vector<std::string>{"/B", "shop.ini", "/I=k.dat"}));
-    EXPECT_TRUE(r.options.trace && r.options.simulate && r.options.image);
-    EXPECT_FALSE(r.options.listDevices || r.options.help);
+    EXPECT_TRUE(r.options.trace && r.options.simulate && r.options.image && r.options.listDevices);
+    EXPECT_FALSE(r.options.help);
     EXPECT_EQ(r.options.simulateFile + "|" + r.options.imageFile, "mem.bin|out.bin");
-
-    r = parseCliOptions({"--simulate", "--list-devices"});
-    ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_TRUE(r.options.simulate && r.options.listDevices && r.options.parameters.empty());
-    EXPECT_EQ(r.options.simulateFile, "");
 
     // A "--" parameter is never a file name, so none of these may reach ParseCommandLine.
     for (const char* bad : {"--", "--bogus", "--image", "--image=", "--simulate=", "--help=x",
@@ -362,10 +335,8 @@ TEST(McrRoundTrip, GathersWhatTheDialogsShow) {
         SetupRecType gathered;
     } cases[] = {
         {mcr(false, true, true, 3, 7), mcr(true, false, false, 3, 7)},
-        {mcr(false, false, true, 1, 5), mcr(true, false, false, 1, 5)},
         {mcr(true, true, false, 11, 9), mcr(true, false, false, 11, 9)},
         {mcr(true, true, true, 12, 5), mcr(false, false, false, 0, 5)},
-        {mcr(true, true, true, -1, 5), mcr(false, false, false, 0, 5)},
         {mcr(false, true, true, 1000, 5), mcr(false, false, false, 0, 5)},
         {mcr(true, true, true, 255, 5), mcr(false, true, true, 0, 5)},
         {mcr(true, true, false, 0, 5), mcr(false, true, false, 0, 5)},

@@ -22,7 +22,6 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    // The folder itself, or a name inside it.
     std::string path(std::string_view name = {}) const {
         return name.empty() ? m_root.string() : (m_root / name).string();
     }

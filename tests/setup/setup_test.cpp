@@ -51,41 +51,11 @@ TEST(FileNames, SplitPathAndExtension) {
     }
 }
 
-TEST(FileNames, HasExtensionIgnoresLetterCaseOnly) {
-    EXPECT_TRUE(HasExtension("SHOP.KbD", ".kbd"));
-    for (const char* other : {"shop.kbd.ini", "shop.kbdx", "kbd", "x.kbd/shop"}) {
-        EXPECT_FALSE(HasExtension(other, ".KBD")) << other;
-    }
-}
-
 // Lines before any section belong to none.
 constexpr std::string_view kSample =
     "Key1=top\r\n; written by hand\r\n[Version]\r\nFileVer=1.00\r\n\r\n"
     "[Keys]\r\nKey1=abc\r\n  Key2 = a=b \r\n; Key3=commented out\r\nstray line\r\nKey4=\r\n\r\n"
     "[ Custom ]\r\nOther=x\r\n";
-
-TEST(IniDocumentTest, FindsValuesOfCrLfAndLfFiles) {
-    const struct {
-        const char* section;
-        const char* key;
-        std::optional<std::string> expected;
-    } cases[] = {{"keys", "KEY1", "abc"},
-                 {"Keys", "Key2", " a=b "},  // everything after the first "=", blanks included
-                 {"Keys", "Key4", ""},
-                 {"Keys", "Key3", std::nullopt},
-                 {"Keys", "FileVer", std::nullopt},
-                 {"CUSTOM", "other", "x"},
-                 {"", "Key1", std::nullopt}};
-    std::string lfOnly(kSample);
-    std::erase(lfOnly, '\r');
-    for (const std::string& text : {std::string(kSample), lfOnly}) {
-        const IniDocument ini = IniDocument::parse(text);
-        for (const auto& c : cases) {
-            EXPECT_EQ(ini.value(c.section, c.key), c.expected) << c.section << "/" << c.key;
-        }
-    }
-    EXPECT_EQ(IniDocument::parse("[A]\nk=v\nlast").serialize(), "[A]\r\nk=v\r\nlast\r\n");
-}
 
 // A changed key keeps its spelling and place; a new key follows its section's last line
 // (before blank lines), a new section comes last; the first of repeated names wins.
@@ -109,6 +79,7 @@ TEST(IniDocumentTest, SetValueKeepsEverythingElseInPlace) {
     EXPECT_EQ(ini.value("A", "k"), "1");
     ini.setValue("a", "K", "9");
     EXPECT_EQ(ini.serialize(), "[A]\r\nk=9\r\nk=2\r\n[B]\r\n[a]\r\nk=3\r\n");
+    EXPECT_EQ(IniDocument::parse("[A]\nk=v\nlast").serialize(), "[A]\r\nk=v\r\nlast\r\n");
 }
 
 TEST(IniDocumentTest, LoadReadsFilesAndRefusesWhatIsNotOne) {
@@ -159,27 +130,17 @@ TEST(LegacyImport, TokensToKeyStringBuildsKeyStrings) {
         {m + "ShA", "<ShiftA>"}, {m + "Spc", "<Space>"}, {m + "Func1", "<FUNC2_SHIFT>"},
         {m + "\x18", "<Up>"}, {m + "\x11\xC4", "<Left>"}, {m + "\xC4\x10", "<Right>"},
         {m + "^C", "<CtrlC>"}, {m + "^", "<Ctrl>"}, {m + "^Spc", "<CtrlSpc>"},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        EXPECT_EQ(TokensToKeyString(c.tokens), c.keyString) << c.tokens;
-    }
-}
-
-// An arrow does not close its token: it joins the next character.
-TEST(LegacyImport, DatTextConvertsToKeyString) {
-    // clang-format off
-    const struct {
-        std::string text;
-        std::string keyString;
-    } cases[] = {
+    }, datCases[] = {  // DAT text: an arrow does not close its token, it joins the next one
         {"AB[Enter]", "AB<Enter>"}, {"[Shft]a", "<Shift>a"}, {"[^C]", "<CtrlC>"}, {"^", "<Ctrl>"},
         {"[Pad 7]", "7"}, {"[Pad -]", "<Pad ->"}, {"[Func2]", ""}, {"x[Spc]y", "x<Space>y"},
         {"a b", "a b"}, {"a\tb\x01", "ab"}, {"a\x19", "a<Down>"}, {"\x18x", "<Upx>"}, {"[]", ""},
     };
     // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(TokensToKeyString(DatTextToTokens(c.text)), c.keyString) << c.text;
+        EXPECT_EQ(TokensToKeyString(c.tokens), c.keyString) << c.tokens;
+    }
+    for (const auto& c : datCases) {
+        EXPECT_EQ(TokensToKeyString(DatTextToTokens(c.tokens)), c.keyString) << c.tokens;
     }
 }
 
@@ -214,6 +175,12 @@ TEST_F(KbdImportTest, ReadsKeysAndMcrStrings) {
         .str(90, 1, kMark + "^B")
         .str(90, 2, kMark + "unused")
         .str(91, 1, kMark + "\x11\xC4\xD9");
+    // A first string of 200 bytes ends at offset 210 ("n" at 211 is not read); a second one
+    // is cut at the record end (the next record's "C" bytes are not read).
+    kbd.raw(20, 10, "\xC8" + kMark + "k" + std::string(197, '\xF9') + "m" + "n");
+    kbd.raw(21, 71, "\xC8" + kMark + "A" + std::string(138, '\xF9') + "B");
+    kbd.raw(22, 0, std::string(10, 'C'));
+    kbd.raw(23, 10, "\x02" + kMark + "ab");  // only the bytes it counts
     SetupRecord setup = filledSetup();
     ASSERT_EQ(ImportKbdFile(setup, m_dir.write("shop.kbd", kbd.bytes)), KbdImportStatus::Ok);
 
@@ -223,37 +190,21 @@ TEST_F(KbdImportTest, ReadsKeysAndMcrStrings) {
     expected.KeyStrings[13] = "<FUNC2_TOGGLE>";
     expected.KeyStrings[84] = "z";
     expected.Func2Strings[84] = "<Space>";
+    expected.KeyStrings[20] = "km";
+    expected.Func2Strings[21] = "AB";
+    expected.KeyStrings[23] = "a";
+    expected.Func2Strings[20] = setup.Func2Strings[20];  // lies inside the long first string
     expected.Mcr.PreambleString = "<CtrlB>";
     expected.Mcr.PostambleString = "<Enter>";
     EXPECT_EQ(setup, expected);
 }
 
-TEST_F(KbdImportTest, StringsStopAtTheirLengthAndTheRecordEnd) {
-    KbdFile kbd;
-    // First string: 200 bytes from offset 11 end at offset 210; "n" at 211 is not read.
-    kbd.raw(1, 10, "\xC8" + kMark + "k" + std::string(197, '\xF9') + "m" + "n");
-    // Second string: a length of 200 is cut at the record end (offset 212), so the next
-    // record's "C" bytes are not read.
-    kbd.raw(2, 71, "\xC8" + kMark + "A" + std::string(138, '\xF9') + "B");
-    kbd.raw(3, 0, std::string(10, 'C'));
-    // A short length reads only the bytes it counts.
-    kbd.raw(4, 10, "\x02" + kMark + "ab");
-
-    SetupRecord setup;
-    ASSERT_EQ(ImportKbdFile(setup, m_dir.write("k.KBD", kbd.bytes)), KbdImportStatus::Ok);
-    EXPECT_EQ(setup.KeyStrings[1], "km");
-    EXPECT_EQ(setup.Func2Strings[2], "AB");
-    EXPECT_EQ(setup.KeyStrings[4], "a");
-}
-
 // Any other size, no file or a folder: refused, and the old setup cleared all the same.
 TEST_F(KbdImportTest, RefusesWhatIsNotAKbdFile) {
-    for (const std::size_t size : {std::size_t{0}, kKbdFileSize - 1, kKbdFileSize + 1}) {
-        std::string bytes = KbdFile().str(1, 1, kMark + "A").bytes;
-        bytes.resize(size, 'x');
+    for (const std::size_t size : {std::size_t{0}, kKbdFileSize + 1}) {
         SetupRecord setup = filledSetup();
-        EXPECT_EQ(ImportKbdFile(setup, m_dir.write("bad.kbd", bytes)), KbdImportStatus::InvalidSize)
-            << size;
+        EXPECT_EQ(ImportKbdFile(setup, m_dir.write("bad.kbd", std::string(size, 'x'))),
+                  KbdImportStatus::InvalidSize);
         EXPECT_EQ(setup, SetupRecord{} | 9) << size;
     }
     SetupRecord setup = filledSetup();
@@ -271,10 +222,9 @@ protected:
         setup.Mcr.PreambleString = "pre";
         setup.Mcr.McrSetupMode = 3;
         setup.Mcr.LockedSetup = true;
+        const SetupRecType mcr = setup.Mcr;
         ImportDatFile(setup, m_dir.write("keys.dat", content));
-        EXPECT_EQ(setup.Mcr.PreambleString, "pre");
-        EXPECT_EQ(setup.Mcr.McrSetupMode, 3);
-        EXPECT_TRUE(setup.Mcr.LockedSetup);
+        EXPECT_EQ(setup.Mcr, mcr);
         return setup;
     }
 
@@ -334,7 +284,7 @@ SetupRecord fullSetup() {
     setup.KeyStrings[5] = "\xE9\xF9\x01\x7F";
     setup.KeyStrings[8] = "a\r\nKey9=x\rb";  // line breaks from an import must not split lines
     setup.Func2Strings[6].clear();
-    setup.Mcr = {true, true, true, true, 11, " %B ", "?<Enter>", -20};
+    setup.Mcr = {true, false, true, false, 11, " %B ", "?<Enter>", -20};
     return setup;
 }
 
@@ -349,53 +299,21 @@ TEST_F(SetupFileTest, SaveAndLoadReproduceEveryField) {
     ASSERT_TRUE(SaveSetupIni(fullSetup(), path).ok);
     const std::string text = test::TempDir::read(path);
     EXPECT_TRUE(
-        text.starts_with("[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=1\r\n"
+        text.starts_with("[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=0\r\n"
                          "[Keys]\r\nKey1=k1<Enter>\r\nKey1_2=<CtrlC>f1\r\nKey2= a=b \r\n"))
         << text;
     EXPECT_TRUE(
         text.ends_with("Key84_2=<CtrlC>f84\r\n[Mcr]\r\nBuiltIn_Setup=1\r\n"
-                       "McrSetupMode=11\r\nMcrDelay=-20\r\nTransmitChecksum=1\r\n"
+                       "McrSetupMode=11\r\nMcrDelay=-20\r\nTransmitChecksum=0\r\n"
                        "BF_Checksum=1\r\nPreambleString= %B \r\nPostambleString=?<Enter>\r\n"))
         << text;
-    SetupRecord flagsOff = fullSetup();
-    flagsOff.Mcr = SetupRecType{false, false, false, false, 0, "x", "y", 0};
-    for (const SetupRecord& saved : {fullSetup(), flagsOff}) {
-        ASSERT_TRUE(SaveSetupIni(saved, path).ok);
-        SetupRecord loaded;
-        loaded.KeyStrings[7] = "stale";
-        LoadSetupIni(loaded, path);
-        SetupRecord expected = saved;
-        expected.KeyStrings[8] = "aKey9=xb";
-        EXPECT_EQ(loaded, expected);
-    }
-    EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
-}
-
-// Sections keep their order and their foreign lines; known keys keep their spelling; new
-// keys follow a section's last line and new sections come last.
-TEST_F(SetupFileTest, SaveKeepsWhatItDoesNotOwn) {
-    const std::string path =
-        m_dir.write("shop.ini",
-                    "; shop 12\n[mcr]\nmcrdelay=7\nVendor=keep me\n[Printer]\nPort=COM2\n"
-                    "[KEYS]\nKEY5=old\nComment line without equals\n");
-    SetupRecord setup;
-    setup.KeyStrings[5] = "new";
-    setup.Mcr.McrDelay = 9;
-    ASSERT_TRUE(SaveSetupIni(setup, path).ok);
-    const std::string text = test::TempDir::read(path);
-    EXPECT_TRUE(text.starts_with(
-        "; shop 12\r\n[mcr]\r\nmcrdelay=9\r\nVendor=keep me\r\nBuiltIn_Setup=0\r\n"))
-        << text;
-    EXPECT_NE(text.find("PostambleString=\r\n[Printer]\r\nPort=COM2\r\n[KEYS]\r\nKEY5=new\r\n"
-                        "Comment line without equals\r\nKey1=\r\n"),
-              std::string::npos);
-    EXPECT_TRUE(
-        text.ends_with("Key84_2=\r\n[Version]\r\nFileVer=1.00\r\n[Setup]\r\nLockedSetup=0\r\n"))
-        << text;
-    EXPECT_EQ(text.find("Key5="), std::string::npos);
     SetupRecord loaded;
+    loaded.KeyStrings[7] = "stale";
     LoadSetupIni(loaded, path);
-    EXPECT_EQ(loaded, setup);
+    SetupRecord expected = fullSetup();
+    expected.KeyStrings[8] = "aKey9=xb";
+    EXPECT_EQ(loaded, expected);
+    EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
 }
 
 SetupRecType defaults() {
@@ -414,11 +332,10 @@ TEST_F(SetupFileTest, LoadReadsValuesWithDefaults) {
         {"", defaults()},
         {"[Setup]\nLockedSetup=2\n[Mcr]\nBuiltIn_Setup=-1\nTransmitChecksum= 1 \nBF_Checksum=0\n",
          M{true, true, false, true, 1, "", "", 5}},
-        {"[Setup]\nLockedSetup=true\n[Mcr]\nBuiltIn_Setup=1x\nTransmitChecksum=\nBF_Checksum=0x1\n",
-         defaults()},
+        {"[Setup]\nLockedSetup=true\n[Mcr]\nBuiltIn_Setup=1x\nTransmitChecksum=\nBF_Checksum=0x1\n"
+         "McrSetupMode=3 4\nMcrDelay=2147483648\n", defaults()},
         {"[Mcr]\nMcrSetupMode=+11\nMcrDelay=\t-12 \n",
          M{false, false, false, false, 11, "", "", -12}},
-        {"[Mcr]\nMcrSetupMode=3 4\nMcrDelay=2147483648\n", defaults()},
         {"[Mcr]\nMcrSetupMode=\nMcrDelay=-\n", defaults()},
         {"[Mcr]\nMcrSetupMode=-2147483648\nMcrDelay=2147483647\n",
          M{false, false, false, false, INT32_MIN, "", "", INT32_MAX}},
@@ -436,7 +353,6 @@ TEST_F(SetupFileTest, LoadReadsValuesWithDefaults) {
         expected.KeyStrings[5] = "abc";
         expected.Mcr = c.expected;
         EXPECT_EQ(setup, expected);
-        // Reading never writes.
         EXPECT_EQ(test::TempDir::read(path), text);
         EXPECT_EQ(m_dir.entries(), std::set<std::string>{"in.ini"});
     }
@@ -445,10 +361,7 @@ TEST_F(SetupFileTest, LoadReadsValuesWithDefaults) {
 TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {
     const SaveResult noFolder = SaveSetupIni(fullSetup(), m_dir.path("no/such/folder.INI"));
     EXPECT_FALSE(noFolder.ok);
-#ifdef _WIN32
-    // The system's words for ERROR_PATH_NOT_FOUND; std::system_category drops the full stop.
-    EXPECT_EQ(noFolder.error.rfind(std::system_category().message(3), 0), 0u) << noFolder.error;
-#else
+#ifndef _WIN32
     EXPECT_EQ(noFolder.error, std::generic_category().message(ENOENT));
 #endif
     EXPECT_TRUE(m_dir.entries().empty());
@@ -475,8 +388,7 @@ SetupRecord setupWithText(const std::string& text) {
 // the old file whole (or none, when there was none) and nothing else in the folder; a
 // fault just past the last byte lets the save through.
 TEST_F(SetupFileTest, EveryFailingSaveStepKeepsTheOldFile) {
-    test::TempDir& dir = m_dir;
-    const std::string path = dir.path("shop.ini");
+    const std::string path = m_dir.path("shop.ini");
     ASSERT_TRUE(SaveSetupIni(setupWithText("n"), path).ok);
     const std::string newBytes = test::TempDir::read(path);
     std::vector<WriteFaults> plans{{.failFlush = true}, {.failClose = true}, {.failRename = true}};
@@ -499,7 +411,7 @@ TEST_F(SetupFileTest, EveryFailingSaveStepKeepsTheOldFile) {
             ASSERT_EQ(result.ok, passes);
             EXPECT_EQ(result.error.empty(), passes);
             EXPECT_EQ(test::TempDir::read(path), passes ? newBytes : oldBytes);
-            EXPECT_EQ(dir.entries().size(), passes || hadFile ? 1u : 0u);
+            EXPECT_EQ(m_dir.entries().size(), passes || hadFile ? 1u : 0u);
             if (passes) {  // the last plan: put the old state back for the next round
                 std::filesystem::remove(path);
                 ASSERT_TRUE(!hadFile || SaveSetupIni(setupWithText("o"), path).ok);
