@@ -301,6 +301,7 @@ TEST(UnknownNames, NameTheNearestRealTag) {
         {"<ctrla>", K::CaseMismatch, "<ctrla>", 0, "<CtrlA>", ""},
         {"<Caps Lock>", K::Misspelt, "<Caps Lock>", 0, "<Caps>", "<Caps Lock>: did you mean <Caps>?"},
         {"<ShiftPage Down>", K::Misspelt, "<ShiftPage Down>", 0, "<ShiftPgDn>", ""},
+        {"<aTb>", K::Misspelt, "<aTb>", 0, "<Tab>", ""},
         {"<Xyzzy>", K::UnknownName, "<Xyzzy>", 0, "", ""},
         {"<AltShiftTab>", K::TwoModifiers, "<AltShiftTab>", 0, "", ""},
         {"a<b<Enter>", K::BracketInsideTag, "<b<Enter>", 1, "", ""}, {"a<>", K::EmptyTag, "<>", 1, "", ""},
