@@ -187,8 +187,8 @@ protected:
     };
 };
 
-// Identity and queries of every node; a handle made and used on another thread (as the
-// reader thread does) leaves the platform's udev context alone.
+// Identity and queries of every node; handles made and used on this thread and on another
+// (as the reader thread does) share no udev context.
 TEST_F(EmulatedHidraw, EnumerationAndQueries) {
     HidPlatformLinux platform;
     ASSERT_TRUE(platform.available());
@@ -204,7 +204,7 @@ TEST_F(EmulatedHidraw, EnumerationAndQueries) {
     for (int n = 0; n < 3; ++n) {
         expected.emplace_back(nodes[n].hidSyspath, "/dev/hidraw" + std::to_string(n));
         std::tuple<int, int, std::u16string, int> seen;
-        std::thread([&] {
+        auto query = [&] {
             std::uint32_t error = 1;
             auto handle = platform.open(expected[n].second, HidOpenMode::ReadWrite, &error);
             ASSERT_TRUE(handle && error == 0);
@@ -219,7 +219,9 @@ TEST_F(EmulatedHidraw, EnumerationAndQueries) {
             const std::uint8_t report[7] = {};
             EXPECT_FALSE(handle->setFeature(report, 7));
             EXPECT_EQ(handle->lastError(), static_cast<std::uint32_t>(ENOTTY));
-        }).join();
+        };
+        query();
+        std::thread(query).join();
         EXPECT_EQ(seen, rows[n]);
     }
     std::sort(found.begin(), found.end());
