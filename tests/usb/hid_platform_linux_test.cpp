@@ -185,9 +185,8 @@ protected:
 
 // Identity and queries of every node; handles made and used on this thread and on another
 // (as the reader thread does) share no udev context.
-TEST_F(EmulatedHidraw, EnumerationAndQueries) {
+TEST_F(EmulatedHidraw, EnumerationQueriesAndReads) {
     HidPlatformLinux platform;
-    ASSERT_TRUE(platform.available());
     std::vector<std::pair<std::string, std::string>> found, expected;
     for (const HidInterfaceInfo& f : platform.enumerate()) {
         found.emplace_back(f.instanceId, f.path);
@@ -212,8 +211,7 @@ TEST_F(EmulatedHidraw, EnumerationAndQueries) {
                                  ? c.FeatureReportByteLength * 100 + c.InputReportByteLength
                                  : -static_cast<int>(handle->lastError());
             seen = {a.ProductID, a.VersionNumber, product, caps};
-            const std::uint8_t report[7] = {};
-            EXPECT_FALSE(handle->setFeature(report, 7));
+            EXPECT_FALSE(handle->setFeature(nodes[n].descriptor.data(), 7));
             EXPECT_EQ(handle->lastError(), static_cast<std::uint32_t>(ENOTTY));
         };
         query();
@@ -228,12 +226,10 @@ TEST_F(EmulatedHidraw, EnumerationAndQueries) {
     EXPECT_EQ(platform.open("/dev/qk750-no-such-node", HidOpenMode::ReadWrite, &error), nullptr);
     EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
     EXPECT_EQ(platform.errorText(ENOENT), std::strerror(ENOENT));
-}
 
-// The report ID is put first; a read that finds nothing yet waits for the next report; a
-// cancel that comes before the wait still ends it; a read of nothing means the device is gone.
-TEST_F(EmulatedHidraw, ReadInput) {
-    HidPlatformLinux platform;
+    // Reads: the report ID is put first; a read that finds nothing yet waits for the next
+    // report; a cancel that comes before the wait still ends it; a read of nothing means the
+    // device is gone.
     nodes[0].readsAgain = 2;
     const std::pair<const char*, Bytes> cases[] = {
         {"/dev/hidraw0", {0x00, 0x11, 0x22, 0x33}},  // no report IDs: 0 is put first
@@ -260,35 +256,33 @@ TEST_F(EmulatedHidraw, ReadInput) {
 
 TEST_F(EmulatedHidraw, HotPlugReachesTheListener) {
     // An override names one of the two sources; anything else follows the udev daemon.
+    EXPECT_EQ(HidPlatformLinux::chooseMonitorSource("kernel", true), "kernel");
+    EXPECT_EQ(HidPlatformLinux::chooseMonitorSource("udev", false), "udev");
     EXPECT_EQ(HidPlatformLinux::chooseMonitorSource("bogus", true), "udev");
     EXPECT_EQ(HidPlatformLinux::chooseMonitorSource(nullptr, false), "kernel");
-    int n = 3;
-    for (const char* source : {"kernel", "udev"}) {
-        SCOPED_TRACE(source);
-        ::setenv("QK750_UDEV_SOURCE", source, 1);
-        HidPlatformLinux platform;
-        ::unsetenv("QK750_UDEV_SOURCE");
-        ASSERT_EQ(platform.monitorSource(), source);
-        int calls = 0;
-        platform.setChangeListener([&calls] { ++calls; });
-        pollfd pfd{platform.notificationDescriptor(), POLLIN, 0};
-        Node fake{{}, {}, {}, "QK750", "QK750"};
-        const std::string raw = addHidraw(n++, fake);
-        auto drainAfter = [&](std::initializer_list<const char*> actions) {
-            for (const char* action : actions) {
-                umockdev_testbed_uevent(m_testbed, raw.c_str(), action);
-            }
-            ASSERT_EQ(::poll(&pfd, 1, 60000), 1);
-            platform.processNotifications();
-        };
-        drainAfter({"add"});
-        EXPECT_EQ(calls, 1);
-        platform.processNotifications();  // nothing pending: nobody is called
-        drainAfter({"change"});           // no device change
-        EXPECT_EQ(calls, 1);
-        drainAfter({"remove", "add"});  // two events before one drain: one call
-        EXPECT_EQ(calls, 2);
-    }
+    ::setenv("QK750_UDEV_SOURCE", "udev", 1);
+    HidPlatformLinux platform;
+    ::unsetenv("QK750_UDEV_SOURCE");
+    ASSERT_EQ(platform.monitorSource(), "udev");
+    int calls = 0;
+    platform.setChangeListener([&calls] { ++calls; });
+    pollfd pfd{platform.notificationDescriptor(), POLLIN, 0};
+    Node fake{{}, {}, {}, "QK750", "QK750"};
+    const std::string raw = addHidraw(3, fake);
+    auto drainAfter = [&](std::initializer_list<const char*> actions) {
+        for (const char* action : actions) {
+            umockdev_testbed_uevent(m_testbed, raw.c_str(), action);
+        }
+        ASSERT_EQ(::poll(&pfd, 1, 60000), 1);
+        platform.processNotifications();
+    };
+    drainAfter({"add"});
+    EXPECT_EQ(calls, 1);
+    platform.processNotifications();  // nothing pending: nobody is called
+    drainAfter({"change"});           // no device change
+    EXPECT_EQ(calls, 1);
+    drainAfter({"remove", "add"});  // two events before one drain: one call
+    EXPECT_EQ(calls, 2);
 }
 
 }  // namespace
