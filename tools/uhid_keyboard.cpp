@@ -1,6 +1,6 @@
 // A QK750 keyboard made of software for scripts/test-kernel-hid: creates a HID device
 // through /dev/uhid and answers its feature reports with the firmware model until killed.
-//   qk750-uhid-keyboard MEMORY_FILE [N]
+//   qk750-uhid-keyboard [MEMORY_FILE [N]]
 // MEMORY_FILE holds the 2048-byte memory as each request leaves it; with N the device is
 // removed right after the Nth set-feature request.
 
@@ -24,10 +24,7 @@ int main(int argc, char** argv) {
     static const std::uint8_t descriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00,
                                               0x26, 0xFF, 0x00, 0x75, 0x08, 0x09, 0x02, 0x95, 0x06,
                                               0xB1, 0x02, 0x09, 0x03, 0x95, 0x08, 0x81, 0x02, 0xC0};
-    if (argc < 2) {
-        std::fputs("usage: qk750-uhid-keyboard MEMORY_FILE [N]\n", stderr);
-        return 2;
-    }
+    const char* memoryFile = argc > 1 ? argv[1] : "/dev/null";
     const int destroyAfter = argc > 2 ? std::atoi(argv[2]) : 0;
     const int uhid = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
     auto check = [](bool ok) {
@@ -71,7 +68,7 @@ int main(int argc, char** argv) {
         out.id = req.id;
         out.err = ok ? 0 : EIO;
         out.size = ok ? 7 : 0;
-        std::ofstream(argv[1], std::ios::binary)
+        std::ofstream(memoryFile, std::ios::binary)
             .write(reinterpret_cast<const char*>(firmware.memory().data()), 2048);
         send(reply);
         if (set && ++requests == destroyAfter) {
