@@ -212,6 +212,7 @@ TEST_F(EmulatedHidraw, EnumerationQueriesReadsAndHotPlug) {
             seen = {a.ProductID, a.VersionNumber, product, caps};
             EXPECT_FALSE(handle->setFeature(nodes[n].descriptor.data(), 7));
             EXPECT_EQ(handle->lastError(), static_cast<std::uint32_t>(ENOTTY));
+            EXPECT_FALSE(handle->getFeature(nodes[n].descriptor.data(), 7));
         };
         query();
         std::thread(query).join();
