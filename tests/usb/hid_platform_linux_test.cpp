@@ -73,12 +73,13 @@ struct Node {
     const char* usbProduct;
     const char* hidName;
     int readsAgain = 0;  // reads that find nothing yet (EAGAIN)
+    unsigned long lastRequest = 0;
     std::string hidSyspath{}, syspath{};
 };
 
 gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer node) {
-    const Node& dev = *static_cast<Node*>(node);
-    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    Node& dev = *static_cast<Node*>(node);
+    const unsigned long request = dev.lastRequest = umockdev_ioctl_client_get_request(client);
     const int size = static_cast<int>(dev.descriptor.size());
     std::uint8_t* data = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0,
                                                      _IOC_SIZE(request), nullptr)
@@ -213,6 +214,7 @@ TEST_F(EmulatedHidraw, EnumerationQueriesReadsAndHotPlug) {
             EXPECT_FALSE(handle->setFeature(nodes[n].descriptor.data(), 7));
             EXPECT_EQ(handle->lastError(), static_cast<std::uint32_t>(ENOTTY));
             EXPECT_FALSE(handle->getFeature(nodes[n].descriptor.data(), 7));
+            EXPECT_EQ(nodes[n].lastRequest, HIDIOCGFEATURE(7));  // the report ID and 6 bytes
         };
         query();
         std::thread(query).join();
@@ -241,9 +243,9 @@ TEST_F(EmulatedHidraw, EnumerationQueriesReadsAndHotPlug) {
         const HidReadResult r = handle->readInput(buffer, length, timeoutMs);
         return std::pair(r.status, Bytes(buffer, buffer + std::min(r.bytes, sizeof buffer)));
     };
-    for (const auto& [path, expected] : cases) {
+    for (const auto& [path, report] : cases) {
         handle = platform.open(path, HidOpenMode::OverlappedRead);
-        EXPECT_EQ(read(sizeof buffer, 60000), std::pair(HidReadStatus::Data, expected));
+        EXPECT_EQ(read(sizeof buffer, 60000), std::pair(HidReadStatus::Data, report));
         handle->cancelRead();
         EXPECT_EQ(read(sizeof buffer, -1), std::pair(HidReadStatus::Timeout, Bytes()));
         EXPECT_EQ(read(0, 0).first, HidReadStatus::Error);
