@@ -128,35 +128,48 @@ private slots:
         }
     }
 
-    // New and closing save a named setup quietly and never drop work that could not be
-    // saved; a cancelled name dialog is not a failure, and closing an unnamed setup then
-    // still closes. New empties the grid and the lines and leaves the setup unnamed.
-    void newAndCloseSaveOrKeepTheWork() {
+    // New, closing and E&xit: New and closing save a named setup quietly and never drop work
+    // that could not be saved; a cancelled name dialog is not a failure, and closing an
+    // unnamed setup then still closes. E&xit saves nothing. New empties the grid and the lines
+    // and leaves the setup unnamed.
+    void newCloseAndExitSaveOrKeepTheWork() {
         const struct {
             const char* name;
-            bool closing, answer, kept;  // closing, else New; answer to "Close without saving ?"
-        } cases[] = {
-            {"missing/shop.ini", false, false, true}, {".INI", false, false, false},
-            {"shop.ini", false, false, false},        {"missing/shop.ini", true, false, true},
-            {"missing/shop.ini", true, true, false},  {".INI", true, false, false}};
+            char how;           // New, Close, eXit
+            bool answer, kept;  // answer to "Close without saving ?"
+        } cases[] = {{"missing/shop.ini", 'n', false, true}, {".INI", 'n', false, false},
+                     {"shop.ini", 'n', false, false},        {"missing/shop.ini", 'c', false, true},
+                     {"missing/shop.ini", 'c', true, false}, {".INI", 'c', false, false},
+                     {"shop.ini", 'c', false, false},        {"shop.ini", 'x', false, false}};
         for (const auto& c : cases) {
             StartedFixture f;
             const QString name = c.name;
+            const bool closing = c.how != 'n';
             f.state.SetupFileName = name == ".INI" ? ".INI" : f.path(name);
             f.state.Setup.KeyStrings[7] = "seven";
             f.state.Setup.Func2Strings[7] = "f2";
             f.main().RefreshGrid();
             f.main().selectKey(7);
             f.prompts.answers << c.answer;
-            c.closing ? void(f.main().close()) : f.trigger("newSetupAction");
-            const QStringList failures = f.prompts.texts(c.closing ? "askYesNo" : "error");
+            if (c.how == 'x') {
+                f.trigger("exitAction");
+                // Exit asks the application to leave its event loop; run one so that later
+                // loops do not end at once.
+                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+                QCoreApplication::exec();
+            }
+            c.how == 'c'   ? void(f.main().close())
+            : c.how == 'n' ? f.trigger("newSetupAction")
+                           : void();
+            const QStringList failures = f.prompts.texts(closing ? "askYesNo" : "error");
             QCOMPARE(failures.size(), name.startsWith("missing") ? 1 : 0);
             QCOMPARE(f.prompts.texts("file").size(), name == ".INI" ? 1 : 0);
             QVERIFY(f.prompts.texts("information").isEmpty());
             QVERIFY(failures.isEmpty() ||
                     failures[0].startsWith("Cannot save " + f.dir.filePath(name) + "\r\r"));
-            QCOMPARE(loadedFrom(f.path(name)).KeyStrings[7] == "seven", name == "shop.ini");
-            if (c.closing) {
+            QCOMPARE(loadedFrom(f.path(name)).KeyStrings[7] == "seven",
+                     name == "shop.ini" && c.how != 'x');
+            if (closing) {
                 QVERIFY(failures.isEmpty() || failures[0].endsWith("\r\rClose without saving ?"));
                 QCOMPARE(f.main().isVisible(), c.kept);
                 QCOMPARE(f.state.Globals.StopWaiting, !c.kept);
@@ -226,9 +239,12 @@ private slots:
         };
         QCOMPARE(open("other.ini"), f.dir.filePath("other.ini"));  // the unlock question: Cancel
         QCOMPARE(loadedFrom(f.path("shop.ini")).KeyStrings[3], std::string("three"));
-        QCOMPARE(f.prompts.texts("confirm").size(), 1);
+        // Locking asked nothing; unlocking asks once, and Cancel keeps the lines shut.
+        QCOMPARE(f.prompts.texts("confirm"),
+                 QStringList{"\rUnlock changes to Setup ?\r\r  Are you sure ?   \r\r"});
         QCOMPARE(gridAtQuestion, cellTextFor("two", true));
-        QVERIFY(f.state.Setup.Mcr.LockedSetup);
+        QVERIFY(f.state.Setup.Mcr.LockedSetup &&
+                !child<QLineEdit>(f.main(), "keyStringEdit")->isEnabled());
         QCOMPARE(f.state.Setup.KeyStrings[2] + f.state.Setup.KeyStrings[3], std::string("two"));
         open("bad.DAT");
         QCOMPARE(f.state.Setup.KeyStrings[2], std::string("two"));
@@ -240,52 +256,6 @@ private slots:
         QCOMPARE(f.prompts.texts("file"), QStringList(4, "openDialog"));
         QCOMPARE(open("keys.DAT"), f.dir.filePath("keys.INI"));
         QCOMPARE(open("NEW.KBD"), f.dir.filePath("NEW.INI"));
-    }
-
-    // Closing saves the named setup quietly, keeping what the program does not know; E&xit
-    // ends without that save.
-    void closeSavesNamedSetupExitDoesNot() {
-        for (const bool exit : {false, true}) {
-            WindowFixture f;
-            const std::string name = f.path("shop.ini");
-            writeSetup(name, 3, "three");
-            std::ofstream(name, std::ios::app | std::ios::binary) << "[Till]\r\nPrinter=COM2\r\n";
-            f.state.SetupFileName = name;
-            f.start();
-            f.state.Setup.KeyStrings[4] = "four";
-            if (exit) {
-                f.trigger("exitAction");
-                // Exit asks the application to leave its event loop; run one so that later
-                // tests' loops do not end at once.
-                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-                QCoreApplication::exec();
-            } else {
-                f.main().close();
-            }
-            QVERIFY(f.prompts.seen.isEmpty() && !f.main().isVisible());
-            std::ostringstream text;
-            text << std::ifstream(name, std::ios::binary).rdbuf();
-            QVERIFY(text.str().find("[Till]\r\nPrinter=COM2") != std::string::npos);
-            const SetupRecord saved = loadedFrom(name);
-            QCOMPARE(saved.KeyStrings[3] + saved.KeyStrings[4], exit ? "three" : "threefour");
-        }
-    }
-
-    void unlockAsksAndCancelKeepsItLocked() {
-        StartedFixture f;
-        auto* lock = child<QCheckBox>(f.main(), "lockSetupCheck");
-        auto* line = child<QLineEdit>(f.main(), "keyStringEdit");
-        lock->click();  // locking asks nothing
-        QVERIFY(f.prompts.seen.isEmpty());
-        QVERIFY(f.state.Setup.Mcr.LockedSetup && !line->isEnabled());
-        f.prompts.answers << false << true;
-        lock->click();
-        QCOMPARE(f.prompts.texts("confirm"),
-                 QStringList{"\rUnlock changes to Setup ?\r\r  Are you sure ?   \r\r"});
-        QVERIFY(lock->isChecked() && !line->isEnabled() && f.state.Setup.Mcr.LockedSetup);
-        QVERIFY(child(f.main(), "programButton")->isEnabled());
-        lock->click();
-        QVERIFY(!lock->isChecked() && line->isEnabled() && !f.state.Setup.Mcr.LockedSetup);
     }
 
     // While a run goes on, a second request or a window to open does nothing; a failed run
@@ -343,7 +313,7 @@ private slots:
         }
     }
 
-    void menusAndPlacement() {
+    void menus() {
         StartedFixture f;
         QStringList seen;
         for (const char* name :
@@ -359,51 +329,24 @@ private slots:
                                     "E&xit ", "&MCR Setup ", "Program QK750 F10", "&Test F7",
                                     "&About... ", "&File", "&MCR Setup", "Program QK750", "&Test",
                                     "&About"}));
-        // Two lines to choose between: the key string and the Func2 string.
-        QCOMPARE(child(f.main(), "lineSelector")->findChildren<QRadioButton*>().size(), 2);
-        // Centred up to the frame, which is not known before the window is first shown.
-        const QPoint offCentre =
-            f.main().frameGeometry().center() - f.main().screen()->availableGeometry().center();
-        QVERIFY(offCentre.manhattanLength() <= 10);
     }
 
     // The production prompts: Open asks with an open dialog for an existing file, Save with a
     // save dialog that may name a new one.
     void realFileDialogs() {
-        QtPrompts prompts;
+        QList<int> modes;
         for (const bool save : {true, false}) {
-            FileDialogRequest request;
-            request.save = save;
-            QList<int> modes;
             QTimer::singleShot(0, [&] {
                 auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                QVERIFY(dialog);
                 modes << dialog->acceptMode() << dialog->fileMode();
                 dialog->reject();
             });
-            QCOMPARE(prompts.fileName(request), QString());
-            const QList<int> expected = {save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen,
-                                         save ? QFileDialog::AnyFile : QFileDialog::ExistingFile};
-            QCOMPARE(modes, expected);
+            FileDialogRequest request;
+            request.save = save;
+            QCOMPARE(QtPrompts().fileName(request), QString());
         }
-    }
-
-    void aboutBoxClosesWithEscEnterAndOk() {
-        StartedFixture f;
-        QWidget& about = f.windows->about();
-        QCOMPARE(child<QPushButton>(about, "okButton")->text(), QString("&OK"));
-        for (const int key : {int(Qt::Key_Escape), int(Qt::Key_Return), 0}) {
-            QTimer::singleShot(0, &about, [&] {
-                key != 0 ? QTest::keyClick(&about, Qt::Key(key))
-                         : child<QPushButton>(about, "okButton")->click();
-                if (about.isVisible()) {
-                    about.hide();  // so that a failure cannot hang the test
-                    QFAIL("still open");
-                }
-            });
-            f.trigger("aboutAction");
-            QVERIFY(f.main().isEnabled());
-        }
+        QCOMPARE(modes, (QList<int>{QFileDialog::AcceptSave, QFileDialog::AnyFile,
+                                    QFileDialog::AcceptOpen, QFileDialog::ExistingFile}));
     }
 
     // One set of windows for all rows, so each row starts from the controls the last one
