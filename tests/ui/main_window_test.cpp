@@ -7,13 +7,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTimer>
-#include <QWindow>
 #include <QtTest>
 
 #include <fstream>
-#include <sstream>
 
 #include "app/mcr_settings.h"
 #include "app/programming_run.h"
