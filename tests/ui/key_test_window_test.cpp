@@ -13,8 +13,7 @@ namespace {
 
 using Strokes = QList<std::pair<int, QString>>;  // key, text
 
-// Presses (and releases) each key on the window's top-level window, as the platform
-// delivers keystrokes, then lets the hook's posted keystrokes arrive; returns the memo.
+// Presses (and releases) keys at a top-level window as the platform does; returns the memo.
 QString type(KeyTestWindow& window, const Strokes& strokes, QWidget* at = nullptr,
              bool release = true) {
     for (const auto& [key, text] : strokes) {
@@ -28,8 +27,7 @@ QString type(KeyTestWindow& window, const Strokes& strokes, QWidget* at = nullpt
     return window.keyLog()->toPlainText();
 }
 
-// Only one hook can be in place at a time, so whether a probe can hook tells whether the
-// window's hook is still there.
+// Only one hook can be in place at a time: a probe that cannot hook finds the window's.
 bool hookInPlace(const KeyTestWindow& window) {
     ApplicationKeyboardHook probe;
     QObject target;

@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -31,7 +30,6 @@ SetupRecord loadedFrom(const std::string& path) {
     return setup;
 }
 
-// A setup file holding one key string.
 void writeSetup(const std::string& path, int key, const std::string& text) {
     SetupRecord setup;
     setup.KeyStrings[key] = text;
@@ -72,8 +70,7 @@ private slots:
         }
     }
 
-    // Half the free width picks the padding from a table that is not monotonic, its last
-    // entry standing for every wider cell.
+    // Half the free width picks the padding from a non-monotonic table, its last entry beyond.
     void cellPaddingTable() {
         const int spaces[] = {1, 3, 4, 6, 6, 8, 9, 10, 12, 14, 13, 15, 16, 16, 16};
         for (int pad = 0; pad < 15; ++pad) {
@@ -81,9 +78,8 @@ private slots:
         }
     }
 
-    // Save asks for a name only when the setup has none; Save As always asks, and a
-    // cancelled dialog saves nothing. The file always gets ".INI", with the MCR lines; the
-    // replace question is about that file, and No brings the dialog back.
+    // Save asks for a name only for an unnamed setup, Save As always; cancelled, nothing is
+    // saved. The file gets ".INI"; the replace question is about it, No asks the name again.
     void saveWritesIni() {
         const struct {
             const char *action, *named, *chosen, *saved;  // empty: unnamed, cancelled, none
@@ -124,9 +120,8 @@ private slots:
         }
     }
 
-    // New, closing and E&xit: New and closing save a named setup quietly and never drop work
-    // that could not be saved; a cancelled name dialog is not a failure, and closing an
-    // unnamed setup then still closes. E&xit saves nothing. New empties the grid and the lines
+    // New and closing save a named setup quietly, never dropping work that could not be saved
+    // (a cancelled name dialog is no failure); E&xit saves nothing. New empties grid and lines
     // and leaves the setup unnamed.
     void newCloseAndExitSaveOrKeepTheWork() {
         const struct {
@@ -179,9 +174,8 @@ private slots:
         }
     }
 
-    // A setup that is not what its file holds is reported and loses its name, so that no
-    // quiet save writes it over the file or its INI twin; a DAT that cannot be read leaves
-    // the keys and the name.
+    // A setup that is not what its file holds is reported and loses its name, so no quiet save
+    // overwrites the file or its INI twin; an unreadable DAT leaves the keys and the name.
     void failedInitialLoad() {
         const struct {
             const char *setupFile, *datFile, *error;  // %1: the folder
@@ -208,9 +202,8 @@ private slots:
         }
     }
 
-    // Open saves the work first and shows the new setup whole, asking the unlock question
-    // once; a key list that cannot be read replaces nothing; a DAT or KBD file is read into
-    // the keys, the title naming its INI twin.
+    // Open saves the work first and shows the new setup whole before the unlock question; an
+    // unreadable key list replaces nothing; a DAT or KBD's title names its INI twin.
     void openKeepsWorkAndLoadsTheChosenFile() {
         WindowFixture f;
         writeSetup(f.path("other.ini"), 2, "two");
@@ -224,6 +217,10 @@ private slots:
         f.trigger("openSetupAction");  // cancelled
         QCOMPARE(f.state.Setup.KeyStrings[3], std::string("three"));
         child<QCheckBox>(f.main(), "lockSetupCheck")->click();
+        f.main().selectKey(3);  // a locked grid takes no keys
+        for (const auto key : {Qt::Key_Delete, Qt::Key_Return, Qt::Key_A}) {
+            QTest::keyClick(child<QTableWidget>(f.main(), "keyGrid"), key);
+        }
         QString gridAtQuestion;
         f.prompts.onAsk = [&] { gridAtQuestion = f.main().cellText(1, 0); };
         const auto open = [&](const char* name) {
@@ -252,8 +249,8 @@ private slots:
         QCOMPARE(open("NEW.KBD"), f.dir.filePath("NEW.INI"));
     }
 
-    // While a run goes on, a second request or a window to open does nothing; a failed run
-    // reports once. Either way the progress window goes and the run is over.
+    // During a run a second request or a window to open does nothing; a failed run reports
+    // once. Either way the progress window goes and the run is over.
     void programmingRunIgnoresSecondRequest() {
         for (const bool crc : {false, true}) {
             HidPlatformSim::Options options;
@@ -307,41 +304,19 @@ private slots:
     void menus() {
         StartedFixture f;
         QStringList seen;
-        for (const char* name :
-             {"newSetupAction", "openSetupAction", "saveSetupAction", "saveSetupAsAction",
-              "exitAction", "mcrSetupAction", "programAction", "testKeysAction", "aboutAction"}) {
-            const QAction* action = child<QAction>(f.main(), name);
-            seen << action->text() + ' ' + action->shortcut().toString();
-        }
-        for (const QAction* top : f.main().menuBar()->actions()) {
+        for (QAction* top : f.main().menuBar()->actions()) {
             seen << top->text();
+            for (const QAction* item : top->menu() ? top->menu()->actions() : QList{top}) {
+                seen << item->text() + ' ' + item->shortcut().toString();
+            }
         }
-        QCOMPARE(seen, (QStringList{"&New Ctrl+N", "&Open Ctrl+O", "&Save Ctrl+S", "Save &As... ",
-                                    "E&xit ", "&MCR Setup ", "Program QK750 F10", "&Test F7",
-                                    "&About... ", "&File", "&MCR Setup", "Program QK750", "&Test",
-                                    "&About"}));
+        QCOMPARE(seen, (QStringList{"&File", "&New Ctrl+N", "&Open Ctrl+O", " ", "&Save Ctrl+S",
+                                    "Save &As... ", " ", "E&xit ", "&MCR Setup", "&MCR Setup ",
+                                    "Program QK750", "Program QK750 F10", "&Test", "&Test F7",
+                                    "&About", "&About... "}));
     }
 
-    // The production prompts: Open asks with an open dialog for an existing file, Save with a
-    // save dialog that may name a new one.
-    void realFileDialogs() {
-        QList<int> modes;
-        for (const bool save : {true, false}) {
-            QTimer::singleShot(0, [&] {
-                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                modes << dialog->acceptMode() << dialog->fileMode();
-                dialog->reject();
-            });
-            FileDialogRequest request;
-            request.save = save;
-            QCOMPARE(QtPrompts().fileName(request), QString());
-        }
-        QCOMPARE(modes, (QList<int>{QFileDialog::AcceptSave, QFileDialog::AnyFile,
-                                    QFileDialog::AcceptOpen, QFileDialog::ExistingFile}));
-    }
-
-    // One set of windows for all rows, so each row starts from the controls the last one
-    // left. The unlock question is answered Yes, so that the lock follows the record.
+    // Each row starts from the controls the last one left; unlocking is answered Yes.
     void showThenGather() {
         WindowFixture f;
         f.prompts.defaultAnswer = true;
