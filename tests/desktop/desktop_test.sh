@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The flows where the window manager, focus, activation or modality matter: the real program
-# on a display of its own (Xvfb, openbox), real boxes and dialogs, keystrokes and clicks from
-# xdotool; results read from the saved setup, the simulated keyboard's memory, the exit code
-# and the stacking. Usage: desktop_test.sh QK750SETUP [FLOW...]. Exit 77 (skipped) without tools.
+# Flows where window manager, focus, activation or modality matter: the real program on Xvfb
+# and openbox, driven by xdotool. Usage: desktop_test.sh QK750SETUP [FLOW...]; 77: no tools.
 set -uo pipefail
 exe=$(realpath "$1")
 shift
@@ -11,16 +9,14 @@ for tool in Xvfb openbox xdotool xprop xmessage; do
 done
 work=$(mktemp -d)
 cd "$work" || exit 1 # a Save dialog that a failing flow answers saves here
-# Under AddressSanitizer: the X platform's keyboard library reads strings in a way that
-# strict string checks take for an overflow, and the D-Bus library keeps a buffer for good.
+# Under AddressSanitizer: xkb's string reads trip strict checks; D-Bus keeps a buffer for good.
 printf 'leak:libdbus-1.so\n' >lsan.supp
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0
 export LSAN_OPTIONS=suppressions=$work/lsan.supp
 app='' wm='' xvfb='' main=''
 cleanup() { [ -n "$app" ] && kill "$app" 2>/dev/null; kill "$wm" "$xvfb" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
-# SECONDS COMMAND...: polls until the command succeeds. The bounds are generous (times 4)
-# so that a loaded machine, or a sanitizer build, is slow rather than failed.
+# SECONDS COMMAND...: polls until it succeeds; bounds times 4 for loaded or sanitizer runs.
 wait_for() {
     local deadline=$((SECONDS + 4 * $1))
     shift

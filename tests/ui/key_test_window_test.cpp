@@ -13,8 +13,7 @@ namespace {
 
 using Strokes = QList<std::pair<int, QString>>;  // key, text
 
-// Presses (and releases) each key on the window's top-level window, as the platform
-// delivers keystrokes, then lets the hook's posted keystrokes arrive; returns the memo.
+// Presses (and releases) keys at a top-level window as the platform does; returns the memo.
 QString type(KeyTestWindow& window, const Strokes& strokes, QWidget* at = nullptr,
              bool release = true) {
     for (const auto& [key, text] : strokes) {
@@ -28,8 +27,7 @@ QString type(KeyTestWindow& window, const Strokes& strokes, QWidget* at = nullpt
     return window.keyLog()->toPlainText();
 }
 
-// Only one hook can be in place at a time, so whether a probe can hook tells whether the
-// window's hook is still there.
+// Only one hook can be in place at a time: a probe that cannot hook finds the window's.
 bool hookInPlace(const KeyTestWindow& window) {
     ApplicationKeyboardHook probe;
     QObject target;
@@ -38,26 +36,14 @@ bool hookInPlace(const KeyTestWindow& window) {
     return !free;
 }
 
-// Opens the test window from the main window's menu and runs `during` while the menu
-// command waits for the window to close.
-struct TestFlow : StartedFixture {
-    KeyTestWindow& window = windows->keyTest();
-    void run(const std::function<void()>& during) {
-        QTimer::singleShot(0, &window, [&] {
-            during();
-            window.hide();  // so that a failure here cannot hang the flow
-        });
-        trigger("testKeysAction");
-    }
-};
-
 }  // namespace
 
 class KeyTestWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void keystrokesShown() {
+    // Each row from an empty box; then Enter ends a line and the 21st line clears the box.
+    void keystrokesShownAndTwentyLines() {
         const struct {
             Strokes strokes;
             QString shown;
@@ -71,19 +57,14 @@ private slots:
             {{{Qt::Key_unknown, ""}, {0x0100ffff, ""}, {Qt::Key_X, "x"}}, "x"},  // no name
             {{{Qt::Key_Super_L, ""}, {Qt::Key_AltGr, ""}}, "<Left Windows><AltGr>"},
         };
-        for (const auto& c : cases) {
-            KeyTestWindow window;
-            window.show();
-            QVERIFY(window.installHook());
-            QCOMPARE(type(window, c.strokes), c.shown);
-            window.removeHook();
-        }
-    }
-
-    void enterEndsTheLineAndTheTwentyFirstLineClears() {
         KeyTestWindow window;
         window.show();
         QVERIFY(window.installHook());
+        for (const auto& c : cases) {
+            window.keyLog()->clear();
+            QCOMPARE(type(window, c.strokes), c.shown);
+        }
+        window.keyLog()->clear();
         const Strokes enter{{Qt::Key_Return, "\r"}};
         QCOMPARE(type(window, {{Qt::Key_A, "a"}, {Qt::Key_Return, "\r"}}), QString("a<Enter>\n"));
         // Releases are handed to the window too, and add nothing.
@@ -98,37 +79,43 @@ private slots:
         window.removeHook();
     }
 
-    void testFlowShowsKeysOfEveryWindowUntilClosed() {
-        TestFlow flow;
-        flow.window.keyLog()->setPlainText("left from before");
+    // Opened from the menu, the window shows the keys typed in every window until it is
+    // closed; a hook that cannot be installed is reported and the window still opens.
+    void testFlowFromTheMenu() {
+        StartedFixture f;
+        KeyTestWindow& window = f.windows->keyTest();
+        const auto run = [&](const std::function<void()>& during) {
+            QTimer::singleShot(0, &window, [&] {
+                during();
+                window.hide();  // so that a failure here cannot hang the flow
+            });
+            f.trigger("testKeysAction");
+        };
+        window.keyLog()->setPlainText("left from before");
         QStringList shown;
         bool mainDisabled = false, closedByButton = false, hookedAfterClear = false;
-        flow.run([&] {
-            mainDisabled = !flow.main().isEnabled();
+        run([&] {
+            mainDisabled = !f.main().isEnabled();
             // A keystroke passes the main window's controls too: it is shown once.
-            type(flow.window, {{Qt::Key_M, "m"}}, &flow.main());
-            shown << type(flow.window, {{Qt::Key_F7, ""}});
-            QTest::mouseClick(child<QPushButton>(flow.window, "clearButton"), Qt::LeftButton);
-            shown << type(flow.window, {{Qt::Key_C, "c"}});
-            hookedAfterClear = hookInPlace(flow.window);
-            QTest::mousePress(child<QPushButton>(flow.window, "closeButton"), Qt::LeftButton);
-            closedByButton = !flow.window.isVisible();
+            type(window, {{Qt::Key_M, "m"}}, &f.main());
+            shown << type(window, {{Qt::Key_F7, ""}});
+            QTest::mouseClick(child<QPushButton>(window, "clearButton"), Qt::LeftButton);
+            shown << type(window, {{Qt::Key_C, "c"}});
+            hookedAfterClear = hookInPlace(window);
+            QTest::mousePress(child<QPushButton>(window, "closeButton"), Qt::LeftButton);
+            closedByButton = !window.isVisible();
         });
         QVERIFY(mainDisabled && closedByButton && hookedAfterClear);
         QCOMPARE(shown, (QStringList{"m<F7>", "c"}));
-        QVERIFY(!hookInPlace(flow.window) && flow.main().isEnabled() &&
-                flow.prompts.seen.isEmpty());
-    }
+        QVERIFY(!hookInPlace(window) && f.main().isEnabled() && f.prompts.seen.isEmpty());
 
-    void testFlowReportsErrorToHook() {
-        TestFlow flow;
-        ApplicationKeyboardHook other;  // in place first: this window's cannot be installed
+        ApplicationKeyboardHook other;  // in place first: the window's cannot be installed
         QObject target;
-        QVERIFY(other.HookKeyboard(&target, flow.window.keyMessage()));
+        QVERIFY(other.HookKeyboard(&target, window.keyMessage()));
         bool openAfterError = false;
-        flow.run([&] { openAfterError = flow.window.isVisible(); });
-        QCOMPARE(flow.prompts.texts("error"), QStringList{"Error To Hook"});
-        QVERIFY(openAfterError && flow.main().isEnabled() && other.isInstalled());
+        run([&] { openAfterError = window.isVisible(); });
+        QCOMPARE(f.prompts.texts("error"), QStringList{"Error To Hook"});
+        QVERIFY(openAfterError && f.main().isEnabled() && other.isInstalled());
     }
 };
 

@@ -1,19 +1,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTimer>
-#include <QWindow>
 #include <QtTest>
 
 #include <fstream>
-#include <sstream>
 
 #include "app/mcr_settings.h"
 #include "app/programming_run.h"
@@ -35,7 +30,6 @@ SetupRecord loadedFrom(const std::string& path) {
     return setup;
 }
 
-// A setup file holding one key string.
 void writeSetup(const std::string& path, int key, const std::string& text) {
     SetupRecord setup;
     setup.KeyStrings[key] = text;
@@ -76,8 +70,7 @@ private slots:
         }
     }
 
-    // Half the free width picks the padding from a table that is not monotonic, its last
-    // entry standing for every wider cell.
+    // Half the free width picks the padding from a non-monotonic table, its last entry beyond.
     void cellPaddingTable() {
         const int spaces[] = {1, 3, 4, 6, 6, 8, 9, 10, 12, 14, 13, 15, 16, 16, 16};
         for (int pad = 0; pad < 15; ++pad) {
@@ -85,9 +78,8 @@ private slots:
         }
     }
 
-    // Save asks for a name only when the setup has none; Save As always asks, and a
-    // cancelled dialog saves nothing. The file always gets ".INI", with the MCR lines; the
-    // replace question is about that file, and No brings the dialog back.
+    // Save asks for a name only for an unnamed setup, Save As always; cancelled, nothing is
+    // saved. The file gets ".INI"; the replace question is about it, No asks the name again.
     void saveWritesIni() {
         const struct {
             const char *action, *named, *chosen, *saved;  // empty: unnamed, cancelled, none
@@ -128,35 +120,47 @@ private slots:
         }
     }
 
-    // New and closing save a named setup quietly and never drop work that could not be
-    // saved; a cancelled name dialog is not a failure, and closing an unnamed setup then
-    // still closes. New empties the grid and the lines and leaves the setup unnamed.
-    void newAndCloseSaveOrKeepTheWork() {
+    // New and closing save a named setup quietly, never dropping work that could not be saved
+    // (a cancelled name dialog is no failure); E&xit saves nothing. New empties grid and lines
+    // and leaves the setup unnamed.
+    void newCloseAndExitSaveOrKeepTheWork() {
         const struct {
             const char* name;
-            bool closing, answer, kept;  // closing, else New; answer to "Close without saving ?"
-        } cases[] = {
-            {"missing/shop.ini", false, false, true}, {".INI", false, false, false},
-            {"shop.ini", false, false, false},        {"missing/shop.ini", true, false, true},
-            {"missing/shop.ini", true, true, false},  {".INI", true, false, false}};
+            char how;           // New, Close, eXit
+            bool answer, kept;  // answer to "Close without saving ?"
+        } cases[] = {{"missing/shop.ini", 'n', false, true}, {".INI", 'n', false, false},
+                     {"shop.ini", 'n', false, false},        {"missing/shop.ini", 'c', false, true},
+                     {"missing/shop.ini", 'c', true, false}, {".INI", 'c', false, false},
+                     {"shop.ini", 'c', false, false},        {"shop.ini", 'x', false, false}};
         for (const auto& c : cases) {
             StartedFixture f;
             const QString name = c.name;
+            const bool closing = c.how != 'n';
             f.state.SetupFileName = name == ".INI" ? ".INI" : f.path(name);
             f.state.Setup.KeyStrings[7] = "seven";
             f.state.Setup.Func2Strings[7] = "f2";
             f.main().RefreshGrid();
             f.main().selectKey(7);
             f.prompts.answers << c.answer;
-            c.closing ? void(f.main().close()) : f.trigger("newSetupAction");
-            const QStringList failures = f.prompts.texts(c.closing ? "askYesNo" : "error");
+            if (c.how == 'x') {
+                f.trigger("exitAction");
+                // Exit asks the application to leave its event loop; run one so that later
+                // loops do not end at once.
+                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+                QCoreApplication::exec();
+            }
+            c.how == 'c'   ? void(f.main().close())
+            : c.how == 'n' ? f.trigger("newSetupAction")
+                           : void();
+            const QStringList failures = f.prompts.texts(closing ? "askYesNo" : "error");
             QCOMPARE(failures.size(), name.startsWith("missing") ? 1 : 0);
             QCOMPARE(f.prompts.texts("file").size(), name == ".INI" ? 1 : 0);
             QVERIFY(f.prompts.texts("information").isEmpty());
             QVERIFY(failures.isEmpty() ||
                     failures[0].startsWith("Cannot save " + f.dir.filePath(name) + "\r\r"));
-            QCOMPARE(loadedFrom(f.path(name)).KeyStrings[7] == "seven", name == "shop.ini");
-            if (c.closing) {
+            QCOMPARE(loadedFrom(f.path(name)).KeyStrings[7] == "seven",
+                     name == "shop.ini" && c.how != 'x');
+            if (closing) {
                 QVERIFY(failures.isEmpty() || failures[0].endsWith("\r\rClose without saving ?"));
                 QCOMPARE(f.main().isVisible(), c.kept);
                 QCOMPARE(f.state.Globals.StopWaiting, !c.kept);
@@ -170,16 +174,14 @@ private slots:
         }
     }
 
-    // A setup that is not what its file holds is reported and loses its name, so that no
-    // quiet save writes it over the file or its INI twin; a DAT that cannot be read leaves
-    // the keys and the name.
+    // A setup that is not what its file holds is reported and loses its name, so no quiet save
+    // overwrites the file or its INI twin; an unreadable DAT leaves the keys and the name.
     void failedInitialLoad() {
         const struct {
             const char *setupFile, *datFile, *error;  // %1: the folder
             bool unnamed;
         } cases[] = {
             {"x.KBD", "", "Invalid KBD File size", true},
-            {"d.KBD", "", "Cannot read %1/d.KBD\r\rIs a directory", true},
             {"d.INI", "", "Cannot read %1/d.INI\r\rIs a directory", true},
             {"x.DAT", "", "Cannot read %1/x.DAT\r\rNo such file or directory", true},
             {"x.INI", "typo.dat", "Cannot read %1/typo.dat\r\rNo such file or directory", false}};
@@ -187,7 +189,6 @@ private slots:
             WindowFixture f;
             writeSetup(f.path("x.INI"), 1, "precious");
             std::ofstream(f.path("x.KBD"), std::ios::binary) << std::string(100, 'x');
-            QDir(f.dir.path()).mkdir("d.KBD");
             QDir(f.dir.path()).mkdir("d.INI");
             f.state.SetupFileName = f.path(c.setupFile);
             f.state.DatImportPath = *c.datFile ? f.path(c.datFile) : std::string();
@@ -201,9 +202,8 @@ private slots:
         }
     }
 
-    // Open saves the work first and shows the new setup whole, asking the unlock question
-    // once; a key list that cannot be read replaces nothing; a DAT or KBD file is read into
-    // the keys, the title naming its INI twin.
+    // Open saves the work first and shows the new setup whole before the unlock question; an
+    // unreadable key list replaces nothing; a DAT or KBD's title names its INI twin.
     void openKeepsWorkAndLoadsTheChosenFile() {
         WindowFixture f;
         writeSetup(f.path("other.ini"), 2, "two");
@@ -217,6 +217,10 @@ private slots:
         f.trigger("openSetupAction");  // cancelled
         QCOMPARE(f.state.Setup.KeyStrings[3], std::string("three"));
         child<QCheckBox>(f.main(), "lockSetupCheck")->click();
+        f.main().selectKey(3);  // a locked grid takes no keys
+        for (const auto key : {Qt::Key_Delete, Qt::Key_Return, Qt::Key_A}) {
+            QTest::keyClick(child<QTableWidget>(f.main(), "keyGrid"), key);
+        }
         QString gridAtQuestion;
         f.prompts.onAsk = [&] { gridAtQuestion = f.main().cellText(1, 0); };
         const auto open = [&](const char* name) {
@@ -226,9 +230,12 @@ private slots:
         };
         QCOMPARE(open("other.ini"), f.dir.filePath("other.ini"));  // the unlock question: Cancel
         QCOMPARE(loadedFrom(f.path("shop.ini")).KeyStrings[3], std::string("three"));
-        QCOMPARE(f.prompts.texts("confirm").size(), 1);
+        // Locking asked nothing; unlocking asks once, and Cancel keeps the lines shut.
+        QCOMPARE(f.prompts.texts("confirm"),
+                 QStringList{"\rUnlock changes to Setup ?\r\r  Are you sure ?   \r\r"});
         QCOMPARE(gridAtQuestion, cellTextFor("two", true));
-        QVERIFY(f.state.Setup.Mcr.LockedSetup);
+        QVERIFY(f.state.Setup.Mcr.LockedSetup &&
+                !child<QLineEdit>(f.main(), "keyStringEdit")->isEnabled());
         QCOMPARE(f.state.Setup.KeyStrings[2] + f.state.Setup.KeyStrings[3], std::string("two"));
         open("bad.DAT");
         QCOMPARE(f.state.Setup.KeyStrings[2], std::string("two"));
@@ -242,54 +249,8 @@ private slots:
         QCOMPARE(open("NEW.KBD"), f.dir.filePath("NEW.INI"));
     }
 
-    // Closing saves the named setup quietly, keeping what the program does not know; E&xit
-    // ends without that save.
-    void closeSavesNamedSetupExitDoesNot() {
-        for (const bool exit : {false, true}) {
-            WindowFixture f;
-            const std::string name = f.path("shop.ini");
-            writeSetup(name, 3, "three");
-            std::ofstream(name, std::ios::app | std::ios::binary) << "[Till]\r\nPrinter=COM2\r\n";
-            f.state.SetupFileName = name;
-            f.start();
-            f.state.Setup.KeyStrings[4] = "four";
-            if (exit) {
-                f.trigger("exitAction");
-                // Exit asks the application to leave its event loop; run one so that later
-                // tests' loops do not end at once.
-                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-                QCoreApplication::exec();
-            } else {
-                f.main().close();
-            }
-            QVERIFY(f.prompts.seen.isEmpty() && !f.main().isVisible());
-            std::ostringstream text;
-            text << std::ifstream(name, std::ios::binary).rdbuf();
-            QVERIFY(text.str().find("[Till]\r\nPrinter=COM2") != std::string::npos);
-            const SetupRecord saved = loadedFrom(name);
-            QCOMPARE(saved.KeyStrings[3] + saved.KeyStrings[4], exit ? "three" : "threefour");
-        }
-    }
-
-    void unlockAsksAndCancelKeepsItLocked() {
-        StartedFixture f;
-        auto* lock = child<QCheckBox>(f.main(), "lockSetupCheck");
-        auto* line = child<QLineEdit>(f.main(), "keyStringEdit");
-        lock->click();  // locking asks nothing
-        QVERIFY(f.prompts.seen.isEmpty());
-        QVERIFY(f.state.Setup.Mcr.LockedSetup && !line->isEnabled());
-        f.prompts.answers << false << true;
-        lock->click();
-        QCOMPARE(f.prompts.texts("confirm"),
-                 QStringList{"\rUnlock changes to Setup ?\r\r  Are you sure ?   \r\r"});
-        QVERIFY(lock->isChecked() && !line->isEnabled() && f.state.Setup.Mcr.LockedSetup);
-        QVERIFY(child(f.main(), "programButton")->isEnabled());
-        lock->click();
-        QVERIFY(!lock->isChecked() && line->isEnabled() && !f.state.Setup.Mcr.LockedSetup);
-    }
-
-    // While a run goes on, a second request or a window to open does nothing; a failed run
-    // reports once. Either way the progress window goes and the run is over.
+    // During a run a second request or a window to open does nothing; a failed run reports
+    // once. Either way the progress window goes and the run is over.
     void programmingRunIgnoresSecondRequest() {
         for (const bool crc : {false, true}) {
             HidPlatformSim::Options options;
@@ -329,109 +290,52 @@ private slots:
                              {"error", "CRC Error in data to USB QK750! Check connection."}}));
                 continue;
             }
-            QCoreApplication::processEvents();
-            QCOMPARE(progress.progressBar()->value(), progress.progressBar()->maximum());
             QCOMPARE(f.prompts.texts("information"),
                      QStringList{QString::fromLatin1(kProgrammingCompletedText)});
             DeviceImage image{};
-            const ImageResult built = BuildDeviceImage(f.state.Setup, image);
-            const int extent = TransferExtent(built.setupSize);
-            QVERIFY(built.ok() && std::equal(image.begin(), image.begin() + extent + 1,
-                                             f.sim->firmware().memory().begin()));
+            const int extent = TransferExtent(BuildDeviceImage(f.state.Setup, image).setupSize);
+            QVERIFY(std::equal(image.begin(), image.begin() + extent + 1,
+                               f.sim->firmware().memory().begin()));
             // One run's requests: the pairs up to the extent and the closing one.
             QCOMPARE(f.sim->firmware().requestsSeen(), extent / 2 + 2);
         }
     }
 
-    void menusAndPlacement() {
+    void menus() {
         StartedFixture f;
         QStringList seen;
-        for (const char* name :
-             {"newSetupAction", "openSetupAction", "saveSetupAction", "saveSetupAsAction",
-              "exitAction", "mcrSetupAction", "programAction", "testKeysAction", "aboutAction"}) {
-            const QAction* action = child<QAction>(f.main(), name);
-            seen << action->text() + ' ' + action->shortcut().toString();
-        }
-        for (const QAction* top : f.main().menuBar()->actions()) {
+        for (QAction* top : f.main().menuBar()->actions()) {
             seen << top->text();
+            for (const QAction* item : top->menu() ? top->menu()->actions() : QList{top}) {
+                seen << item->text() + ' ' + item->shortcut().toString();
+            }
         }
-        QCOMPARE(seen, (QStringList{"&New Ctrl+N", "&Open Ctrl+O", "&Save Ctrl+S", "Save &As... ",
-                                    "E&xit ", "&MCR Setup ", "Program QK750 F10", "&Test F7",
-                                    "&About... ", "&File", "&MCR Setup", "Program QK750", "&Test",
-                                    "&About"}));
-        // Two lines to choose between: the key string and the Func2 string.
-        QCOMPARE(child(f.main(), "lineSelector")->findChildren<QRadioButton*>().size(), 2);
-        // Centred up to the frame, which is not known before the window is first shown.
-        const QPoint offCentre =
-            f.main().frameGeometry().center() - f.main().screen()->availableGeometry().center();
-        QVERIFY(offCentre.manhattanLength() <= 10);
+        QCOMPARE(seen, (QStringList{"&File", "&New Ctrl+N", "&Open Ctrl+O", " ", "&Save Ctrl+S",
+                                    "Save &As... ", " ", "E&xit ", "&MCR Setup", "&MCR Setup ",
+                                    "Program QK750", "Program QK750 F10", "&Test", "&Test F7",
+                                    "&About", "&About... "}));
     }
 
-    // The production prompts: Open asks with an open dialog for an existing file, Save with a
-    // save dialog that may name a new one.
-    void realFileDialogs() {
-        QtPrompts prompts;
-        for (const bool save : {true, false}) {
-            FileDialogRequest request;
-            request.save = save;
-            QList<int> modes;
-            QTimer::singleShot(0, [&] {
-                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                QVERIFY(dialog);
-                modes << dialog->acceptMode() << dialog->fileMode();
-                dialog->reject();
-            });
-            QCOMPARE(prompts.fileName(request), QString());
-            const QList<int> expected = {save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen,
-                                         save ? QFileDialog::AnyFile : QFileDialog::ExistingFile};
-            QCOMPARE(modes, expected);
-        }
-    }
-
-    void aboutBoxClosesWithEscEnterAndOk() {
-        StartedFixture f;
-        QWidget& about = f.windows->about();
-        QCOMPARE(child<QPushButton>(about, "okButton")->text(), QString("&OK"));
-        for (const int key : {int(Qt::Key_Escape), int(Qt::Key_Return), 0}) {
-            QTimer::singleShot(0, &about, [&] {
-                key != 0 ? QTest::keyClick(&about, Qt::Key(key))
-                         : child<QPushButton>(about, "okButton")->click();
-                if (about.isVisible()) {
-                    about.hide();  // so that a failure cannot hang the test
-                    QFAIL("still open");
-                }
-            });
-            f.trigger("aboutAction");
-            QVERIFY(f.main().isEnabled());
-        }
-    }
-
-    // One set of windows for all rows, so each row starts from the controls the last one
-    // left. The unlock question is answered Yes, so that the lock follows the record.
+    // Each row starts from the controls the last one left; unlocking is answered Yes.
     void showThenGather() {
         WindowFixture f;
         f.prompts.defaultAnswer = true;
         f.start();
-        int row = 0;
-        for (const int mode : {-1, 0, 1, 11, 12, 255}) {
-            for (const int checksums : {0, 1, 2, 3}) {
-                for (const int delay : {0, 300}) {
-                    SetupRecType& loaded = f.state.Setup.Mcr;
-                    loaded.McrSetupMode = mode;
-                    loaded.TransmitChecksum = (checksums & 1) != 0;
-                    loaded.BF_Checksum = (checksums & 2) != 0;
-                    loaded.McrDelay = delay;
-                    // Stale flags that gathering must recompute, and 8-bit text.
-                    loaded.BuiltIn_Setup = (row % 3) == 0;
-                    loaded.LockedSetup = (row % 2) == 0;
-                    loaded.PreambleString = row % 5 == 0 ? "" : " pre\xe9<Enter> ";
-                    loaded.PostambleString = "<Tab>post" + std::to_string(row++);
-                    const SetupRecType expected = mcrAsShownAndGathered(loaded);
-                    f.main().LoadSetupIntoDialogs();
-                    f.main().CollectMcrSettings();
-                    QVERIFY2(f.state.Setup.Mcr == expected, qPrintable(QString::number(row)));
-                }
-            }
+        for (int row = 0; row < 48; ++row) {
+            SetupRecType& loaded = f.state.Setup.Mcr;
+            loaded.McrSetupMode = std::array{-1, 0, 1, 11, 12, 255}[row / 8];
+            loaded.TransmitChecksum = (row & 4) != 0;
+            loaded.BF_Checksum = (row & 2) != 0;
+            loaded.McrDelay = (row & 1) * 300;
+            // Stale flags that gathering must recompute, and 8-bit text.
+            loaded.BuiltIn_Setup = (row % 3) == 0;
+            loaded.LockedSetup = (row % 5) < 2;
+            loaded.PreambleString = row % 7 == 0 ? "" : " pre\xe9<Enter> ";
+            loaded.PostambleString = "<Tab>post" + std::to_string(row);
+            const SetupRecType expected = mcrAsShownAndGathered(loaded);
+            f.main().LoadSetupIntoDialogs();
+            f.main().CollectMcrSettings();
+            QVERIFY2(f.state.Setup.Mcr == expected, qPrintable(QString::number(row)));
         }
     }
 

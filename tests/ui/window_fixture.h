@@ -1,7 +1,6 @@
 #pragma once
 
-// What the window tests share: scripted prompts, a virtual clock for the protocol's waits,
-// the program's windows over the simulated keyboard, and controls found by name.
+// Scripted prompts, waits in no real time, the windows over a simulated keyboard.
 
 #include <QAction>
 #include <QCoreApplication>
@@ -25,7 +24,6 @@
 
 namespace qk750::test {
 
-// A renamed control stops the test here instead of crashing it later.
 template <class T = QWidget>
 T* child(const QWidget& window, const char* name) {
     T* found = window.findChild<T*>(QString::fromLatin1(name));
@@ -81,8 +79,7 @@ public:
     void processMessages() override { QCoreApplication::processEvents(); }
 };
 
-// The program's windows over a simulated keyboard, with setup files in a folder of its own
-// (the default one is named after the application, which the main window's title changes).
+// Setup files in a folder of their own (the default one is named after the application).
 struct WindowFixture {
     QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/qk750-ui-XXXXXX")};
     ProgramState state;
