@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -16,6 +17,7 @@
 #include "setup/setup_file.h"
 #include "ui/mcr_builtin_dialog.h"
 #include "ui/progress_window.h"
+#include "ui/prompts.h"
 #include "usb/programming_protocol.h"
 #include "window_fixture.h"
 
@@ -314,6 +316,25 @@ private slots:
                                     "Save &As... ", " ", "E&xit ", "&MCR Setup", "&MCR Setup ",
                                     "Program QK750", "Program QK750 F10", "&Test", "&Test F7",
                                     "&About", "&About... "}));
+    }
+
+    // Open asks with an open dialog for an existing file, Save with one that may name a new one.
+    void realFileDialogs() {
+        for (const bool save : {true, false}) {
+            QList<int> modes;
+            QTimer::singleShot(0, [&modes] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                modes << (dialog ? dialog->acceptMode() : -1) << (dialog ? dialog->fileMode() : -1);
+                if (dialog) {
+                    dialog->reject();
+                }
+            });
+            FileDialogRequest request;
+            request.save = save;
+            QtPrompts().fileName(request);
+            QCOMPARE(modes, (QList<int>{save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen,
+                                        save ? QFileDialog::AnyFile : QFileDialog::ExistingFile}));
+        }
     }
 
     // Each row starts from the controls the last one left; unlocking is answered Yes.
