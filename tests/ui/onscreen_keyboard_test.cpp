@@ -71,7 +71,7 @@ private slots:
         const struct {
             QStringList clicks, typed;
         } cases[] = {
-            {{"Shift", "F11", "F11"}, {"<ShiftF11>", "<F11>"}},  // Shift holds for one key
+            {{"Shift", "F11", "F11", "Esc"}, {"<ShiftF11>", "<F11>", "<Esc>"}},  // Shift: one key
             {{"Shift#2", "/", "/"}, {"?", "/"}},
             {{"Shift", "Shift", "a"}, {"a"}},
             {{"Shift", "Ctrl", "a", "Shift", "Ctrl", "Ctrl", "a"}, {"<CtrlA>", "a"}},
