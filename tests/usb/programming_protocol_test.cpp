@@ -302,6 +302,8 @@ TEST(DeviceListTest, SelectionMovesTheReaderAndUnplugRebuildsTheList) {
     HidDevice* keyboard = rig.devices.device(1);
     EXPECT_EQ(rig.devices.currentDevice(), keyboard);
     EXPECT_TRUE(keyboard->IsReading());
+    keyboard->SetNumInputBuffers(64);
+    EXPECT_EQ(keyboard->NumInputBuffers(), 64u);
     EXPECT_TRUE(keyboard->OnData() == rig.devices.ShowRead());
     // The nameless device's reads fail; its reader retries only after 10 s.
     rig.platform.setReadError(rig.platform.keyboardIndex() + 1, HidPlatformSim::kErrorNoDevice);
