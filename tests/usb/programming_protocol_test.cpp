@@ -207,9 +207,10 @@ TEST(ProgrammingProtocolTest, EachFailureIsReportedOnceAndEndsTheRun) {
                   (Failures{{row.code, row.detail ? row.detail : "/tmp/shop.ini", row.message}}));
         EXPECT_EQ(rig.state.Globals.UsbStatus, row.status);
         EXPECT_FALSE(rig.progressVisible);
-        // Nothing is sent after the failing request.
+        // The fault fired, and nothing is sent after the failing request.
         EXPECT_EQ(rig.firmware().requestsSeen(), address / 2 + 1);
-        EXPECT_EQ(rig.firmware().requestsAfterFailure(), 0);
+        EXPECT_EQ(std::pair(rig.firmware().faultFired(), rig.firmware().requestsAfterFailure()),
+                  std::pair(!row.plan.faults.empty(), 0));
         // The verify fault stores the inverse of the written 00.
         EXPECT_EQ(rig.firmware().memory()[address],
                   row.stored ? rig.protocol.image()[address] : 0xFF);
