@@ -1,6 +1,5 @@
 #include "setup/ini_document.h"
 
-#include "setup/file_io.h"
 #include "setup/text_utils.h"
 
 namespace qk750 {
@@ -74,16 +73,6 @@ IniDocument IniDocument::parse(std::string_view text) {
         document.m_sections.back().lines.push_back(std::move(entry));
     }
     return document;
-}
-
-bool IniDocument::load(const std::string& path) {
-    FileReadResult file = readFile(path);
-    if (file.status != ReadStatus::Ok) {
-        m_sections.clear();
-        return false;
-    }
-    *this = parse(file.data);
-    return true;
 }
 
 std::string IniDocument::serialize() const {

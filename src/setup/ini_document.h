@@ -16,9 +16,6 @@ public:
     // Lines end with LF or CR LF.
     static IniDocument parse(std::string_view text);
 
-    // False when the file does not exist or cannot be read; the document is then empty.
-    bool load(const std::string& path);
-
     // Every line ended by CR LF. CR and LF bytes inside a value are dropped: they would
     // split the line and lose the rest of the value.
     std::string serialize() const;

@@ -82,18 +82,6 @@ TEST(IniDocumentTest, SetValueKeepsEverythingElseInPlace) {
     EXPECT_EQ(IniDocument::parse("[A]\nk=v\nlast").serialize(), "[A]\r\nk=v\r\nlast\r\n");
 }
 
-TEST(IniDocumentTest, LoadReadsFilesAndRefusesWhatIsNotOne) {
-    test::TempDir dir;
-    IniDocument ini;
-    EXPECT_TRUE(ini.load(dir.write("a.ini", "[S]\nk=v\n")));
-    EXPECT_EQ(ini.value("s", "K"), "v");
-    for (const std::string& notAFile : {dir.path("missing.ini"), dir.path()}) {
-        ini = IniDocument::parse("[S]\nk=v\n");
-        EXPECT_FALSE(ini.load(notAFile));
-        EXPECT_TRUE(ini.isEmpty());
-    }
-}
-
 const std::string kMark = "\xF9";
 
 // A KBD file, record by record: a length byte and the string after it at offset 10 (the
