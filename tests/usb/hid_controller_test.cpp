@@ -142,6 +142,13 @@ TEST_F(ControllerTest, ReleasePutsAFreshObjectInPlaceAndClaimsOutliveTheControll
     EXPECT_TRUE(fresh->OnData() == kIgnoreData);
     EXPECT_EQ(fresh->ThreadSleepTime(), 250u);
 
+    // One that can be queried but not written keeps its entry, without read/write access.
+    keyboard = claimAt(1);
+    sim.setOpenErrors(sim.keyboardIndex(), HidPlatformSim::kErrorAccessDenied, 0);
+    giveBack(keyboard);
+    ASSERT_EQ(controller->count(), 3u);
+    EXPECT_FALSE(controller->device(1)->HasReadWriteAccess());
+
     // A device that cannot be opened again loses its entry.
     keyboard = claimAt(1);
     sim.setOpenErrors(sim.keyboardIndex(), HidPlatformSim::kErrorAccessDenied,
