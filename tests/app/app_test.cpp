@@ -75,6 +75,8 @@ TEST(ParseCommandLine, SetsFileNamesAndMode) {
                       (state.BatchMode ? "1|" : "0|") + state.ErrorFilePath,
                   c.expected);
     }
+    // A program in a drive's root folder lives in C:\ itself, not in drive C's current folder.
+    EXPECT_EQ(directoryPart("C:\\qk750.exe", W) + "|" + directoryPart("C:qk750.exe", W), "C:\\|C:");
 }
 
 // The program's folder when it can be written to, else the user's configuration folder,
