@@ -119,11 +119,11 @@ private slots:
         EditingFixture f;
         f.window.selectKey(1);
         // A character typed on the grid starts the line (every one: the desktop flow).
-        QTest::keyClick(f.grid, 'a');
-        QTest::keyClicks(QApplication::focusWidget(), "z ");  // wherever the focus has gone
+        QTest::keyClick(f.grid, ' ');
+        QTest::keyClicks(QApplication::focusWidget(), "az ");  // wherever the focus has gone
         QCOMPARE(QApplication::focusWidget(), f.line);
-        QCOMPARE(f.state.Setup.KeyStrings[1], std::string("az "));
-        QCOMPARE(f.window.cellText(0, 0), cellTextFor("az ", true));
+        QCOMPARE(f.state.Setup.KeyStrings[1], std::string(" az "));
+        QCOMPARE(f.window.cellText(0, 0), cellTextFor(" az ", true));
         QCOMPARE(f.window.currentKey(), 1);
         QTest::keyClick(f.line, Qt::Key_Escape);  // back to the grid, the line reloaded trimmed
         QCOMPARE(QApplication::focusWidget(), f.grid);
