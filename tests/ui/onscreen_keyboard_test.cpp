@@ -78,7 +78,7 @@ private slots:
             {{"Ctrl", "Alt", "Alt", "F4"}, {"<F4>"}},  // Alt releases Ctrl
             {{"Alt", "Shift", "1"}, {"!"}},
             {{"Caps", "a", "b", "Caps", "c"}, {"A", "B", "c"}},
-            {{"Caps", "Shift", "a", "a"}, {"a", "A"}},
+            {{"Caps", "Shift", "a", "a", "Ctrl", "a"}, {"a", "A", "<CtrlA>"}},
             {{"Caps", "5", "Enter"}, {"5", "<Enter>"}},
             {{"Shift", "Delay", "a"}, {"<delay>", "a"}},
         };
