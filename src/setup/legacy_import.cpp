@@ -126,7 +126,7 @@ std::string TokensToKeyString(std::string_view tokens) {
     std::string result;
     auto append = [&result](std::string_view token) {
         const LegacyName name = NormalizeLegacyName(token);
-        if (name.value.size() <= 1) {
+        if (name.literal) {
             result += name.value;
         } else {
             result += '<';
