@@ -214,6 +214,7 @@ TEST_F(BatchTest, SetupArgumentsGiveTheirOutcome) {
         const RunResult r = batch(arguments);
         const bool ok = c.code == std::string("OK");
         EXPECT_EQ(r.exitCode, ok ? 0 : 1) << r.err;
+        EXPECT_EQ(r.err.find(": \n"), std::string::npos) << r.err;  // a good save says nothing
         EXPECT_FALSE(fs::is_symlink(file("QK750.ERR")));
         EXPECT_EQ(read("stale.txt"), "OK\r\nstale\r\n");
         EXPECT_EQ(outcome(), std::string(c.code) + "\r\n" + file(c.detail) + "\r\n");
