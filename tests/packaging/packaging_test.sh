@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR, as a distribution package would, checks what
-# the desktop, man and udev get from it, then builds the Debian package and
+# the desktop, man, AppStream and udev get from it, then builds the Debian package and
 # checks that it carries the same files and that lintian finds nothing to warn of.
 # Usage: packaging_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
@@ -19,7 +19,8 @@ usr/share/doc/qk750setup/copyright
 usr/share/icons/hicolor/128x128/apps/qk750setup.png
 usr/share/icons/hicolor/48x48/apps/qk750setup.png
 usr/share/icons/hicolor/scalable/apps/qk750setup.svg
-usr/share/man/man1/qk750setup.1.gz"
+usr/share/man/man1/qk750setup.1.gz
+usr/share/metainfo/org.example.qk750setup.metainfo.xml"
 
 DESTDIR="$root" cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
     { cat "$work/install.log" >&2; echo "FAIL: cmake --install" >&2; exit 1; }
@@ -67,6 +68,9 @@ codes_readme="$(grep -oE '^\| `(OK|ERR_[A-Z_]+)`' "$source/README.md" | tr -d '|
 codes_man="$(tagged '"BATCH MODE"' | sed -n 's/^\.B \(OK\|ERR_[A-Z_]*\)$/\1/p' | sorted)"
 check "outcome codes differ: program [$codes_program] README [$codes_readme] man [$codes_man]" \
     test "$codes_program" = "$codes_man" -a "$codes_readme" = "$codes_man"
+
+appstream="$(appstreamcli validate --no-net "$root"/usr/share/metainfo/*.xml 2>&1)" ||
+    fail "appstreamcli validate: $appstream"
 
 # udev rule: only the QK750's hidraw node, opened to the seat's user, never to everyone.
 rules="$root/usr/lib/udev/rules.d/70-qk750.rules"
