@@ -48,7 +48,10 @@ int runWindows(ProgramState& state, const CliOptions& options) {
     static char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kProgramTitle));
+#ifndef Q_OS_WIN
+    // On Windows the windows take the icon of the .exe's resources, as Explorer shows it.
     QApplication::setWindowIcon(QIcon(programPixmap(64)));
+#endif
 
     HidPlatformSim* simulated = nullptr;
     std::unique_ptr<HidPlatform> platform;
