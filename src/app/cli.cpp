@@ -113,6 +113,11 @@ CliParseResult parseCliOptions(const std::vector<std::string>& arguments) {
     CliParseResult result;
     CliOptions& options = result.options;
     for (const std::string& argument : arguments) {
+        // Where "/" starts switches, "/?" is how one asks for the help.
+        if (argument == "/?") {
+            options.help = true;
+            continue;
+        }
         if (!argument.starts_with("--")) {
             options.parameters.push_back(argument);
             continue;
@@ -173,7 +178,7 @@ std::string usageText() {
            "                            its memory starts from MEMORY_FILE and is written back\n"
            "  --list-devices            list the HID devices of this computer\n"
            "  --trace                   print the diagnostic trace on standard error\n"
-           "  --help                    show this help and exit\n"
+           "  --help, /?                show this help and exit\n"
            "  --version                 show the version and exit\n";
 }
 

@@ -254,6 +254,12 @@ TEST(ParseCliOptions, SeparatesOurOptionsFromTheParameters) {
     EXPECT_FALSE(r.options.help);
     EXPECT_EQ(r.options.simulateFile + "|" + r.options.imageFile, "mem.bin|out.bin");
 
+    // "/?" asks for the help wherever it stands, and the editor does not open.
+    std::ostringstream out, err;
+    const InteractiveRun editor = [](ProgramState&, const CliOptions&) { return 9; };
+    EXPECT_EQ(runCli({"shop.ini", "/?"}, out, err, editor), 0);
+    EXPECT_EQ(out.str(), usageText());
+
     // A "--" parameter is never a file name, so none of these may reach ParseCommandLine.
     for (const char* bad : {"--", "--bogus", "--image", "--image=", "--simulate=", "--help=x",
                             "--IMAGE=x.bin", "--trace=1"}) {
