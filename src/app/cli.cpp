@@ -102,6 +102,7 @@ int runBatchCommand(ProgramState& state, const CliOptions& options, std::ostream
         std::string error;
         if (!simulated->saveMemoryFile(&error)) {
             err << kProgramName << ": " << error << "\n";
+            return 2;
         }
     }
     return code;

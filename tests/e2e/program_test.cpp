@@ -244,13 +244,28 @@ TEST_F(BatchTest, RelativeSetupNameAndFaults) {
     const RunResult unplug = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=unplug@0x30"});
     EXPECT_EQ(unplug.exitCode, 1);
     EXPECT_EQ(outcome(), "ERR_USB_RECEIVE\r\n" + file("shop.ini") + "\r\n");
-    const RunResult malformed = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=crc@"});
-    EXPECT_EQ(malformed.exitCode, 2);
-    EXPECT_NE(malformed.err.find("QK750_SIM_FAULTS"), std::string::npos) << malformed.err;
-    write("memory.bin", "too short");  // a memory file of another size is refused, kept
-    const RunResult shortMemory = batch({file("shop.ini")});
-    EXPECT_EQ(shortMemory.exitCode, 2);
-    EXPECT_NE(shortMemory.err.find("9 bytes, not 2048"), std::string::npos) << shortMemory.err;
+
+    // What --simulate cannot use is refused with the reason, before anything is programmed;
+    // a memory file of another size is kept.
+    write("memory.bin", "too short");
+    const struct {
+        std::string memory;
+        std::vector<std::string> environment;
+        std::string reason;
+    } refused[] = {
+        {"memory.bin", {"QK750_SIM_FAULTS=crc@"}, "QK750_SIM_FAULTS"},
+        {"memory.bin", {}, "9 bytes, not 2048"},
+        {"", {}, file("") + ": Is a directory\n"},
+        {"no/m.bin", {}, file("no/m.bin") + ": No such file or directory\n"},
+    };
+    for (const auto& c : refused) {
+        fs::remove(file("QK750.ERR"));
+        const RunResult r =
+            run({"--simulate=" + file(c.memory), "/B", file("shop.ini")}, c.environment);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(file("QK750.ERR")));
+    }
     EXPECT_EQ(read("memory.bin"), "too short");
 }
 
