@@ -51,7 +51,9 @@ void ProgrammingRun::StartProgramming() {
         }
         m_state.ProgrammingOk = true;
         if (m_state.BatchMode) {
-            WriteErrorFile(m_state.ErrorFilePath, kOutcomeOk, m_state.SetupFileName);
+            if (m_hooks.writeOutcome) {
+                m_hooks.writeOutcome(kOutcomeOk, m_state.SetupFileName);
+            }
         } else if (m_hooks.showInformation) {
             m_hooks.showInformation(kProgrammingCompletedText);
         }

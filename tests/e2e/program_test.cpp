@@ -267,6 +267,14 @@ TEST_F(BatchTest, RelativeSetupNameAndFaults) {
         EXPECT_FALSE(fs::exists(file("QK750.ERR")));
     }
     EXPECT_EQ(read("memory.bin"), "too short");
+
+    // An outcome file that cannot be written is reported; the exit code still tells.
+    fs::create_directories(file("QK750.ERR/in"));
+    const RunResult unwritten = run({"--simulate", "/B", file("shop.ini")});
+    EXPECT_EQ(unwritten.exitCode, 0);
+    EXPECT_NE(unwritten.err.find("outcome file " + file("QK750.ERR") + ": Is a directory\n"),
+              std::string::npos)
+        << unwritten.err;
 }
 
 TEST_F(BatchTest, NoKeyboardAtAll) {
