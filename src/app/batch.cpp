@@ -162,9 +162,10 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
                              load.unreadable->path);
             saveAtClose = false;
         } else if (load.datFailure) {
-            err << kErrSetupFileNotFound << ": " << load.datFailure->path << ": "
-                << load.datFailure->reason << '\n';
-            reporter.outcome(kErrSetupFileNotFound, load.datFailure->path);
+            const std::string_view code =
+                load.datFailure->invalid ? kErrSetupFileInvalid : kErrSetupFileNotFound;
+            err << code << ": " << load.datFailure->path << ": " << load.datFailure->reason << '\n';
+            reporter.outcome(code, load.datFailure->path);
             saveAtClose = false;
         } else if (invalidKbd) {
             err << kInvalidKbdFileSizeText << '\n';

@@ -194,6 +194,11 @@ TEST_F(BatchTest, SetupArgumentsGiveTheirOutcome) {
          "ERR_SETUP_FILE_INVALID", "dir.KBD", nullptr, "dir.INI", ""},
         {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}}, {"shop.ini", "/I=typo.dat"},
          "ERR_SETUP_FILE_NOT_FOUND", "typo.dat", nullptr, "shop.ini", ""},
+        // Files that are not what their names say: a key list with no key line, a binary.
+        {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}, {"bad.dat", "not a dat\r\n1,1,1,x\r\n"}},
+         {"shop.ini", "/I=bad.dat"}, "ERR_SETUP_FILE_INVALID", "bad.dat", nullptr, "shop.ini", ""},
+        {{{"x.ini", std::string("\x7F" "ELF\2\0\0[Keys]\r\nKey1=a\r\n", 21)}}, {"x.ini"},
+         "ERR_SETUP_FILE_INVALID", "x.ini", nullptr, "x.ini", ""},
         {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}, {"keys.dat", "1,1,1,qr\r\n"}},
          {"shop.ini", "/I=keys.dat"}, "OK", "shop.ini", nullptr, "keys.dat", "\x14\x15\xFF\xFF"},
         // clang-format on

@@ -250,11 +250,14 @@ TEST_F(DatImportTest, RejectedLineEndsTheImport) {
     }
 }
 
+// So does a file whose first key line is already rejected: it is no key list.
 TEST_F(DatImportTest, UnreadableFileKeepsTheKeysAndBlankPathDoesNothing) {
     SetupRecord setup;
     setup.KeyStrings[1] = "a";
     EXPECT_EQ(ImportDatFile(setup, m_dir.path("none.dat")).status, ReadStatus::Missing);
     EXPECT_EQ(ImportDatFile(setup, m_dir.path("")).status, ReadStatus::Failed);  // a folder
+    EXPECT_EQ(ImportDatFile(setup, m_dir.write("bad.dat", "\r\nnot a dat\r\n1,2,1,x")).status,
+              ReadStatus::Invalid);
     EXPECT_EQ(ImportDatFile(setup, "  ").status, ReadStatus::Ok);
     EXPECT_EQ(setup.KeyStrings[1], "a");
 }
@@ -362,6 +365,15 @@ TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {
     EXPECT_FALSE(onFolder.error.empty());
     EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
     EXPECT_EQ(test::TempDir::read(m_dir.path("shop.INI/inside")), "data");
+
+    // A binary file named like a setup is no setup: not written over.
+    const std::string binary(
+        "\x7F"
+        "ELF\0[Keys]\r\n",
+        13);
+    EXPECT_EQ(SaveSetupIni(fullSetup(), m_dir.write("bin.ini", binary)).error,
+              "Not a setup file: it holds a NUL byte");
+    EXPECT_EQ(test::TempDir::read(m_dir.path("bin.ini")), binary);
 }
 
 SetupRecord setupWithText(const std::string& text) {
