@@ -28,7 +28,8 @@ bool ProgrammingRun::buildImage(DeviceImage& image, int& setupSize) {
         return false;
     }
     if (m_hooks.statusText && m_hooks.setStatusText) {
-        m_hooks.setStatusText(m_hooks.statusText() + setupSizeNote(setupSize));
+        m_hooks.setStatusText(withoutSetupSizeNote(m_hooks.statusText()) +
+                              setupSizeNote(setupSize));
     }
     return true;
 }
@@ -60,9 +61,9 @@ void ProgrammingRun::StartProgramming() {
     }
     if (m_hooks.statusText && m_hooks.setStatusText) {
         const std::string text = m_hooks.statusText();
-        const auto bracket = text.find('[');
-        if (bracket != std::string::npos) {
-            m_hooks.setStatusText(text.substr(0, bracket));
+        const std::string without = withoutSetupSizeNote(text);
+        if (without != text) {
+            m_hooks.setStatusText(without);
         }
     }
     m_busy = false;
