@@ -31,11 +31,19 @@ QString CenterCellText(const QString& text, int width) {
 
 QString cellTextFor(const QString& keyString, bool compact) {
     constexpr int width = KeyGrid::kCellWidth;
+    QString text = keyString;
     if (compact || keyString.size() < width) {
-        return keyString.size() <= width ? CenterCellText(keyString, width)
-                                         : keyString.right(width);
+        text =
+            keyString.size() <= width ? CenterCellText(keyString, width) : keyString.right(width);
     }
-    return keyString;
+    // A TAB would move the rest to the next tab stop, beyond the cell: every control
+    // character shows as a blank, one for one, as the key line shows it.
+    for (QChar& c : text) {
+        if (c.unicode() < ' ') {
+            c = QLatin1Char(' ');
+        }
+    }
+    return text;
 }
 
 KeyGrid::KeyGrid(const SetupRecord& setup, QWidget* parent)

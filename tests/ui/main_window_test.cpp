@@ -56,6 +56,7 @@ private slots:
             {"123456789012345", "123456789012345", "123456789012345"},
             {"abcde<Enter>fghijklm", "<Enter>fghijklm", "abcde<Enter>fghijklm"},
             {"  abcdefghijklmnop", "bcdefghijklmnop", "  abcdefghijklmnop"},  // blanks kept
+            {"abcde\tfghijklmnop", "cde fghijklmnop", "abcde fghijklmnop"},   // no tab stops
         };
         StartedFixture f;
         for (const auto& c : cases) {
