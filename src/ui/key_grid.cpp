@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "ui/window_support.h"
 
@@ -119,12 +120,24 @@ void KeyGrid::markKey(int key) {
 void KeyGrid::markKey(int key, const KeyLengths& lengths) {
     QTableWidgetItem* cell = item(keyRow(key), keyColumn(key));
     cell->setToolTip(latin1(keyLengthsTooltip(lengths)));
-    if (lengths.tooLong()) {
+    if (lengths.tooLong() || key == m_memoryFullKey) {
         cell->setForeground(kErrorColour);
         cell->setBackground(kTooLongBackground);
     } else {
         cell->setData(Qt::ForegroundRole, QVariant());
         cell->setData(Qt::BackgroundRole, QVariant());
+    }
+}
+
+void KeyGrid::setMemoryFullKey(int key) {
+    const int previous = std::exchange(m_memoryFullKey, key);
+    if (previous == key) {
+        return;
+    }
+    for (const int changed : {previous, key}) {
+        if (changed >= 1 && changed <= kKeyCount) {
+            markKey(changed);
+        }
     }
 }
 

@@ -71,6 +71,19 @@ private slots:
         for (const auto& [column, row] : {std::pair{-1, 0}, {0, -1}, {12, 0}, {0, 7}}) {
             f.main().UpdateGridCell(column, row, true);  // no such cell: nothing drawn
         }
+        // 47 bytes a key: the string area overflows at key 37, marked as a key too long is.
+        const auto marked = [&](int key) {
+            const auto* grid = child<QTableWidget>(f.main(), "keyGrid");
+            return grid->item(keyRow(key), keyColumn(key))->data(Qt::BackgroundRole).isValid();
+        };
+        for (const int emptied : {0, 1}) {
+            for (int key = 1; key <= kKeyCount; ++key) {
+                f.state.Setup.KeyStrings[key] = std::string(key == emptied ? 0 : 46, 'a');
+            }
+            f.main().RefreshGrid();
+            QCOMPARE(QList<bool>({marked(36), marked(37), marked(38)}),
+                     QList<bool>({false, !emptied, bool(emptied)}));
+        }
     }
 
     // Half the free width picks the padding from a non-monotonic table, its last entry beyond.
