@@ -205,7 +205,7 @@ class DatImportTest : public testing::Test {
 protected:
     SetupRecord import(std::string_view content) {
         SetupRecord setup;
-        setup.KeyStrings[50] = "before";
+        setup.KeyStrings[50] = setup.KeyStrings[84] = "before";
         setup.Func2Strings[50] = "before";
         setup.Mcr.PreambleString = "pre";
         setup.Mcr.McrSetupMode = 3;
@@ -235,7 +235,8 @@ TEST_F(DatImportTest, AssignsLinesToKeysAndLayers) {
     // Empty items do not count as fields, but the key text still starts after the third
     // comma (key 5).
     const auto& k = setup.KeyStrings;
-    EXPECT_EQ(k[13] + "|" + k[1] + "|" + k[2] + "|" + k[3] + "|" + k[4] + "|" + k[5] + "|" + k[50],
+    EXPECT_EQ(k[13] + "|" + k[1] + "|" + k[2] + "|" + k[3] + "|" + k[4] + "|" + k[5] + "|" + k[50] +
+                  k[84],
               "xy|a,b| lead and trail |1|second|1,empty item|");
     EXPECT_EQ(setup.Func2Strings[84] + setup.Func2Strings[6] + setup.Func2Strings[50],
               "<Space><FUNC2_SHIFT>");
