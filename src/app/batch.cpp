@@ -1,5 +1,6 @@
 #include "app/batch.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <ostream>
 
@@ -36,6 +37,23 @@ std::string forTerminal(std::string_view message) {
     return text;
 }
 
+// The outcome file of an earlier run must not stand for this one. Where it cannot be
+// removed (a read-only folder), emptying it will do; where neither works, say so.
+void removeStaleOutcome(const std::string& path, std::ostream& err) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    if (!ec) {
+        return;  // removed, or gone already
+    }
+    if (std::FILE* file = std::fopen(path.c_str(), "wb"); file != nullptr) {
+        if (std::fclose(file) == 0) {
+            return;
+        }
+    }
+    err << "cannot remove the outcome file of an earlier run " << path << ": " << ec.message()
+        << '\n';
+}
+
 }  // namespace
 
 BatchReporter::BatchReporter(ProgramState& state, std::ostream& err, bool errIsTerminal)
@@ -43,9 +61,17 @@ BatchReporter::BatchReporter(ProgramState& state, std::ostream& err, bool errIsT
 
 void BatchReporter::failure(std::string_view code, std::string_view detail,
                             std::string_view message) {
-    WriteErrorFile(m_state.ErrorFilePath, code, detail);
     endProgressLine();
     m_err << code << ": " << forTerminal(message) << '\n';
+    outcome(code, detail);
+}
+
+void BatchReporter::outcome(std::string_view code, std::string_view detail) {
+    const std::string error = WriteErrorFile(m_state.ErrorFilePath, code, detail);
+    if (!error.empty()) {
+        endProgressLine();
+        m_err << "cannot write the outcome file " << m_state.ErrorFilePath << ": " << error << '\n';
+    }
 }
 
 bool BatchReporter::askToConnect(std::string_view) {
@@ -103,6 +129,9 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
         hooks.collectMcrSettings = [&state] {
             state.Setup.Mcr = mcrAsShownAndGathered(state.Setup.Mcr);
         };
+        hooks.writeOutcome = [&reporter](std::string_view code, std::string_view detail) {
+            reporter.outcome(code, detail);
+        };
         ProgrammingRun run(state, protocol, reporter, hooks);
 
         // The controller's start-up pass is the first thing the event loop runs.
@@ -115,9 +144,8 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
         }
         devices.applySelection();
 
-        std::error_code ec;
         if (fileExists(state.ErrorFilePath)) {
-            std::filesystem::remove(state.ErrorFilePath, ec);
+            removeStaleOutcome(state.ErrorFilePath, err);
         }
 
         // A KBD file of the wrong size leaves an empty setup; programming it would wipe
@@ -130,23 +158,23 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
             err << load.unreadable->path << ": " << load.unreadable->reason << '\n';
             std::error_code missing;
             const bool exists = std::filesystem::exists(load.unreadable->path, missing);
-            WriteErrorFile(state.ErrorFilePath,
-                           exists ? kErrSetupFileInvalid : kErrSetupFileNotFound,
-                           load.unreadable->path);
+            reporter.outcome(exists ? kErrSetupFileInvalid : kErrSetupFileNotFound,
+                             load.unreadable->path);
             saveAtClose = false;
         } else if (load.datFailure) {
-            err << kErrSetupFileNotFound << ": " << load.datFailure->path << ": "
-                << load.datFailure->reason << '\n';
-            WriteErrorFile(state.ErrorFilePath, kErrSetupFileNotFound, load.datFailure->path);
+            const std::string_view code =
+                load.datFailure->invalid ? kErrSetupFileInvalid : kErrSetupFileNotFound;
+            err << code << ": " << load.datFailure->path << ": " << load.datFailure->reason << '\n';
+            reporter.outcome(code, load.datFailure->path);
             saveAtClose = false;
         } else if (invalidKbd) {
             err << kInvalidKbdFileSizeText << '\n';
-            WriteErrorFile(state.ErrorFilePath, kErrSetupFileInvalid, state.SetupFileName);
+            reporter.outcome(kErrSetupFileInvalid, state.SetupFileName);
             saveAtClose = false;
         } else if (fileExists(state.SetupFileName)) {
             run.StartProgramming();
         } else {
-            WriteErrorFile(state.ErrorFilePath, kErrSetupFileNotFound, state.SetupFileName);
+            reporter.outcome(kErrSetupFileNotFound, state.SetupFileName);
             err << kErrSetupFileNotFound << ": " << state.SetupFileName << '\n';
             // Saving the empty setup under a name that named nothing would make the next
             // run program an empty keyboard and report "OK".

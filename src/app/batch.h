@@ -17,6 +17,8 @@ public:
     BatchReporter(ProgramState& state, std::ostream& err, bool errIsTerminal);
 
     void failure(std::string_view code, std::string_view detail, std::string_view message) override;
+    // Writes the outcome file; when it cannot be written, says so on standard error.
+    void outcome(std::string_view code, std::string_view detail);
     bool askToConnect(std::string_view message) override;
     void progressStart(int maximum) override;
     void progressStep(int position, int maximum) override;

@@ -102,6 +102,7 @@ int runBatchCommand(ProgramState& state, const CliOptions& options, std::ostream
         std::string error;
         if (!simulated->saveMemoryFile(&error)) {
             err << kProgramName << ": " << error << "\n";
+            return 2;
         }
     }
     return code;
@@ -113,6 +114,11 @@ CliParseResult parseCliOptions(const std::vector<std::string>& arguments) {
     CliParseResult result;
     CliOptions& options = result.options;
     for (const std::string& argument : arguments) {
+        // Where "/" starts switches, "/?" is how one asks for the help.
+        if (argument == "/?") {
+            options.help = true;
+            continue;
+        }
         if (!argument.starts_with("--")) {
             options.parameters.push_back(argument);
             continue;
@@ -173,7 +179,7 @@ std::string usageText() {
            "                            its memory starts from MEMORY_FILE and is written back\n"
            "  --list-devices            list the HID devices of this computer\n"
            "  --trace                   print the diagnostic trace on standard error\n"
-           "  --help                    show this help and exit\n"
+           "  --help, /?                show this help and exit\n"
            "  --version                 show the version and exit\n";
 }
 

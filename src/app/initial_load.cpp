@@ -14,7 +14,8 @@ LoadResult InitialLoad(ProgramState& state) {
     // time; its own failure is the setup file's).
     const FileReadResult dat = ImportDatFile(state.Setup, state.DatImportPath);
     if (dat.status != ReadStatus::Ok && !setupIsDat) {
-        result.datFailure = UnreadFile{state.DatImportPath, dat.error};
+        result.datFailure =
+            UnreadFile{state.DatImportPath, dat.error, dat.status == ReadStatus::Invalid};
     }
     state.Setup.Mcr = mcrAsShownAndGathered(state.Setup.Mcr);
     state.Globals.EditTarget = kEditKeyLines;

@@ -24,6 +24,8 @@ struct ProgrammingHooks {
     std::function<void()> beep;
     // The information box of a completed run (interactive only).
     std::function<void(std::string_view)> showInformation;
+    // Batch mode: writes the outcome file.
+    std::function<void(std::string_view code, std::string_view detail)> writeOutcome;
 };
 
 inline constexpr std::string_view kProgrammingCompletedText =

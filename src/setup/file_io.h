@@ -10,7 +10,8 @@ namespace qk750 {
 // Whole-file reads and replacing writes for the setup files. Paths are 8-bit strings
 // in the system's own encoding.
 
-enum class ReadStatus { Ok, Missing, Failed };
+// Invalid: read in full, but not a file of the kind asked for; readFile never gives it.
+enum class ReadStatus { Ok, Missing, Failed, Invalid };
 
 struct FileReadResult {
     ReadStatus status = ReadStatus::Ok;

@@ -48,12 +48,20 @@ std::string readString(const IniDocument& ini, std::string_view section, std::st
     return ini.value(section, key).value_or(std::string());
 }
 
+// Text files hold no NUL byte: a file that does is some binary file named by mistake.
+bool holdsNul(const FileReadResult& file) {
+    return file.status == ReadStatus::Ok && file.data.find('\0') != std::string::npos;
+}
+
 }  // namespace
 
 SaveResult SaveSetupIni(const SetupRecord& setup, const std::string& path) {
     const FileReadResult existing = readFile(path);
     if (existing.status == ReadStatus::Failed) {
         return {false, existing.error};
+    }
+    if (holdsNul(existing)) {
+        return {false, std::string(kNotASetupText)};
     }
     IniDocument ini = IniDocument::parse(existing.data);
 
@@ -82,7 +90,11 @@ SaveResult SaveSetupIni(const SetupRecord& setup, const std::string& path) {
 FileReadResult LoadSetupIni(SetupRecord& setup, const std::string& path) {
     ClearSetup(setup);
     FileReadResult file = readFile(path);
-    // A missing or unreadable file reads as empty: every field its default.
+    if (holdsNul(file)) {
+        file.status = ReadStatus::Invalid;
+        file.error = kNotASetupText;
+    }
+    // A missing, unreadable or invalid file reads as empty: every field its default.
     const IniDocument ini =
         IniDocument::parse(file.status == ReadStatus::Ok ? file.data : std::string());
     file.data.clear();
@@ -130,8 +142,8 @@ LoadResult LoadSetupFile(ProgramState& state) {
         read = LoadSetupIni(state.Setup, path);
     }
     // A missing file is an empty setup; one that exists but cannot be read is not.
-    if (read.status == ReadStatus::Failed) {
-        result.unreadable = UnreadFile{path, read.error};
+    if (read.status == ReadStatus::Failed || read.status == ReadStatus::Invalid) {
+        result.unreadable = UnreadFile{path, read.error, read.status == ReadStatus::Invalid};
     }
     return result;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "ui/window_support.h"
 
@@ -31,11 +32,19 @@ QString CenterCellText(const QString& text, int width) {
 
 QString cellTextFor(const QString& keyString, bool compact) {
     constexpr int width = KeyGrid::kCellWidth;
+    QString text = keyString;
     if (compact || keyString.size() < width) {
-        return keyString.size() <= width ? CenterCellText(keyString, width)
-                                         : keyString.right(width);
+        text =
+            keyString.size() <= width ? CenterCellText(keyString, width) : keyString.right(width);
     }
-    return keyString;
+    // A TAB would move the rest to the next tab stop, beyond the cell: every control
+    // character shows as a blank, one for one, as the key line shows it.
+    for (QChar& c : text) {
+        if (c.unicode() < ' ') {
+            c = QLatin1Char(' ');
+        }
+    }
+    return text;
 }
 
 KeyGrid::KeyGrid(const SetupRecord& setup, QWidget* parent)
@@ -111,12 +120,24 @@ void KeyGrid::markKey(int key) {
 void KeyGrid::markKey(int key, const KeyLengths& lengths) {
     QTableWidgetItem* cell = item(keyRow(key), keyColumn(key));
     cell->setToolTip(latin1(keyLengthsTooltip(lengths)));
-    if (lengths.tooLong()) {
+    if (lengths.tooLong() || key == m_memoryFullKey) {
         cell->setForeground(kErrorColour);
         cell->setBackground(kTooLongBackground);
     } else {
         cell->setData(Qt::ForegroundRole, QVariant());
         cell->setData(Qt::BackgroundRole, QVariant());
+    }
+}
+
+void KeyGrid::setMemoryFullKey(int key) {
+    const int previous = std::exchange(m_memoryFullKey, key);
+    if (previous == key) {
+        return;
+    }
+    for (const int changed : {previous, key}) {
+        if (changed >= 1 && changed <= kKeyCount) {
+            markKey(changed);
+        }
     }
 }
 

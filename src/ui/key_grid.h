@@ -40,13 +40,17 @@ public:
     int currentColumnOrFirst() const;
     int currentRowOrFirst() const;
 
-    // Marks the key's cell by its compiled lengths.
+    // Marks the key's cell by its compiled lengths, or as the key where the string area
+    // overflows.
     void markKey(int key);
     void markKey(int key, const KeyLengths& lengths);
     void markAllKeys();
+    // The key at which the string area is full (0: none); marked like a key too long.
+    void setMemoryFullKey(int key);
 
 private:
     const SetupRecord& m_setup;
+    int m_memoryFullKey = 0;
 };
 
 }  // namespace qk750

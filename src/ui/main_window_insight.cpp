@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "ui/key_grid.h"
 #include "ui/mcr_custom_dialog.h"
 #include "ui/window_support.h"
 
@@ -32,6 +33,9 @@ void MainWindow::updateMemoryMeter() {
         m_customMcr->gatherSettings(gathered.Mcr);
     }
     m_memoryUse = computeMemoryUse(gathered);
+    const ImageResult& result = m_memoryUse.result;
+    const bool keyOverflows = result.error == ImageError::MemoryFull && result.key <= kKeyCount;
+    m_keyGrid->setMemoryFullKey(keyOverflows ? result.key : 0);
     QString text = latin1(memoryMeterText(m_memoryUse));
     const std::string failure = imageFailureText(m_memoryUse.result);
     if (!failure.empty()) {

@@ -89,6 +89,7 @@ int runWindows(ProgramState& state, const CliOptions& options) {
             std::string error;
             if (!simulated->saveMemoryFile(&error)) {
                 std::cerr << "qk750setup: " << error << "\n";
+                code = 2;
             }
         }
     }

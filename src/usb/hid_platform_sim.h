@@ -87,10 +87,12 @@ public:
     SimFirmware& firmware();
     const SimFirmware& firmware() const;
 
-    // Memory file: loaded when it exists; a file that is not 2048 bytes is an error.
+    // Memory file: loaded when it exists, then written back at once. A folder, a file
+    // that is not 2048 bytes, or one that cannot be read or written is an error, with
+    // the reason in *error.
     bool loadMemoryFile(const std::string& path, std::string* error);
-    // Writes the keyboard's memory to the file given to loadMemoryFile, through a
-    // temporary file so that a failed write leaves the old one intact.
+    // Writes the keyboard's memory to the file given to loadMemoryFile, replacing it
+    // atomically so that a failed write leaves the old one intact.
     bool saveMemoryFile(std::string* error) const;
     const std::string& memoryFile() const {
         return m_memoryFile;

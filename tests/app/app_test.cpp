@@ -239,9 +239,9 @@ TEST(BatchReporterTest, FailureGoesToTheOutcomeFileAndStandardError) {
               "\r37% ZQ QK750 USB\nERR_WRITE_VERIFY: Verify error in data write to USB "
               "QK750\n\nMemory 0010 Written41 Read=FF\n");
     EXPECT_FALSE(reporter.askToConnect("Make sure USB QK750 is connected"));
-    EXPECT_EQ(std::pair(WriteErrorFile(dir.path("new.ERR"), "OK", "x"),
-                        WriteErrorFile(dir.path("missing/QK750.ERR"), "OK", "x")),
-              std::pair(true, false));
+    EXPECT_EQ(WriteErrorFile(dir.path("new.ERR"), "OK", "x") + "|" +
+                  WriteErrorFile(dir.path("missing/QK750.ERR"), "OK", "x"),
+              "|No such file or directory");
     EXPECT_FALSE(std::filesystem::exists(dir.path("missing")));
 }
 
@@ -253,6 +253,12 @@ TEST(ParseCliOptions, SeparatesOurOptionsFromTheParameters) {
     EXPECT_TRUE(r.options.trace && r.options.simulate && r.options.image && r.options.listDevices);
     EXPECT_FALSE(r.options.help);
     EXPECT_EQ(r.options.simulateFile + "|" + r.options.imageFile, "mem.bin|out.bin");
+
+    // "/?" asks for the help wherever it stands, and the editor does not open.
+    std::ostringstream out, err;
+    const InteractiveRun editor = [](ProgramState&, const CliOptions&) { return 9; };
+    EXPECT_EQ(runCli({"shop.ini", "/?"}, out, err, editor), 0);
+    EXPECT_EQ(out.str(), usageText());
 
     // A "--" parameter is never a file name, so none of these may reach ParseCommandLine.
     for (const char* bad : {"--", "--bogus", "--image", "--image=", "--simulate=", "--help=x",

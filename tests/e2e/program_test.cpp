@@ -194,6 +194,11 @@ TEST_F(BatchTest, SetupArgumentsGiveTheirOutcome) {
          "ERR_SETUP_FILE_INVALID", "dir.KBD", nullptr, "dir.INI", ""},
         {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}}, {"shop.ini", "/I=typo.dat"},
          "ERR_SETUP_FILE_NOT_FOUND", "typo.dat", nullptr, "shop.ini", ""},
+        // Files that are not what their names say: a key list with no key line, a binary.
+        {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}, {"bad.dat", "not a dat\r\n1,1,1,x\r\n"}},
+         {"shop.ini", "/I=bad.dat"}, "ERR_SETUP_FILE_INVALID", "bad.dat", nullptr, "shop.ini", ""},
+        {{{"x.ini", std::string("\x7F" "ELF\2\0\0[Keys]\r\nKey1=a\r\n", 21)}}, {"x.ini"},
+         "ERR_SETUP_FILE_INVALID", "x.ini", nullptr, "x.ini", ""},
         {{{"shop.ini", "[Keys]\r\nKey1=abc\r\n"}, {"keys.dat", "1,1,1,qr\r\n"}},
          {"shop.ini", "/I=keys.dat"}, "OK", "shop.ini", nullptr, "keys.dat", "\x14\x15\xFF\xFF"},
         // clang-format on
@@ -244,14 +249,37 @@ TEST_F(BatchTest, RelativeSetupNameAndFaults) {
     const RunResult unplug = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=unplug@0x30"});
     EXPECT_EQ(unplug.exitCode, 1);
     EXPECT_EQ(outcome(), "ERR_USB_RECEIVE\r\n" + file("shop.ini") + "\r\n");
-    const RunResult malformed = batch({file("shop.ini")}, {"QK750_SIM_FAULTS=crc@"});
-    EXPECT_EQ(malformed.exitCode, 2);
-    EXPECT_NE(malformed.err.find("QK750_SIM_FAULTS"), std::string::npos) << malformed.err;
-    write("memory.bin", "too short");  // a memory file of another size is refused, kept
-    const RunResult shortMemory = batch({file("shop.ini")});
-    EXPECT_EQ(shortMemory.exitCode, 2);
-    EXPECT_NE(shortMemory.err.find("9 bytes, not 2048"), std::string::npos) << shortMemory.err;
+
+    // What --simulate cannot use is refused with the reason, before anything is programmed;
+    // a memory file of another size is kept.
+    write("memory.bin", "too short");
+    const struct {
+        std::string memory;
+        std::vector<std::string> environment;
+        std::string reason;
+    } refused[] = {
+        {"memory.bin", {"QK750_SIM_FAULTS=crc@"}, "QK750_SIM_FAULTS"},
+        {"memory.bin", {}, "9 bytes, not 2048"},
+        {"", {}, file("") + ": Is a directory\n"},
+        {"no/m.bin", {}, file("no/m.bin") + ": No such file or directory\n"},
+    };
+    for (const auto& c : refused) {
+        fs::remove(file("QK750.ERR"));
+        const RunResult r =
+            run({"--simulate=" + file(c.memory), "/B", file("shop.ini")}, c.environment);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(file("QK750.ERR")));
+    }
     EXPECT_EQ(read("memory.bin"), "too short");
+
+    // An outcome file that cannot be written is reported; the exit code still tells.
+    fs::create_directories(file("QK750.ERR/in"));
+    const RunResult unwritten = run({"--simulate", "/B", file("shop.ini")});
+    EXPECT_EQ(unwritten.exitCode, 0);
+    EXPECT_NE(unwritten.err.find("outcome file " + file("QK750.ERR") + ": Is a directory\n"),
+              std::string::npos)
+        << unwritten.err;
 }
 
 TEST_F(BatchTest, NoKeyboardAtAll) {

@@ -205,7 +205,7 @@ class DatImportTest : public testing::Test {
 protected:
     SetupRecord import(std::string_view content) {
         SetupRecord setup;
-        setup.KeyStrings[50] = "before";
+        setup.KeyStrings[50] = setup.KeyStrings[84] = "before";
         setup.Func2Strings[50] = "before";
         setup.Mcr.PreambleString = "pre";
         setup.Mcr.McrSetupMode = 3;
@@ -235,7 +235,8 @@ TEST_F(DatImportTest, AssignsLinesToKeysAndLayers) {
     // Empty items do not count as fields, but the key text still starts after the third
     // comma (key 5).
     const auto& k = setup.KeyStrings;
-    EXPECT_EQ(k[13] + "|" + k[1] + "|" + k[2] + "|" + k[3] + "|" + k[4] + "|" + k[5] + "|" + k[50],
+    EXPECT_EQ(k[13] + "|" + k[1] + "|" + k[2] + "|" + k[3] + "|" + k[4] + "|" + k[5] + "|" + k[50] +
+                  k[84],
               "xy|a,b| lead and trail |1|second|1,empty item|");
     EXPECT_EQ(setup.Func2Strings[84] + setup.Func2Strings[6] + setup.Func2Strings[50],
               "<Space><FUNC2_SHIFT>");
@@ -250,11 +251,14 @@ TEST_F(DatImportTest, RejectedLineEndsTheImport) {
     }
 }
 
+// So does a file whose first key line is already rejected: it is no key list.
 TEST_F(DatImportTest, UnreadableFileKeepsTheKeysAndBlankPathDoesNothing) {
     SetupRecord setup;
     setup.KeyStrings[1] = "a";
     EXPECT_EQ(ImportDatFile(setup, m_dir.path("none.dat")).status, ReadStatus::Missing);
     EXPECT_EQ(ImportDatFile(setup, m_dir.path("")).status, ReadStatus::Failed);  // a folder
+    EXPECT_EQ(ImportDatFile(setup, m_dir.write("bad.dat", "\r\nnot a dat\r\n1,2,1,x")).status,
+              ReadStatus::Invalid);
     EXPECT_EQ(ImportDatFile(setup, "  ").status, ReadStatus::Ok);
     EXPECT_EQ(setup.KeyStrings[1], "a");
 }
@@ -362,6 +366,15 @@ TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {
     EXPECT_FALSE(onFolder.error.empty());
     EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
     EXPECT_EQ(test::TempDir::read(m_dir.path("shop.INI/inside")), "data");
+
+    // A binary file named like a setup is no setup: not written over.
+    const std::string binary(
+        "\x7F"
+        "ELF\0[Keys]\r\n",
+        13);
+    EXPECT_EQ(SaveSetupIni(fullSetup(), m_dir.write("bin.ini", binary)).error,
+              "Not a setup file: it holds a NUL byte");
+    EXPECT_EQ(test::TempDir::read(m_dir.path("bin.ini")), binary);
 }
 
 SetupRecord setupWithText(const std::string& text) {
