@@ -9,6 +9,7 @@
 #include "app/programming_run.h"
 #include "app/qt_event_loop.h"
 #include "setup/file_names.h"
+#include "setup/native_path.h"
 #include "usb/device_list.h"
 #include "usb/hid_controller.h"
 #include "usb/programming_protocol.h"
@@ -19,7 +20,7 @@ namespace {
 
 bool fileExists(const std::string& path) {
     std::error_code ec;
-    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+    return !path.empty() && std::filesystem::is_regular_file(nativePath(path), ec);
 }
 
 // Message texts use carriage returns for spacing; a terminal wants line feeds.
@@ -117,7 +118,7 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
 
         std::error_code ec;
         if (fileExists(state.ErrorFilePath)) {
-            std::filesystem::remove(state.ErrorFilePath, ec);
+            std::filesystem::remove(nativePath(state.ErrorFilePath), ec);
         }
 
         // A KBD file of the wrong size leaves an empty setup; programming it would wipe
@@ -129,7 +130,7 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
             // for the wrong keys, and saving it would overwrite the file.
             err << load.unreadable->path << ": " << load.unreadable->reason << '\n';
             std::error_code missing;
-            const bool exists = std::filesystem::exists(load.unreadable->path, missing);
+            const bool exists = std::filesystem::exists(nativePath(load.unreadable->path), missing);
             WriteErrorFile(state.ErrorFilePath,
                            exists ? kErrSetupFileInvalid : kErrSetupFileNotFound,
                            load.unreadable->path);

@@ -16,6 +16,7 @@
 #endif
 
 #include "setup/file_names.h"
+#include "setup/native_path.h"
 
 namespace qk750 {
 
@@ -60,7 +61,7 @@ void setWriteFaultsForTesting(const WriteFaults* faults) {
 FileReadResult readFile(const std::string& path, std::size_t maxBytes) {
     FileReadResult result;
     errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = openFile(path, "rb");
     if (file == nullptr) {
         const int code = errno;
         result.status =
@@ -110,12 +111,24 @@ std::string windowsErrorText(DWORD code) {
     return message;
 }
 
+std::wstring fullPath(const std::wstring& path) {
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (size == 0 || length == 0 || length >= size) {
+        return path;
+    }
+    full.resize(length);
+    return full;
+}
+
 std::string replaceFile(const std::string& path, std::string_view data) {
-    std::string temp;
+    const std::wstring target = fullPath(wideText(path));
+    std::wstring temp;
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
-        temp = temporaryName(path, GetCurrentProcessId());
-        handle = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        temp = fullPath(wideText(temporaryName(path, GetCurrentProcessId())));
+        handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
             return windowsErrorText(GetLastError());
@@ -155,12 +168,12 @@ std::string replaceFile(const std::string& path, std::string_view data) {
         failure = ERROR_ACCESS_DENIED;
     }
     if (failure == ERROR_SUCCESS &&
-        !MoveFileExA(temp.c_str(), path.c_str(),
+        !MoveFileExW(temp.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         failure = GetLastError();
     }
     if (failure != ERROR_SUCCESS) {
-        DeleteFileA(temp.c_str());
+        DeleteFileW(temp.c_str());
         return windowsErrorText(failure);
     }
     return {};
@@ -249,10 +262,10 @@ std::string replaceFile(const std::string& path, std::string_view data) {
 std::string writeFileAtomically(const std::string& path, std::string_view data) {
     // A setup file that is a symbolic link stays one: the file it points to is replaced.
     std::error_code error;
-    if (std::filesystem::is_symlink(path, error)) {
-        const std::filesystem::path target = std::filesystem::canonical(path, error);
+    if (std::filesystem::is_symlink(nativePath(path), error)) {
+        const std::filesystem::path target = std::filesystem::canonical(nativePath(path), error);
         if (!error) {
-            return replaceFile(target.string(), data);
+            return replaceFile(fromNativePath(target), data);
         }
     }
     return replaceFile(path, data);

@@ -7,8 +7,8 @@
 
 namespace qk750 {
 
-// Whole-file reads and replacing writes for the setup files. Paths are 8-bit strings
-// in the system's own encoding.
+// Whole-file reads and replacing writes for the setup files. Paths are kept as
+// native_path.h says: UTF-8 on Windows, the file system's bytes elsewhere.
 
 enum class ReadStatus { Ok, Missing, Failed };
 

@@ -10,6 +10,8 @@
 #include <iterator>
 #include <mutex>
 
+#include "setup/native_path.h"
+
 namespace qk750 {
 
 struct HidPlatformSim::Core {
@@ -428,10 +430,10 @@ const SimFirmware& HidPlatformSim::firmware() const {
 bool HidPlatformSim::loadMemoryFile(const std::string& path, std::string* error) {
     m_memoryFile = path;
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
+    if (!std::filesystem::exists(nativePath(path), ec)) {
         return true;  // a new file: the keyboard starts erased and is saved there
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(nativePath(path), std::ios::binary);
     std::vector<std::uint8_t> bytes;
     if (in) {
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -465,13 +467,13 @@ bool HidPlatformSim::saveMemoryFile(std::string* error) const {
     }
     const std::string temporary = m_memoryFile + ".tmp";
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        std::ofstream out(nativePath(temporary), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(memory.data()),
                   static_cast<std::streamsize>(memory.size()));
         out.close();
         if (!out) {
             std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
+            std::filesystem::remove(nativePath(temporary), ignored);
             if (error != nullptr) {
                 *error = "cannot write the simulated keyboard memory " + m_memoryFile;
             }
@@ -479,10 +481,10 @@ bool HidPlatformSim::saveMemoryFile(std::string* error) const {
         }
     }
     std::error_code ec;
-    std::filesystem::rename(temporary, m_memoryFile, ec);
+    std::filesystem::rename(nativePath(temporary), nativePath(m_memoryFile), ec);
     if (ec) {
         std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
+        std::filesystem::remove(nativePath(temporary), ignored);
         if (error != nullptr) {
             *error =
                 "cannot write the simulated keyboard memory " + m_memoryFile + ": " + ec.message();

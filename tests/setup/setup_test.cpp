@@ -408,6 +408,17 @@ TEST_F(SetupFileTest, EveryFailingSaveStepKeepsTheOldFile) {
     }
 }
 
+// Names of no single code page save and load.
+TEST_F(SetupFileTest, NamesAndFileAttributesSurviveASave) {
+    for (const char* name :
+         {"\u043c\u0430\u0433\u0430\u0437\u0438\u043d.ini", "\u05e7\u05d5\u05e4\u05d4.ini"}) {
+        ASSERT_TRUE(SaveSetupIni(setupWithText("n"), m_dir.path(name)).ok) << name;
+        SetupRecord loaded;
+        EXPECT_EQ(LoadSetupIni(loaded, m_dir.path(name)).status, ReadStatus::Ok);
+        EXPECT_EQ(loaded.KeyStrings[84], "n84");
+    }
+}
+
 #ifndef _WIN32
 // The link stays a link, the file it names keeps its foreign lines and its permissions
 // (an execute bit no umask could give a new file).
