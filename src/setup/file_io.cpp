@@ -122,7 +122,35 @@ std::wstring fullPath(const std::wstring& path) {
     return full;
 }
 
+// What ReplaceFileW keeps on Windows; kept by hand too, where the system does not.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// The old file is replaced, not renamed over: it keeps its attributes, creation time and
+// access rights, and a read-only file is refused instead of losing its flag.
+DWORD putInPlace(const std::wstring& temp, const std::wstring& target) {
+    const DWORD old = GetFileAttributesW(target.c_str());
+    if (old == INVALID_FILE_ATTRIBUTES) {
+        return MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS
+                                                                                 : GetLastError();
+    }
+    if ((old & FILE_ATTRIBUTE_READONLY) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                      nullptr, nullptr)) {
+        return GetLastError();
+    }
+    const DWORD now = GetFileAttributesW(target.c_str());
+    if (now != INVALID_FILE_ATTRIBUTES && (now & kKeptAttributes) != (old & kKeptAttributes)) {
+        (void)SetFileAttributesW(target.c_str(),
+                                 (now & ~kKeptAttributes) | (old & kKeptAttributes));
+    }
+    return ERROR_SUCCESS;
+}
+
 std::string replaceFile(const std::string& path, std::string_view data) {
+    // Full paths: ReplaceFileW refuses relative ones under Wine.
     const std::wstring target = fullPath(wideText(path));
     std::wstring temp;
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -167,10 +195,8 @@ std::string replaceFile(const std::string& path, std::string_view data) {
     if (failure == ERROR_SUCCESS && faultAt(&WriteFaults::failRename)) {
         failure = ERROR_ACCESS_DENIED;
     }
-    if (failure == ERROR_SUCCESS &&
-        !MoveFileExW(temp.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        failure = GetLastError();
+    if (failure == ERROR_SUCCESS) {
+        failure = putInPlace(temp, target);
     }
     if (failure != ERROR_SUCCESS) {
         DeleteFileW(temp.c_str());
@@ -186,6 +212,13 @@ std::string replaceFile(const std::string& path, std::string_view data) {
 namespace {
 
 std::string replaceFile(const std::string& path, std::string_view data) {
+    // A read-only setup (no write permission for anyone) stays unchanged, as on Windows;
+    // the rename alone would replace it, the folder being writable.
+    struct stat old {};
+    const bool replacing = stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    if (replacing && (old.st_mode & 0222) == 0) {
+        return errnoText(EACCES);
+    }
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -201,8 +234,7 @@ std::string replaceFile(const std::string& path, std::string_view data) {
     }
     int failure = 0;
     // A replaced file keeps its permissions.
-    struct stat old {};
-    if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    if (replacing) {
         (void)fchmod(fd, old.st_mode & 07777);
     }
     std::size_t total = 0;

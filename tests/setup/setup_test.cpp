@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "common/temp_dir.h"
@@ -408,8 +412,10 @@ TEST_F(SetupFileTest, EveryFailingSaveStepKeepsTheOldFile) {
     }
 }
 
-// Names of no single code page save and load.
+// Names of no single code page save and load; a read-only file is refused and stays as it
+// was, read-only; on Windows a hidden file stays hidden.
 TEST_F(SetupFileTest, NamesAndFileAttributesSurviveASave) {
+    namespace fs = std::filesystem;
     for (const char* name :
          {"\u043c\u0430\u0433\u0430\u0437\u0438\u043d.ini", "\u05e7\u05d5\u05e4\u05d4.ini"}) {
         ASSERT_TRUE(SaveSetupIni(setupWithText("n"), m_dir.path(name)).ok) << name;
@@ -417,6 +423,23 @@ TEST_F(SetupFileTest, NamesAndFileAttributesSurviveASave) {
         EXPECT_EQ(LoadSetupIni(loaded, m_dir.path(name)).status, ReadStatus::Ok);
         EXPECT_EQ(loaded.KeyStrings[84], "n84");
     }
+    const std::string locked = m_dir.write("locked.ini", "[Keys]\r\nKey1=old\r\n");
+    fs::permissions(nativePath(locked),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const SaveResult refused = SaveSetupIni(setupWithText("n"), locked);
+    EXPECT_FALSE(refused.ok || refused.error.empty());
+    EXPECT_EQ(test::TempDir::read(locked), "[Keys]\r\nKey1=old\r\n");
+    EXPECT_EQ(fs::status(nativePath(locked)).permissions() & fs::perms::owner_write,
+              fs::perms::none);
+    fs::permissions(nativePath(locked), fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(m_dir.entries().size(), 3u);
+#ifdef _WIN32
+    const std::wstring hidden = wideText(m_dir.write("hidden.ini", ""));
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(SaveSetupIni(setupWithText("n"), m_dir.path("hidden.ini")).ok);
+    EXPECT_TRUE(GetFileAttributesW(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+#endif
 }
 
 #ifndef _WIN32
