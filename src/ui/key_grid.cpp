@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 
+#include "app/key_text.h"
 #include "ui/window_support.h"
 
 namespace qk750 {
@@ -73,7 +74,7 @@ void KeyGrid::drawCell(int column, int row, bool compact) {
     if (row < 0 || row >= kGridRows || column < 0 || column >= kGridColumns) {
         return;
     }
-    const QString keyString = latin1(m_setup.KeyStrings[keyAt(row, column)]);
+    const QString keyString = keyText(m_setup.KeyStrings[keyAt(row, column)]);
     item(row, column)->setText(cellTextFor(keyString, compact));
 }
 

@@ -164,7 +164,7 @@ private:
     // The insight display.
     void updateMemoryMeter();
     void updateLineHint();
-    void showNotLatin1(const QString& character);
+    void showRefused(const QString& character);
 
     ProgramState* m_state;
     Prompts* m_prompts;
