@@ -1,6 +1,7 @@
 #include "ui/window_support.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -71,7 +72,19 @@ void showHint(QLabel* label, const QString& text) {
 }
 
 QString pathText(const std::string& path) {
+#ifdef _WIN32
+    return QDir::toNativeSeparators(QString::fromStdString(path));
+#else
     return QFile::decodeName(QByteArray::fromStdString(path));
+#endif
+}
+
+std::string pathFromText(const QString& text) {
+#ifdef _WIN32
+    return QDir::toNativeSeparators(text).toStdString();
+#else
+    return QFile::encodeName(text).toStdString();
+#endif
 }
 
 QString trimBlanks(const QString& text) {

@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QtTest>
 
@@ -106,6 +107,8 @@ private slots:
             f.trigger(c.action);
             const bool asked = QString(c.action) == "saveSetupAsAction" || named.isEmpty();
             QCOMPARE(f.prompts.texts("file"), QStringList(asked + c.exists, "saveDialog"));
+            // Not the dialog: Windows' own would make "b.txt" "b.txt.ini".
+            QVERIFY(!asked || f.prompts.requests[0].defaultSuffix.isEmpty());
             QCOMPARE(
                 f.prompts.texts("askYesNo"),
                 QStringList(2 * c.exists, saved + " already exists.\rDo you want to replace it?"));
@@ -120,6 +123,26 @@ private slots:
                 QCOMPARE(setup.KeyStrings[5] + setup.Mcr.PreambleString, std::string("five<F1>"));
             }
         }
+    }
+
+    // A dialog for an unnamed setup starts in the folder used last, at first in Documents
+    // (the process's folder is the program's own on Windows).
+    void dialogsStartInTheFolderUsedLast() {
+        WindowFixture f({}, ".INI");
+        f.start();
+        QDir(f.dir.path()).mkdir("sub");
+        f.prompts.fileNames << QString() << f.dir.filePath("sub/a.txt");
+        for (const char* action :
+             {"saveSetupAsAction", "saveSetupAsAction", "newSetupAction", "openSetupAction"}) {
+            f.trigger(action);
+        }
+        QStringList folders;
+        for (const FileDialogRequest& request : f.prompts.requests) {
+            folders << request.directory;
+        }
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(folders, (QStringList{documents, documents, f.dir.filePath("sub")}));
     }
 
     // New and closing save a named setup quietly, never dropping work that could not be saved
