@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -143,6 +144,34 @@ private slots:
         const QString documents =
             QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         QCOMPARE(folders, (QStringList{documents, documents, f.dir.filePath("sub")}));
+    }
+
+    // The grid asks for a narrow sans face, else a sans face drawn condensed; never a serif one.
+    void gridFontChoice() {
+        const struct {
+            QStringList installed;
+            const char* family;  // null: the system's sans face
+            bool condensed;
+        } cases[] = {
+            {{"Times New Roman", "Arial", "arial narrow", "Liberation Sans Narrow"},
+             "Arial Narrow",
+             false},
+            {{"Liberation Serif", "Liberation Sans", "Liberation Sans Narrow"},
+             "Liberation Sans Narrow",
+             false},
+            {{"Times New Roman", "Tahoma", "Arial"}, "Arial", true},
+            {{"Times New Roman", "Tahoma"}, "Tahoma", true},
+            {{"Times New Roman", "DejaVu Serif"}, nullptr, true},
+        };
+        for (const auto& c : cases) {
+            const QFont font = gridFont(c.installed);
+            QCOMPARE(font.family(),
+                     c.family ? QString(c.family)
+                              : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+            QCOMPARE(font.pointSize(), 8);
+            QCOMPARE(font.styleHint(), QFont::SansSerif);
+            QCOMPARE(font.stretch() > 0 && font.stretch() < 100, c.condensed);
+        }
     }
 
     // New and closing save a named setup quietly, never dropping work that could not be saved
