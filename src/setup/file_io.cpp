@@ -137,13 +137,22 @@ DWORD putInPlace(const std::wstring& temp, const std::wstring& target) {
     if ((old & FILE_ATTRIBUTE_READONLY) != 0) {
         return ERROR_ACCESS_DENIED;
     }
-    if (!ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+    // Under the name the file has on the disk: saving "SHOP.INI" keeps a "shop.ini" so
+    // (Wine would give it the letter case asked for).
+    std::wstring replaced = target;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(target.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        replaced = target.substr(0, target.find_last_of(L'\\') + 1) + found.cFileName;
+    }
+    if (!ReplaceFileW(replaced.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                       nullptr, nullptr)) {
         return GetLastError();
     }
-    const DWORD now = GetFileAttributesW(target.c_str());
+    const DWORD now = GetFileAttributesW(replaced.c_str());
     if (now != INVALID_FILE_ATTRIBUTES && (now & kKeptAttributes) != (old & kKeptAttributes)) {
-        (void)SetFileAttributesW(target.c_str(),
+        (void)SetFileAttributesW(replaced.c_str(),
                                  (now & ~kKeptAttributes) | (old & kKeptAttributes));
     }
     return ERROR_SUCCESS;
