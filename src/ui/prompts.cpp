@@ -103,6 +103,12 @@ QString QtPrompts::fileName(const FileDialogRequest& request) {
     }
     dialog.selectFile(request.initialFile);
     if (request.save) {
+#ifdef _WIN32
+        // Windows' own Save dialog, as Qt drives it, appends the filter's extension to a
+        // typed one ("new one.txt" became "new one.txt.ini"); Qt's own appends none, and
+        // the program replaces the extension itself.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
