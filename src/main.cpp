@@ -8,6 +8,6 @@
 
 int main(int argc, char* argv[]) {
     qk750::attachParentConsole();
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::vector<std::string> arguments = qk750::commandLineArguments(argc, argv);
     return qk750::runCli(arguments, std::cout, std::cerr, qk750::runWindows);
 }

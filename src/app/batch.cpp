@@ -10,6 +10,7 @@
 #include "app/programming_run.h"
 #include "app/qt_event_loop.h"
 #include "setup/file_names.h"
+#include "setup/native_path.h"
 #include "usb/device_list.h"
 #include "usb/hid_controller.h"
 #include "usb/programming_protocol.h"
@@ -20,7 +21,7 @@ namespace {
 
 bool fileExists(const std::string& path) {
     std::error_code ec;
-    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+    return !path.empty() && std::filesystem::is_regular_file(nativePath(path), ec);
 }
 
 // Message texts use carriage returns for spacing; a terminal wants line feeds.
@@ -41,11 +42,11 @@ std::string forTerminal(std::string_view message) {
 // removed (a read-only folder), emptying it will do; where neither works, say so.
 void removeStaleOutcome(const std::string& path, std::ostream& err) {
     std::error_code ec;
-    std::filesystem::remove(path, ec);
+    std::filesystem::remove(nativePath(path), ec);
     if (!ec) {
         return;  // removed, or gone already
     }
-    if (std::FILE* file = std::fopen(path.c_str(), "wb"); file != nullptr) {
+    if (std::FILE* file = openFile(path, "wb"); file != nullptr) {
         if (std::fclose(file) == 0) {
             return;
         }
@@ -157,7 +158,7 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
             // for the wrong keys, and saving it would overwrite the file.
             err << load.unreadable->path << ": " << load.unreadable->reason << '\n';
             std::error_code missing;
-            const bool exists = std::filesystem::exists(load.unreadable->path, missing);
+            const bool exists = std::filesystem::exists(nativePath(load.unreadable->path), missing);
             reporter.outcome(exists ? kErrSetupFileInvalid : kErrSetupFileNotFound,
                              load.unreadable->path);
             saveAtClose = false;

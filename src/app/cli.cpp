@@ -22,6 +22,7 @@
 #include "app/initial_load.h"
 #include "app/list_devices.h"
 #include "keys/device_image.h"
+#include "setup/native_path.h"
 #include "usb/hid_platform_sim.h"
 #include "usb/hid_platform_system.h"
 
@@ -42,7 +43,7 @@ std::string systemErrorText(int error) {
 // Writes the whole image, or reports why not; a partly written file is removed so that
 // nobody mistakes it for an image.
 bool writeImageFile(const std::string& path, const DeviceImage& image, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = openFile(path, "wb");
     if (file == nullptr) {
         error = systemErrorText(errno);
         return false;
@@ -60,8 +61,8 @@ bool writeImageFile(const std::string& path, const DeviceImage& image, std::stri
     }
     error = systemErrorText(writeError != 0 ? writeError : EIO);
     std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) {
-        std::filesystem::remove(path, ec);
+    if (std::filesystem::is_regular_file(nativePath(path), ec)) {
+        std::filesystem::remove(nativePath(path), ec);
     }
     return false;
 }
@@ -191,11 +192,11 @@ int runImage(ProgramState& state, const std::string& imageFile, std::ostream& ou
              std::ostream& err) {
     std::error_code ec;
     // Loading a missing INI file would quietly give an empty setup: refuse it here.
-    if (!std::filesystem::exists(state.SetupFileName, ec)) {
+    if (!std::filesystem::exists(nativePath(state.SetupFileName), ec)) {
         err << kProgramName << ": setup file not found: " << state.SetupFileName << "\n";
         return 1;
     }
-    if (std::filesystem::is_directory(state.SetupFileName, ec)) {
+    if (std::filesystem::is_directory(nativePath(state.SetupFileName), ec)) {
         err << kProgramName << ": not a setup file: " << state.SetupFileName << " is a directory\n";
         return 1;
     }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "setup/native_path.h"
+
 namespace qk750 {
 
 namespace {
@@ -18,10 +20,16 @@ std::string WriteErrorFile(const std::string& path, std::string_view code,
                            std::string_view detail) {
     std::string text;
     text.reserve(code.size() + detail.size() + 4);
+#ifdef _WIN32
+    // The detail keeps its ANSI bytes for readers of the file that know no other code
+    // page; a name the code page cannot hold is written in UTF-8 rather than as "?".
+    const std::string ansi = ansiText(detail).value_or(std::string(detail));
+    detail = ansi;
+#endif
     text.append(code).append("\r\n").append(detail).append("\r\n");
 
     errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = openFile(path, "wb");
     if (file == nullptr) {
         return errnoText(EIO);
     }

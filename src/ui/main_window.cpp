@@ -269,6 +269,7 @@ void MainWindow::UpdateTitle() {
                           pathText(m_state->SetupFileName);
     setWindowTitle(title);
     QCoreApplication::setApplicationName(title);
+    rememberSetupFolder();
 }
 
 QString MainWindow::cellText(int column, int row) const {

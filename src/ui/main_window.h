@@ -146,6 +146,10 @@ private:
     // name, so that no quiet save writes it over that file or its INI twin.
     void reportLoad(const LoadResult& result);
     std::string chooseFileName(bool save);
+    // Where a file dialog starts: the setup's folder, for an unnamed setup the last folder
+    // used, else the user's Documents folder.
+    QString dialogFolder() const;
+    void rememberSetupFolder();
 
     // The key-string lines, and the keys they and the grid handle themselves.
     void buildKeyLines(QWidget* parent);
@@ -164,7 +168,7 @@ private:
     // The insight display.
     void updateMemoryMeter();
     void updateLineHint();
-    void showNotLatin1(const QString& character);
+    void showRefused(const QString& character);
 
     ProgramState* m_state;
     Prompts* m_prompts;
@@ -220,6 +224,7 @@ private:
     bool m_placed = false;  // centred on the screen at the first show
     // Why a character was not taken into a line, shown until another key or line is chosen.
     QString m_refusedHint;
+    QString m_lastFolder;
     bool m_exiting = false;
 };
 

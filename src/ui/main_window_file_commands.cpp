@@ -2,10 +2,11 @@
 #include "ui/main_window.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QStandardPaths>
 
+#include "app/command_line.h"
 #include "app/initial_load.h"
 #include "app/load_report.h"
 #include "setup/file_names.h"
@@ -28,18 +29,45 @@ std::string fileNamePart(const std::string& path) {
     return path.substr(fileNameStart(path));
 }
 
+QString folderOf(const std::string& path) {
+    return QFileInfo(pathText(path)).absolutePath();
+}
+
 }  // namespace
+
+void MainWindow::rememberSetupFolder() {
+    const std::string& name = m_state->SetupFileName;
+    // The program's own default setup says nothing about where the user keeps setups.
+    if (fileNamePart(name) != ".INI" && name != defaultSetupFileName()) {
+        m_lastFolder = folderOf(name);
+    }
+}
+
+QString MainWindow::dialogFolder() const {
+    if (fileNamePart(m_state->SetupFileName) != ".INI") {
+        return folderOf(m_state->SetupFileName);
+    }
+    return !m_lastFolder.isEmpty()
+               ? m_lastFolder
+               : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
 
 std::string MainWindow::chooseFileName(bool save) {
     FileDialogRequest request;
     request.save = save;
-    request.defaultSuffix = QStringLiteral("INI");
+    // A save dialog appends no extension of its own: the program replaces it by ".INI"
+    // (Windows' dialog would make "new one.txt" "new one.txt.ini").
+    request.defaultSuffix = save ? QString() : QStringLiteral("INI");
     request.objectName = save ? QStringLiteral("saveDialog") : QStringLiteral("openDialog");
     request.initialFile = save ? QStringLiteral("default") : QStringLiteral("default.ini");
     request.filter = save ? kSaveFilter : kOpenFilter;
-    request.directory = pathText(DirectoryOf(m_state->SetupFileName));
+    request.directory = dialogFolder();
     for (;;) {
-        const std::string chosen = QFile::encodeName(m_prompts->fileName(request)).toStdString();
+        const QString answer = m_prompts->fileName(request);
+        const std::string chosen = answer.isEmpty() ? std::string() : pathFromText(answer);
+        if (!chosen.empty()) {
+            m_lastFolder = folderOf(chosen);
+        }
         if (!save || chosen.empty()) {
             return chosen;
         }

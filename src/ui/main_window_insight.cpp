@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "app/key_text.h"
 #include "ui/key_grid.h"
 #include "ui/mcr_custom_dialog.h"
 #include "ui/window_support.h"
@@ -63,8 +64,8 @@ void MainWindow::updateMemoryMeter() {
 void MainWindow::updateLineHint() {
     const QLineEdit* line = lineSelector() == 1 ? m_func2StringEdit : m_keyStringEdit;
     QStringList texts;
-    for (const NameHint& hint : unknownNames(bytes(line->text()))) {
-        texts << latin1(hint.text);
+    for (const NameHint& hint : unknownNames(keyStringBytes(line->text()))) {
+        texts << keyText(hint.text);
     }
     if (!m_refusedHint.isEmpty()) {
         texts.prepend(m_refusedHint);
@@ -72,8 +73,8 @@ void MainWindow::updateLineHint() {
     showHint(m_lineHintLabel, texts.join(QStringLiteral("   ")));
 }
 
-void MainWindow::showNotLatin1(const QString& character) {
-    m_refusedHint = notLatin1Hint(character);
+void MainWindow::showRefused(const QString& character) {
+    m_refusedHint = refusedCharacterHint(character);
     updateLineHint();
 }
 

@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "app/key_editing.h"
+#include "app/key_text.h"
 #include "app/mcr_settings.h"
 #include "keys/key_insight.h"
 #include "setup/file_names.h"
@@ -125,8 +126,8 @@ McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget*
     for (QLineEdit* line : {m_preambleEdit, m_postambleEdit}) {
         connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::linesChanged);
         connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::updateLineHint);
-        acceptLatin1Only(line, [this, line](const QString& character) {
-            m_refusedHint = notLatin1Hint(character);
+        acceptKeyTextOnly(line, [this, line](const QString& character) {
+            m_refusedHint = refusedCharacterHint(character);
             m_refusedIn = line;
             updateLineHint();
         });
@@ -147,8 +148,8 @@ void McrCustomDialog::showSettings(SetupRecType& mcr) {
     m_refusedIn = nullptr;
     m_transmitChecksumCheck->setChecked(mcr.TransmitChecksum);
     m_bfChecksumCheck->setChecked(mcr.BF_Checksum);
-    m_preambleEdit->setText(QString::fromLatin1(mcr.PreambleString));
-    m_postambleEdit->setText(QString::fromLatin1(mcr.PostambleString));
+    m_preambleEdit->setText(keyText(mcr.PreambleString));
+    m_postambleEdit->setText(keyText(mcr.PostambleString));
     m_builtInSetupCheck->setChecked(builtInBoxShown(mcr.McrSetupMode));
     // Also when the box was already checked: a built-in mode never shows checksums.
     applyBuiltInChoice();
@@ -164,8 +165,8 @@ void McrCustomDialog::showSettings(SetupRecType& mcr) {
 void McrCustomDialog::gatherSettings(SetupRecType& mcr) const {
     mcr.TransmitChecksum = m_transmitChecksumCheck->isChecked();
     mcr.BF_Checksum = m_bfChecksumCheck->isChecked();
-    mcr.PreambleString = m_preambleEdit->text().toLatin1().toStdString();
-    mcr.PostambleString = m_postambleEdit->text().toLatin1().toStdString();
+    mcr.PreambleString = keyStringBytes(m_preambleEdit->text());
+    mcr.PostambleString = keyStringBytes(m_postambleEdit->text());
     const int entry = m_builtIn != nullptr ? m_builtIn->selectedEntry() : -1;
     mcr.McrSetupMode = m_builtInSetupCheck->isChecked() && entry >= 0 ? entry + 1 : 0;
     mcr.BuiltIn_Setup = mcr.McrSetupMode != 0;
@@ -302,9 +303,12 @@ bool McrCustomDialog::lineKeyDown(QLineEdit& line, const QKeyEvent& key) {
     const int caret = line.hasSelectedText() ? static_cast<int>(line.selectionStart())
                                              : static_cast<int>(line.cursorPosition());
     const int selection = line.hasSelectedText() ? static_cast<int>(line.selectedText().size()) : 0;
+    // The decision counts bytes of the key string.
+    const int byteCaret = keyByteCaret(line.text(), caret);
+    const int byteSelection = keyByteCaret(line.text(), caret + selection) - byteCaret;
     // These lines have no whole-string deletion: count the key as touched.
-    const LineKeyDecision decision =
-        decideLineKey(which, line.text().toLatin1().toStdString(), caret, selection, true);
+    const std::string bytes = keyStringBytes(line.text());
+    const LineKeyDecision decision = decideLineKey(which, bytes, byteCaret, byteSelection, true);
     if (decision.action == LineKeyDecision::Action::AppendEnter) {
         const QString enter = QStringLiteral("<Enter>");
         if (appendToActiveLine) {
@@ -317,11 +321,11 @@ bool McrCustomDialog::lineKeyDown(QLineEdit& line, const QKeyEvent& key) {
     if (decision.action != LineKeyDecision::Action::SetText) {
         return false;
     }
-    const QString text = QString::fromLatin1(decision.edit.text);
+    const QString text = keyText(decision.edit.text);
     if (line.text() != text) {
         line.setText(text);
     }
-    line.setCursorPosition(decision.edit.caret);
+    line.setCursorPosition(keyTextCaret(decision.edit.text, decision.edit.caret));
     return decision.edit.consumed;
 }
 
@@ -334,8 +338,8 @@ void McrCustomDialog::updateLineHint() {
     const QLineEdit* line =
         m_state.Globals.EditTarget == kEditPostamble ? m_postambleEdit : m_preambleEdit;
     QStringList texts;
-    for (const NameHint& hint : unknownNames(line->text().toLatin1().toStdString())) {
-        texts << QString::fromLatin1(hint.text);
+    for (const NameHint& hint : unknownNames(keyStringBytes(line->text()))) {
+        texts << keyText(hint.text);
     }
     if (line == m_refusedIn) {
         texts.prepend(m_refusedHint);

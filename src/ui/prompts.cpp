@@ -1,10 +1,11 @@
 #include "ui/prompts.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
+
+#include "ui/window_support.h"
 
 namespace qk750 {
 
@@ -27,13 +28,13 @@ QString dialogFilter(const QString& pipeFilter) {
 }
 
 QString saveFailedText(const std::string& path, const std::string& systemError) {
-    return QStringLiteral("Cannot save ") + QFile::decodeName(QByteArray::fromStdString(path)) +
-           QStringLiteral("\r\r") + QString::fromLocal8Bit(systemError);
+    return QStringLiteral("Cannot save ") + pathText(path) + QStringLiteral("\r\r") +
+           QString::fromLocal8Bit(systemError);
 }
 
 QString readFailedText(const std::string& path, const std::string& systemError) {
-    return QStringLiteral("Cannot read ") + QFile::decodeName(QByteArray::fromStdString(path)) +
-           QStringLiteral("\r\r") + QString::fromLocal8Bit(systemError);
+    return QStringLiteral("Cannot read ") + pathText(path) + QStringLiteral("\r\r") +
+           QString::fromLocal8Bit(systemError);
 }
 
 QString displayText(const QString& text) {
@@ -102,6 +103,12 @@ QString QtPrompts::fileName(const FileDialogRequest& request) {
     }
     dialog.selectFile(request.initialFile);
     if (request.save) {
+#ifdef _WIN32
+        // Windows' own Save dialog, as Qt drives it, appends the filter's extension to a
+        // typed one ("new one.txt" became "new one.txt.ini"); Qt's own appends none, and
+        // the program replaces the extension itself.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite);

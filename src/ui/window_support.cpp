@@ -1,6 +1,7 @@
 #include "ui/window_support.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +10,8 @@
 #include <QValidator>
 #include <QWidget>
 #include <QWindow>
+
+#include "app/key_text.h"
 
 namespace qk750 {
 
@@ -20,24 +23,32 @@ std::string bytes(const QString& text) {
     return text.toLatin1().toStdString();
 }
 
+std::string keyStringBytes(QString text) {
+    QString refused;
+    for (;;) {
+        if (std::optional<std::string> key = keyBytes(text, &refused)) {
+            return *key;
+        }
+        text.remove(refused);
+    }
+}
+
 namespace {
 
-class Latin1Validator : public QValidator {
+class KeyTextValidator : public QValidator {
 public:
-    Latin1Validator(std::function<void(const QString&)> rejected, QObject* parent)
+    KeyTextValidator(std::function<void(const QString&)> rejected, QObject* parent)
         : QValidator(parent), m_rejected(std::move(rejected)) {}
 
     State validate(QString& input, int&) const override {
-        for (qsizetype i = 0; i < input.size(); ++i) {
-            const QChar c = input.at(i);
-            if (c.unicode() > 0xff) {
-                if (m_rejected) {
-                    m_rejected(input.mid(i, c.isHighSurrogate() ? 2 : 1));
-                }
-                return Invalid;
-            }
+        QString refused;
+        if (keyBytes(input, &refused)) {
+            return Acceptable;
         }
-        return Acceptable;
+        if (m_rejected) {
+            m_rejected(refused);
+        }
+        return Invalid;
     }
 
 private:
@@ -46,13 +57,13 @@ private:
 
 }  // namespace
 
-void acceptLatin1Only(QLineEdit* line, std::function<void(const QString&)> rejected) {
-    line->setValidator(new Latin1Validator(std::move(rejected), line));
+void acceptKeyTextOnly(QLineEdit* line, std::function<void(const QString&)> rejected) {
+    line->setValidator(new KeyTextValidator(std::move(rejected), line));
 }
 
-QString notLatin1Hint(const QString& character) {
-    return QLatin1Char('"') + character +
-           QStringLiteral("\" is not taken: key strings hold Latin-1 characters only");
+QString refusedCharacterHint(const QString& character) {
+    return QLatin1Char('"') + character + QStringLiteral("\" is not taken: key strings hold ") +
+           keyCodePageName() + QStringLiteral(" characters only");
 }
 
 void showHint(QLabel* label, const QString& text) {
@@ -61,7 +72,19 @@ void showHint(QLabel* label, const QString& text) {
 }
 
 QString pathText(const std::string& path) {
+#ifdef _WIN32
+    return QDir::toNativeSeparators(QString::fromStdString(path));
+#else
     return QFile::decodeName(QByteArray::fromStdString(path));
+#endif
+}
+
+std::string pathFromText(const QString& text) {
+#ifdef _WIN32
+    return QDir::toNativeSeparators(text).toStdString();
+#else
+    return QFile::encodeName(text).toStdString();
+#endif
 }
 
 QString trimBlanks(const QString& text) {

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "setup/file_io.h"
+#include "setup/native_path.h"
 
 namespace qk750 {
 
@@ -436,7 +437,7 @@ bool HidPlatformSim::loadMemoryFile(const std::string& path, std::string* error)
         return false;
     };
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
+    if (std::filesystem::is_directory(nativePath(path), ec)) {
         return fail("cannot use", std::generic_category().message(EISDIR));
     }
     // One byte more than the memory, so that a longer file shows as one.
@@ -448,7 +449,7 @@ bool HidPlatformSim::loadMemoryFile(const std::string& path, std::string* error)
         const std::vector<std::uint8_t> bytes(read.data.begin(), read.data.end());
         std::lock_guard lock(m_core->mutex);
         if (!m_core->firmware.setMemory(bytes)) {
-            const auto size = std::filesystem::file_size(path, ec);
+            const auto size = std::filesystem::file_size(nativePath(path), ec);
             return fail("cannot use", "it holds " + std::to_string(ec ? bytes.size() : size) +
                                           " bytes, not " +
                                           std::to_string(SimFirmware::kMemorySize));

@@ -5,6 +5,7 @@
 #include "app/image_errors.h"
 #include "app/initial_load.h"
 #include "app/key_editing.h"
+#include "app/key_text.h"
 #include "app/mcr_settings.h"
 #include "app/qt_event_loop.h"
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -218,6 +220,44 @@ TEST(DecideLineKey, ChoosesWhatTheKeyDoes) {
         EXPECT_EQ(d.touchesKey, c.key != LineKey::Delete);
         EXPECT_EQ(d.edit, c.edit);
     }
+}
+
+// Key strings show as text of the system's 8-bit code page and come back byte for byte,
+// also bytes the code page has no character for; a character it has no byte for is
+// refused. On Windows the code pages' own tables decide.
+TEST(KeyText, ShowsTheCodePageAndGivesBackTheSameBytes) {
+    const struct {
+        unsigned codePage;                 // Windows only
+        std::optional<std::string> bytes;  // none: the text is refused
+        const char16_t* text;              // null: only the way back is checked
+    } cases[] = {
+#ifdef _WIN32
+        {1252, "\x80 5<Enter>\x81", u"\u20ac 5<Enter>\u0081"},
+        {1255, "\xF9\xEC\xE5\xED", u"\u05e9\u05dc\u05d5\u05dd"},
+        {1255, "\xFF\xD9\xCA", nullptr},
+        {1251, "\xC6", u"\u0416"},
+        {932, "\x82\xA0<\x82<", u"\u3042<\uf782<"},
+        {1252, std::nullopt, u"a\u0416b"},
+        {932, std::nullopt, u"\u05e9"},
+    };
+    const auto shown = [](unsigned cp, std::string_view b) { return keyText(b, cp); };
+    const auto taken = [](unsigned cp, const QString& t) { return keyBytes(t, cp, nullptr); };
+#else
+        {0, "\xE9\x80<Enter>\xFF", u"\u00e9\u0080<Enter>\u00ff"},
+        {0, std::nullopt, u"a\u20acb"},
+    };
+    const auto shown = [](unsigned, std::string_view b) { return keyText(b); };
+    const auto taken = [](unsigned, const QString& t) { return keyBytes(t); };
+#endif
+    for (const auto& c : cases) {
+        const QString text = c.text ? QString::fromUtf16(c.text) : shown(c.codePage, *c.bytes);
+        if (c.bytes) {
+            EXPECT_EQ(shown(c.codePage, *c.bytes), text) << c.codePage;
+        }
+        EXPECT_EQ(taken(c.codePage, text), c.bytes) << c.codePage;
+    }
+    // Outside the Basic Multilingual Plane, on every code page.
+    EXPECT_EQ(keyBytes(QString::fromUtf16(u"\U0001F600")), std::nullopt);
 }
 
 // The outcome file is two CR LF lines over whatever was there, or quietly nothing where no

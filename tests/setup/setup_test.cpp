@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "common/temp_dir.h"
@@ -419,6 +423,38 @@ TEST_F(SetupFileTest, EveryFailingSaveStepKeepsTheOldFile) {
             }
         }
     }
+}
+
+// Names of no single code page save and load; a read-only file is refused and stays as it
+// was, read-only; on Windows a hidden file stays hidden and keeps its name's letter case.
+TEST_F(SetupFileTest, NamesAndFileAttributesSurviveASave) {
+    namespace fs = std::filesystem;
+    for (const char* name :
+         {"\u043c\u0430\u0433\u0430\u0437\u0438\u043d.ini", "\u05e7\u05d5\u05e4\u05d4.ini"}) {
+        ASSERT_TRUE(SaveSetupIni(setupWithText("n"), m_dir.path(name)).ok) << name;
+        SetupRecord loaded;
+        EXPECT_EQ(LoadSetupIni(loaded, m_dir.path(name)).status, ReadStatus::Ok);
+        EXPECT_EQ(loaded.KeyStrings[84], "n84");
+        EXPECT_EQ(m_dir.entries().count(name), 1u);
+    }
+    const std::string locked = m_dir.write("locked.ini", "[Keys]\r\nKey1=old\r\n");
+    fs::permissions(nativePath(locked),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const SaveResult refused = SaveSetupIni(setupWithText("n"), locked);
+    EXPECT_FALSE(refused.ok || refused.error.empty());
+    EXPECT_EQ(test::TempDir::read(locked), "[Keys]\r\nKey1=old\r\n");
+    EXPECT_EQ(fs::status(nativePath(locked)).permissions() & fs::perms::owner_write,
+              fs::perms::none);
+    fs::permissions(nativePath(locked), fs::perms::owner_write, fs::perm_options::add);
+#ifdef _WIN32
+    const std::wstring hidden = wideText(m_dir.write("hidden.ini", ""));
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    // Saved under another letter case: the file keeps its own name.
+    ASSERT_TRUE(SaveSetupIni(setupWithText("n"), m_dir.path("HIDDEN.INI")).ok);
+    EXPECT_TRUE(GetFileAttributesW(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(m_dir.entries().count("hidden.ini"), 1u);
+#endif
 }
 
 #ifndef _WIN32

@@ -2,10 +2,12 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QtTest>
 
@@ -122,6 +124,8 @@ private slots:
             f.trigger(c.action);
             const bool asked = QString(c.action) == "saveSetupAsAction" || named.isEmpty();
             QCOMPARE(f.prompts.texts("file"), QStringList(asked + c.exists, "saveDialog"));
+            // Not the dialog: Windows' own would make "b.txt" "b.txt.ini".
+            QVERIFY(!asked || f.prompts.requests[0].defaultSuffix.isEmpty());
             QCOMPARE(
                 f.prompts.texts("askYesNo"),
                 QStringList(2 * c.exists, saved + " already exists.\rDo you want to replace it?"));
@@ -135,6 +139,40 @@ private slots:
                 const SetupRecord setup = loadedFrom(f.path(saved));
                 QCOMPARE(setup.KeyStrings[5] + setup.Mcr.PreambleString, std::string("five<F1>"));
             }
+        }
+    }
+
+    // A dialog for a setup without a name starts in Documents (the process's folder is the
+    // program's own on Windows), later in the folder used last.
+    void dialogsStartInTheFolderUsedLast() {
+        WindowFixture f({}, ".INI");
+        f.start();
+        QDir(f.dir.path()).mkdir("sub");
+        f.prompts.fileNames << f.dir.filePath("sub/a.txt");
+        for (const char* action : {"saveSetupAsAction", "newSetupAction", "openSetupAction"}) {
+            f.trigger(action);
+        }
+        QCOMPARE(f.prompts.requests.size(), 2);
+        QCOMPARE(f.prompts.requests[0].directory,
+                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+        QCOMPARE(f.prompts.requests[1].directory, f.dir.filePath("sub"));
+    }
+
+    // The grid asks for a narrow sans face, else a sans face drawn condensed; never a serif one.
+    void gridFontChoice() {
+        const std::pair<QStringList, QString> cases[] = {
+            {{"Times New Roman", "Arial", "arial narrow", "Liberation Sans Narrow"},
+             "Arial Narrow"},
+            {{"Liberation Serif", "Liberation Sans Narrow"}, "Liberation Sans Narrow"},
+            {{"Times New Roman", "Tahoma"}, "Tahoma condensed"},
+            {{"Times New Roman"},
+             QFontDatabase::systemFont(QFontDatabase::GeneralFont).family() + " condensed"},
+        };
+        for (const auto& [installed, expected] : cases) {
+            const QFont font = gridFont(installed);
+            const bool condensed = font.stretch() > 0 && font.stretch() < 100;
+            QCOMPARE(font.family() + (condensed ? " condensed" : ""), expected);
+            QVERIFY(font.pointSize() == 8 && font.styleHint() == QFont::SansSerif);
         }
     }
 

@@ -40,6 +40,7 @@ public:
     QList<std::pair<QString, QString>> seen;
     QList<bool> answers;
     QStringList fileNames;
+    QList<FileDialogRequest> requests;
     bool defaultAnswer = false;
     std::function<void()> onAsk;  // runs while a question is open
 
@@ -50,6 +51,7 @@ public:
     bool askYesNo(const QString& text) override { return ask("askYesNo", text); }
     QString fileName(const FileDialogRequest& request) override {
         seen.append({"file", request.objectName});
+        requests.append(request);
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
     }
     QStringList texts(const QString& kind) const {
@@ -88,8 +90,8 @@ struct WindowFixture {
     HidPlatformSim* sim = nullptr;
     std::unique_ptr<SetupWindows> windows;
 
-    explicit WindowFixture(HidPlatformSim::Options options = {}) {
-        state.SetupFileName = path("QK750.INI");
+    explicit WindowFixture(HidPlatformSim::Options options = {}, std::string setupFile = {}) {
+        state.SetupFileName = setupFile.empty() ? path("QK750.INI") : setupFile;
         auto platform = std::make_unique<HidPlatformSim>(std::move(options));
         sim = platform.get();
         windows = std::make_unique<SetupWindows>(
