@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
 #include <QStringList>
 
 namespace qk750 {
@@ -113,6 +114,12 @@ QString QtPrompts::fileName(const FileDialogRequest& request) {
         return {};
     }
     return dialog.selectedFiles().constFirst();
+}
+
+bool QtPrompts::choosePrinter(QPrinter& printer) {
+    QPrintDialog dialog(&printer, ownerOf(m_parent));
+    dialog.setObjectName(QStringLiteral("printDialog"));
+    return dialog.exec() == QDialog::Accepted;
 }
 
 }  // namespace qk750

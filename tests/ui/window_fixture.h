@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QPrinter>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -51,6 +52,15 @@ public:
     QString fileName(const FileDialogRequest& request) override {
         seen.append({"file", request.objectName});
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
+    }
+    // Prints into the next scripted file name as PDF; cancels without one.
+    bool choosePrinter(QPrinter& printer) override {
+        seen.append({"print", printer.docName()});
+        if (fileNames.isEmpty()) {
+            return false;
+        }
+        printer.setOutputFileName(fileNames.takeFirst());
+        return true;
     }
     QStringList texts(const QString& kind) const {
         QStringList result;
