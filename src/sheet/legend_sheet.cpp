@@ -50,6 +50,12 @@ QString latin1Text(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Lines of text a height holds; an area made exactly one line high holds one, whatever the
+// rounding.
+int linesIn(double height, const QFontMetricsF& metrics) {
+    return static_cast<int>(height / metrics.height() + 1e-6);
+}
+
 // Lines of words broken at blanks, each at most width wide; false when a word alone is
 // wider.
 bool wrapWords(const QStringList& words, const QFontMetricsF& metrics, double width,
@@ -93,7 +99,7 @@ FittedLegend fitLegend(const QString& text, const QFont& font, const QSizeF& are
     const double height = area.height() / kMillimetresPerPixel;
     for (double points = maxPoints; points >= minPoints; points -= 0.5) {
         const QFontMetricsF metrics = metricsAt(font, points);
-        const int room = std::min(maxLines, static_cast<int>(height / metrics.height()));
+        const int room = std::min(maxLines, linesIn(height, metrics));
         if (wrapWords(words, metrics, width, fitted.lines) && fitted.lines.size() <= room) {
             fitted.pointSize = points;
             return fitted;
@@ -102,8 +108,7 @@ FittedLegend fitLegend(const QString& text, const QFont& font, const QSizeF& are
     // Nothing fits: the smallest size, a word too wide on a line of its own, and what
     // does not fit cut off by an ellipsis.
     const QFontMetricsF metrics = metricsAt(font, minPoints);
-    const int room =
-        std::clamp(static_cast<int>(height / metrics.height()), 1, std::max(maxLines, 1));
+    const int room = std::clamp(linesIn(height, metrics), 1, std::max(maxLines, 1));
     fitted.lines.clear();
     QString line;
     for (const QString& word : words) {

@@ -57,6 +57,8 @@ private slots:
                  QString::fromUtf8("Key 13: \u201cCoffee\u201d, from the key "
                                    "string; Func2: \u201cLarge Coffee\u201d, "
                                    "from the key string."));
+        // The Func2 legend's line holds it at its largest size.
+        QCOMPARE(f.window.sheet().insert(13).func2.pointSize, kFunc2MaxPoints);
         f.edit("Big", "Flat  White ");
         QCOMPARE(f.state.Setup.Legends.Key[13] + "|" + f.state.Setup.Legends.Func2[13],
                  std::string("Flat White|Big"));
