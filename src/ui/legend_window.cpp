@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolTip>
@@ -473,6 +474,15 @@ QString LegendWindow::setupName() const {
 
 void LegendWindow::printSheet() {
     finishEditing(true);
+#ifdef _WIN32
+    // Windows' print dialog does not even open without a printer: say why nothing happens.
+    if (QPrinterInfo::availablePrinterNames().isEmpty()) {
+        m_prompts.error(
+            QStringLiteral("No printer is installed.\r\rExport PDF... writes the "
+                           "sheet into a file that can be printed later."));
+        return;
+    }
+#endif
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(m_sheet->pageSize());
     printer.setPageOrientation(QPageLayout::Landscape);
