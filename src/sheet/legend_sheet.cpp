@@ -108,7 +108,7 @@ FittedLegend fitLegend(const QString& text, const QFont& font, const QSizeF& are
     // Nothing fits: the smallest size, a word too wide on a line of its own, and what
     // does not fit cut off by an ellipsis.
     const QFontMetricsF metrics = metricsAt(font, minPoints);
-    const int room = std::clamp(linesIn(height, metrics), 1, std::max(maxLines, 1));
+    const int room = std::clamp(linesIn(height, metrics), 1, maxLines);
     fitted.lines.clear();
     QString line;
     for (const QString& word : words) {

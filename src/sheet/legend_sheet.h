@@ -48,7 +48,8 @@ inline constexpr int kLegendMaxLines = 3;
 inline constexpr double kCalibrationSquare = 50.0;  // mm
 
 // Lays text into an area (in millimetres): the largest size from maxPoints down to
-// minPoints, in half points, at which it wraps at its blanks onto at most maxLines lines.
+// minPoints, in half points, at which it wraps at its blanks onto at most maxLines (1 or
+// more) lines.
 // When none does, the smallest size with the text cut by an ellipsis.
 FittedLegend fitLegend(const QString& text, const QFont& font, const QSizeF& area, double maxPoints,
                        double minPoints, int maxLines);

@@ -376,8 +376,8 @@ void LegendWindow::selectKey(int key) {
     m_view->setSelectedKey(key);
 }
 
-QPoint LegendWindow::insertCentre(int key) const {
-    return m_view->insertOnScreen(key).center().toPoint();
+QRectF LegendWindow::insertOnScreen(int key) const {
+    return m_view->insertOnScreen(key);
 }
 
 bool LegendWindow::editing() const {
@@ -557,7 +557,8 @@ bool LegendWindow::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
         if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
-            (watched == m_legendEdit ? m_func2LegendEdit : m_legendEdit)->setFocus();
+            (watched == m_legendEdit ? m_func2LegendEdit : m_legendEdit)
+                ->setFocus(Qt::TabFocusReason);
             return true;
         }
     }

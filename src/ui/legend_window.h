@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QRectF>
 #include <QString>
 
 #include <memory>
@@ -38,8 +39,8 @@ public:
     const LegendSheet& sheet() const { return *m_sheet; }
     int selectedKey() const;
     void selectKey(int key);
-    // Where the insert lies on the sheet's widget, to click it.
-    QPoint insertCentre(int key) const;
+    // Where the insert lies on the sheet's widget.
+    QRectF insertOnScreen(int key) const;
     // Starts editing the selected insert in place.
     void editSelected();
     // Takes the edit into the setup, or throws it away.

@@ -338,7 +338,7 @@ TEST(DeriveLegend, ShowsWhatTheKeyTypes) {
     const std::pair<const char*, const char*> cases[] = {
         {"Coffee<Enter>", "Coffee"}, {"Hot<Tab>Tea<Enter>", "Hot Tea"}, {"<<b>><CtrlC>", "<b>"},
         {" Large<Space>Coffee  x <Enter>", "Large Coffee x"}, {"<F1>", "F1"}, {"<Pad +>", "Pad +"},
-        {"<ShiftF5>", "Shift F5"}, {"<Ctrlx><Altq>", "Ctrl X Alt Q"}, {"<Ctrl1><Shift>", "Ctrl 1 Shift"},
+        {"<ShiftF5>", "Shift F5"}, {"<Ctrla><AltZ>", "Ctrl A Alt Z"}, {"<Ctrl1><Shift>", "Ctrl 1 Shift"},
         {"<delay><Enter>", "Delay Enter"}, {"<HEB><ENG>", "Hebrew English"}, {"<Space>", "Space"},
         {"<FUNC2_SHIFT>", "Func2 Shift"}, {"<shift><F13><Ctrlbogus><>F", "F"}, {"", ""}, {"   ", ""},
         {"<shift><CtrlShiftA>", ""}, {"\x01<Tab>\x7f", "\x7f"},

@@ -82,9 +82,12 @@ private slots:
         QVERIFY(!f.legends(13).key.own);
 
         // A click edits the insert under it.
-        QTest::mouseClick(f.sheet, Qt::LeftButton, {}, f.window.insertCentre(84));
+        QTest::mouseClick(f.sheet, Qt::LeftButton, {},
+                          f.window.insertOnScreen(84).center().toPoint());
         QVERIFY(f.window.editing() && f.window.selectedKey() == 84);
         QTest::keyClick(child(f.window, "legendEdit"), Qt::Key_Escape);
+        QTest::mouseClick(f.sheet, Qt::LeftButton, {}, QPoint(1, 1));  // beside the page
+        QVERIFY(!f.window.editing() && f.window.selectedKey() == 84);
 
         f.state.Setup.Mcr.LockedSetup = true;
         f.window.refresh();
@@ -109,6 +112,16 @@ private slots:
                  QString("Too long for the insert, cut to fit: key 13. Shorten the "
                          "legend or make the insert larger."));
         QVERIFY(child(f.window, "exportButton")->isEnabled());
+
+        // A legend of one's own lies on a blue ground (a Func2 one too), a cut one is framed.
+        f.state.Setup.Legends.Func2[14] = "Own";
+        f.window.refresh();
+        const QImage shot = f.sheet->grab().toImage();
+        const auto colour = [&](int key, double inset) {
+            const QRectF insert = f.window.insertOnScreen(key);
+            return shot.pixelColor((insert.bottomLeft() + QPointF(inset, -inset)).toPoint()).name();
+        };
+        QCOMPARE(colour(13, 2) + colour(14, 4) + colour(15, 4), QString("#c07000#d4e6ff#ffffff"));
     }
 
     // Export asks before replacing a file; Print goes through the print dialog. Both write
