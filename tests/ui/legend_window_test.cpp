@@ -89,6 +89,14 @@ private slots:
         QTest::mouseClick(f.sheet, Qt::LeftButton, {}, QPoint(1, 1));  // beside the page
         QVERIFY(!f.window.editing() && f.window.selectedKey() == 84);
 
+        // The arrow keys walk the layout and stop at its edges.
+        f.window.selectKey(37);
+        for (const Qt::Key key :
+             {Qt::Key_Up, Qt::Key_Left, Qt::Key_Right, Qt::Key_Right, Qt::Key_Left, Qt::Key_Down}) {
+            QTest::keyClick(f.sheet, key);
+        }
+        QCOMPARE(f.window.selectedKey(), 38);
+
         f.state.Setup.Mcr.LockedSetup = true;
         f.window.refresh();
         QTest::keyClick(f.sheet, Qt::Key_Return);
