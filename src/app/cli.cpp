@@ -129,13 +129,14 @@ CliParseResult parseCliOptions(const std::vector<std::string>& arguments) {
         const bool hasValue = equals != std::string::npos;
         const std::string value = hasValue ? argument.substr(equals + 1) : std::string();
 
-        if (name == "--image") {
+        if (name == "--image" || name == "--legends") {
             if (value.empty()) {
-                result.error = "--image needs a file name: --image=FILE";
+                result.error = name + " needs a file name: " + name + "=FILE";
                 return result;
             }
-            options.image = true;
-            options.imageFile = value;
+            const bool image = name == "--image";
+            (image ? options.image : options.legends) = true;
+            (image ? options.imageFile : options.legendsFile) = value;
         } else if (name == "--simulate") {
             if (hasValue && value.empty()) {
                 result.error = "--simulate= needs a file name: --simulate=MEMORY_FILE";
@@ -176,6 +177,8 @@ std::string usageText() {
            "\n"
            "  --image=FILE              build the keyboard's 2048-byte memory image of SETUP\n"
            "                            into FILE and print the setup size; no device needed\n"
+           "  --legends=FILE.pdf        write the keycap legend sheet of SETUP as a PDF file;\n"
+           "                            no device and no display needed\n"
            "  --simulate[=MEMORY_FILE]  use the simulated keyboard instead of USB devices;\n"
            "                            its memory starts from MEMORY_FILE and is written back\n"
            "  --list-devices            list the HID devices of this computer\n"
@@ -188,17 +191,20 @@ std::string versionText() {
     return std::string(kProgramName) + " " + QK750_VERSION + "\n";
 }
 
-int runImage(ProgramState& state, const std::string& imageFile, std::ostream& out,
-             std::ostream& err) {
+namespace {
+
+// Loads the setup for a window-free run as the initial load does; false, with the reason
+// on err, when what was loaded is not the setup that was named.
+bool loadForOutput(ProgramState& state, std::ostream& err) {
     std::error_code ec;
     // Loading a missing INI file would quietly give an empty setup: refuse it here.
     if (!std::filesystem::exists(nativePath(state.SetupFileName), ec)) {
         err << kProgramName << ": setup file not found: " << state.SetupFileName << "\n";
-        return 1;
+        return false;
     }
     if (std::filesystem::is_directory(nativePath(state.SetupFileName), ec)) {
         err << kProgramName << ": not a setup file: " << state.SetupFileName << " is a directory\n";
-        return 1;
+        return false;
     }
 
     const std::string loadedName = state.SetupFileName;
@@ -207,17 +213,17 @@ int runImage(ProgramState& state, const std::string& imageFile, std::ostream& ou
         switch (load.kbdStatus) {
             case KbdImportStatus::Ok:
                 if (!load.save.ok) {
-                    // The image is still built; only the INI twin is missing.
+                    // The output is still made; only the INI twin is missing.
                     err << kProgramName << ": cannot save " << state.SetupFileName << ": "
                         << load.save.error << "\n";
                 }
                 break;
             case KbdImportStatus::InvalidSize:
                 err << kInvalidKbdFileSizeText << "\n";
-                return 1;
+                return false;
             case KbdImportStatus::Missing:
                 err << kProgramName << ": setup file not found: " << loadedName << "\n";
-                return 1;
+                return false;
             case KbdImportStatus::ReadError:
                 break;  // reported below with the system's reason
         }
@@ -225,14 +231,23 @@ int runImage(ProgramState& state, const std::string& imageFile, std::ostream& ou
     if (load.unreadable) {
         err << kProgramName << ": cannot read " << load.unreadable->path << ": "
             << load.unreadable->reason << "\n";
-        return 1;
+        return false;
     }
     if (load.datFailure) {
         err << kProgramName << ": cannot read DAT file " << load.datFailure->path << ": "
             << load.datFailure->reason << "\n";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int runImage(ProgramState& state, const std::string& imageFile, std::ostream& out,
+             std::ostream& err) {
+    if (!loadForOutput(state, err)) {
         return 1;
     }
-
     DeviceImage image{};
     const ImageResult built = BuildDeviceImage(state.Setup, image);
     if (!built.ok()) {
@@ -249,8 +264,30 @@ int runImage(ProgramState& state, const std::string& imageFile, std::ostream& ou
     return 0;
 }
 
+int runLegends(ProgramState& state, const std::string& pdfFile, const LegendSheetWriter& writer,
+               std::ostream& err) {
+    if (!writer) {
+        err << kProgramName << ": this program cannot draw legend sheets\n";
+        return 2;
+    }
+    if (!loadForOutput(state, err)) {
+        return 1;
+    }
+    std::vector<int> cut;
+    const std::string error = writer(state, pdfFile, cut);
+    if (!error.empty()) {
+        err << kProgramName << ": " << error << "\n";
+        return 1;
+    }
+    for (const int key : cut) {
+        err << kProgramName << ": key " << key
+            << ": the legend does not fit its insert and is cut\n";
+    }
+    return 0;
+}
+
 int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-           const InteractiveRun& interactive) {
+           const InteractiveRun& interactive, const LegendSheetWriter& legends) {
     const CliParseResult parsed = parseCliOptions(arguments);
     if (!parsed.ok()) {
         err << kProgramName << ": " << parsed.error << "\n" << usageText();
@@ -270,12 +307,15 @@ int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     state.SetupFileName = defaultSetupFileName();
     ParseCommandLine(state, options.parameters);
 
-    if (options.image) {
-        if (state.BatchMode) {
-            err << kProgramName << ": --image and /B cannot be combined\n" << usageText();
+    if (options.image || options.legends) {
+        if (state.BatchMode || (options.image && options.legends)) {
+            err << kProgramName << ": " << (options.image ? "--image" : "--legends") << " and "
+                << (state.BatchMode ? "/B" : "--legends") << " cannot be combined\n"
+                << usageText();
             return 2;
         }
-        return runImage(state, options.imageFile, out, err);
+        return options.image ? runImage(state, options.imageFile, out, err)
+                             : runLegends(state, options.legendsFile, legends, err);
     }
 
     if (options.listDevices) {

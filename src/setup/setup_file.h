@@ -22,13 +22,15 @@ inline constexpr std::string_view kNotASetupText = "Not a setup file: it holds a
 // Writes the whole setup into the INI file at path, keeping every section, key and line
 // of an existing file that the setup does not own. The file is replaced atomically: on
 // failure the old file stays as it was. A file that exists but cannot be read, or holds a
-// NUL byte, is not replaced, since its unknown content would be lost.
+// NUL byte, is not replaced, since its unknown content would be lost. [Legends] holds only
+// the legends a person set and sizes other than the defaults.
 SaveResult SaveSetupIni(const SetupRecord& setup, const std::string& path);
 
 // ClearSetup, then reads every field from the INI file at path; a missing key or a value
 // that is not an integer takes its default (McrSetupMode 1, McrDelay 5, flags false,
-// strings empty). A missing file, one that cannot be read, or one holding a NUL byte
-// (Invalid) gives those defaults; the result tells which. Never creates or writes the file.
+// strings empty; an insert size that is not a number in its range, the default size). A
+// missing file, one that cannot be read, or one holding a NUL byte (Invalid) gives those
+// defaults; the result tells which. Never creates or writes the file.
 FileReadResult LoadSetupIni(SetupRecord& setup, const std::string& path);
 
 // A file that a load could not read, and the reason.

@@ -214,6 +214,9 @@ void MainWindow::buildMenu() {
     addItem(file, QStringLiteral("saveSetupAsAction"), QStringLiteral("Save &As..."),
             QKeySequence(), [this] { saveSetupAs(); });
     file->addSeparator();
+    addItem(file, QStringLiteral("keyLegendsAction"), QStringLiteral("Key &Legends..."),
+            QKeySequence(), [this] { showLegends(); });
+    file->addSeparator();
     addItem(file, QStringLiteral("exitAction"), QStringLiteral("E&xit"), QKeySequence(),
             [this] { exitWithoutSaving(); });
     // Top-level items that act at once.

@@ -41,6 +41,7 @@ class McrCustomDialog;
 class ProgressWindow;
 class AboutWindow;
 class KeyTestWindow;
+class LegendWindow;
 class UiDispatcher;
 class WindowReporter;
 
@@ -104,6 +105,9 @@ public:
     // Shows the key test window with the keyboard hook in place until it is hidden.
     void testKeys();
     void setKeyTestWindow(KeyTestWindow* testKeys) { m_keyTest = testKeys; }
+    // The legend window over the setup as it stands.
+    void showLegends();
+    void setLegendWindow(LegendWindow* legends) { m_legends = legends; }
 
     // The first activation: the initial load, the device selection, the grid's focus.
     void firstActivation();
@@ -186,6 +190,7 @@ private:
 
     AboutWindow* m_about = nullptr;
     KeyTestWindow* m_keyTest = nullptr;
+    LegendWindow* m_legends = nullptr;
     bool m_closing = false;  // the window has been closed
     ProgressWindow* m_progress = nullptr;
     McrCustomDialog* m_customMcr = nullptr;

@@ -1,11 +1,12 @@
 // The main window's commands that run other windows: the MCR dialogs, the About box, the
-// key test window and programming with its progress window.
+// key test window, the legend window and programming with its progress window.
 #include <QEventLoopLocker>
 #include <QPlainTextEdit>
 
 #include "app/programming_run.h"
 #include "ui/about_window.h"
 #include "ui/key_test_window.h"
+#include "ui/legend_window.h"
 #include "ui/main_window.h"
 #include "ui/mcr_custom_dialog.h"
 #include "ui/prompts.h"
@@ -31,6 +32,15 @@ void MainWindow::showAbout() {
         return;
     }
     showOwned(this, m_about);
+    everyActivation();
+}
+
+void MainWindow::showLegends() {
+    if (m_legends == nullptr || ProgrammingBusy()) {
+        return;
+    }
+    m_legends->refresh();
+    showOwned(this, m_legends);
     everyActivation();
 }
 

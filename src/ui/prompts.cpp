@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
 #include <QStringList>
 
 #include "ui/window_support.h"
@@ -120,6 +121,12 @@ QString QtPrompts::fileName(const FileDialogRequest& request) {
         return {};
     }
     return dialog.selectedFiles().constFirst();
+}
+
+bool QtPrompts::choosePrinter(QPrinter& printer) {
+    QPrintDialog dialog(&printer, ownerOf(m_parent));
+    dialog.setObjectName(QStringLiteral("printDialog"));
+    return dialog.exec() == QDialog::Accepted;
 }
 
 }  // namespace qk750

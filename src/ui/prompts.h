@@ -4,6 +4,7 @@
 
 #include <string>
 
+class QPrinter;
 class QWidget;
 
 namespace qk750 {
@@ -38,6 +39,9 @@ public:
     virtual bool askYesNo(const QString& text) = 0;
     // The chosen path, or an empty string when cancelled.
     virtual QString fileName(const FileDialogRequest& request) = 0;
+    // The platform's print dialog, set up from the printer and setting it; false when
+    // cancelled.
+    virtual bool choosePrinter(QPrinter& printer) = 0;
 };
 
 // "QK750 INI files |*.ini|OLD QK750 files|*.kbd" -> "QK750 INI files (*.ini *.INI);;...".
@@ -67,6 +71,7 @@ public:
     bool errorOkCancel(const QString& text) override;
     bool askYesNo(const QString& text) override;
     QString fileName(const FileDialogRequest& request) override;
+    bool choosePrinter(QPrinter& printer) override;
 
 private:
     QWidget* m_parent;

@@ -8,6 +8,7 @@
 #include "app/cli.h"
 #include "ui/about_window.h"
 #include "ui/key_test_window.h"
+#include "ui/legend_window.h"
 #include "ui/mcr_builtin_dialog.h"
 #include "ui/mcr_custom_dialog.h"
 #include "ui/progress_window.h"
@@ -29,11 +30,15 @@ SetupWindows::SetupWindows(MainWindowServices services) {
     m_customMcr->setBuiltInDialog(m_builtInMcr.get());
     m_main->setWindows(m_about.get(), m_progress.get(), m_customMcr.get(), m_builtInMcr.get());
     m_main->setKeyTestWindow(m_keyTest.get());
+    m_legends = std::make_unique<LegendWindow>(state, prompts, m_main.get());
+    m_main->setLegendWindow(m_legends.get());
 }
 
 SetupWindows::~SetupWindows() {
     m_main->setWindows(nullptr, nullptr, nullptr, nullptr);
     m_main->setKeyTestWindow(nullptr);
+    m_main->setLegendWindow(nullptr);
+    m_legends.reset();
     m_builtInMcr.reset();
     m_customMcr.reset();
     m_progress.reset();

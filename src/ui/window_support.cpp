@@ -1,8 +1,6 @@
 #include "ui/window_support.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -69,22 +67,6 @@ QString refusedCharacterHint(const QString& character) {
 void showHint(QLabel* label, const QString& text) {
     label->setToolTip(text);
     label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
-}
-
-QString pathText(const std::string& path) {
-#ifdef _WIN32
-    return QDir::toNativeSeparators(QString::fromStdString(path));
-#else
-    return QFile::decodeName(QByteArray::fromStdString(path));
-#endif
-}
-
-std::string pathFromText(const QString& text) {
-#ifdef _WIN32
-    return QDir::toNativeSeparators(text).toStdString();
-#else
-    return QFile::encodeName(text).toStdString();
-#endif
 }
 
 QString trimBlanks(const QString& text) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/path_text.h"
+
 class QLabel;
 class QLineEdit;
 class QWidget;
@@ -37,11 +39,6 @@ QString refusedCharacterHint(const QString& character);
 
 // Shows a hint in a one-line label, cut to its width; the tooltip holds the whole text.
 void showHint(QLabel* label, const QString& text);
-
-// A file path for display, with the system's own separators; and back. The program
-// keeps paths as native_path.h says (UTF-8 on Windows).
-QString pathText(const std::string& path);
-std::string pathFromText(const QString& text);
 
 // Trims blanks and control characters at both ends, as key strings are trimmed.
 QString trimBlanks(const QString& text);

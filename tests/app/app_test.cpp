@@ -286,13 +286,16 @@ TEST(BatchReporterTest, FailureGoesToTheOutcomeFileAndStandardError) {
 }
 
 TEST(ParseCliOptions, SeparatesOurOptionsFromTheParameters) {
-    CliParseResult r = parseCliOptions({"/B", "--trace", "--simulate=mem.bin", "shop.ini",
-                                        "--image=out.bin", "/I=k.dat", "--list-devices"});
+    CliParseResult r =
+        parseCliOptions({"/B", "--trace", "--simulate=mem.bin", "shop.ini", "--image=out.bin",
+                         "/I=k.dat", "--list-devices", "--legends=s.pdf"});
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.options.parameters, (std::vector<std::string>{"/B", "shop.ini", "/I=k.dat"}));
-    EXPECT_TRUE(r.options.trace && r.options.simulate && r.options.image && r.options.listDevices);
+    EXPECT_TRUE(r.options.trace && r.options.simulate && r.options.image && r.options.listDevices &&
+                r.options.legends);
     EXPECT_FALSE(r.options.help);
-    EXPECT_EQ(r.options.simulateFile + "|" + r.options.imageFile, "mem.bin|out.bin");
+    EXPECT_EQ(r.options.simulateFile + "|" + r.options.imageFile + "|" + r.options.legendsFile,
+              "mem.bin|out.bin|s.pdf");
 
     // "/?" asks for the help wherever it stands, and the editor does not open.
     std::ostringstream out, err;
@@ -302,7 +305,7 @@ TEST(ParseCliOptions, SeparatesOurOptionsFromTheParameters) {
 
     // A "--" parameter is never a file name, so none of these may reach ParseCommandLine.
     for (const char* bad : {"--", "--bogus", "--image", "--image=", "--simulate=", "--help=x",
-                            "--IMAGE=x.bin", "--trace=1"}) {
+                            "--IMAGE=x.bin", "--trace=1", "--legends="}) {
         EXPECT_FALSE(parseCliOptions({"shop.ini", bad}).ok()) << bad;
     }
 }

@@ -4,7 +4,7 @@
 set -uo pipefail
 exe=$(realpath "$1")
 shift
-for tool in Xvfb openbox xdotool xprop xmessage; do
+for tool in Xvfb openbox xdotool xprop xmessage pdftotext; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -189,6 +189,27 @@ flow_failed_save() {
     keys ctrl+n
     mcr_dialog_stays_above && menu alt+f x && finish &&
         expect "saved key" "$(ini "$work/gone/shop.ini" Key1)" xy
+}
+
+# File > Key Legends... stays above the disabled main window; an insert is edited in place
+# (Enter, typing, Enter) and the sheet exported through the real save dialog; Esc closes the
+# window and the main window has the focus back; the legend is saved and on the sheet.
+flow_legends() {
+    setup legends.ini "Key13=Coffee<Enter>"
+    start "$work/legends.ini" || return 1
+    menu alt+f l
+    wait_for 5 find_window "Key Legends" && xdotool windowmove --sync "$window" 300 200 &&
+        click_main && wait_for 5 focused "$main" && above "$window" "$main" ||
+        { echo "  the legend window is not above the main window"; return 1; }
+    xdotool windowactivate --sync "$window"
+    keys Down Return
+    xdotool type Mocha
+    keys Return alt+e
+    wait_for 5 count_is 3 && keys ctrl+a && xdotool type "$work/sheet.pdf" && keys Return &&
+        wait_for 10 count_is 2 && keys Escape && back_to_main || return 1
+    keys alt+F4
+    finish && expect "saved legend" "$(ini "$work/legends.ini" Legend13)" Mocha &&
+        expect "sheet" "$(pdftotext "$work/sheet.pdf" - | grep -x -e Mocha -e Coffee)" Mocha
 }
 
 flows=("$@")

@@ -1,7 +1,10 @@
 // The real executable in a temporary folder of its own: --image on setups the test writes,
-// and batch mode programming the simulated keyboard.
+// --legends with poppler's tools reading the sheet, and batch mode programming the simulated
+// keyboard.
 
+#include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <cstdlib>
 #include <filesystem>
@@ -44,7 +47,7 @@ protected:
         for (const std::string& a : arguments)
             args << QString::fromStdString(a);
         for (const std::string& e : environment)
-            env.prepend(QString::fromStdString(e));
+            env.append(QString::fromStdString(e));  // the last of a name counts
         process.setEnvironment(env);
         process.setWorkingDirectory(QString::fromStdString(m_root.path("work")));
         process.setStandardInputFile(QProcess::nullDevice());
@@ -79,6 +82,7 @@ private:
 };
 using ImageTest = ProgramTest;
 using BatchTest = ProgramTest;
+using LegendsTest = ProgramTest;
 
 // A KBD file of the given size whose record 1 holds `first` as its first string.
 std::string kbdBytes(const std::string& first, std::size_t size = 21300) {
@@ -112,6 +116,7 @@ TEST_F(ImageTest, OptionsErrorsAndExitCodes) {
     write("old.KBD", kbdBytes("\xF9x\xF9y"));
     fs::create_directory(file("old.INI"));
     write("shop.ini", "[Keys]\r\nKey1=abc\r\n");
+    write("wide.ini", "[Legends]\r\nInsertWidth=30\r\n");
     const struct {
         std::vector<std::string> arguments;
         int exitCode;
@@ -132,6 +137,12 @@ TEST_F(ImageTest, OptionsErrorsAndExitCodes) {
          0,
          "KBD Setup Size=4\n",
          "cannot save " + file("old.INI") + ": "},
+        {{"--legends"}, 2, "", "--legends needs a file name"},
+        {{"--legends=l.pdf", "/B", "shop.ini"}, 2, "", "--legends and /B cannot be combined"},
+        {{"--legends=l.pdf", "--image=i.bin", "shop.ini"}, 2, "", "cannot be combined"},
+        {{"--legends=" + file("l.pdf"), file("nowhere.ini")}, 1, "", "not found"},
+        {{"--legends=" + file("no/l.pdf"), file("shop.ini")}, 1, "", "cannot write "},
+        {{"--legends=" + file("l.pdf"), file("wide.ini")}, 1, "", "do not fit on one A4 page"},
     };
     for (const auto& c : cases) {
         const RunResult r = run(c.arguments);
@@ -140,8 +151,80 @@ TEST_F(ImageTest, OptionsErrorsAndExitCodes) {
         EXPECT_NE(r.err.find(c.inErr), std::string::npos) << r.err;
     }
     EXPECT_EQ(imageBytes(0x160, 3), "\x1B\x1C\xFF");
-    EXPECT_EQ(filesInWork(),
-              (std::set<std::string>{"long.ini", "shop.ini", "old.KBD", "old.INI", "image.bin"}));
+    EXPECT_EQ(filesInWork(), (std::set<std::string>{"long.ini", "shop.ini", "wide.ini", "old.KBD",
+                                                    "old.INI", "image.bin"}));
+}
+
+// A poppler tool's standard output.
+std::string poppler(const QString& tool, const QStringList& arguments) {
+    QProcess process;
+    process.start(tool, arguments);
+    EXPECT_TRUE(process.waitForFinished(-1) && process.exitCode() == 0) << tool.toStdString();
+    return process.readAllStandardOutput().toStdString();
+}
+
+// The longest straight dark lines of a page drawn at 10 pixels per millimetre, across and
+// down, in millimetres.
+std::pair<double, double> longestLines(const QImage& page) {
+    int across = 0, down = 0;
+    std::vector<int> column(page.width());
+    for (int y = 0; y < page.height(); ++y) {
+        const uchar* row = page.constScanLine(y);
+        for (int x = 0, run = 0; x < page.width(); ++x) {
+            run = row[x] < 128 ? run + 1 : 0;
+            column[x] = row[x] < 128 ? column[x] + 1 : 0;
+            across = std::max(across, run);
+            down = std::max(down, column[x]);
+        }
+    }
+    return {across / 10.0, down / 10.0};
+}
+
+// The shop example's sheet: one page of the locale's paper, the legends the keys give and
+// no tag, a legend of one's own in place of the derived one (a cut one named), and a
+// calibration square that measures 50 mm.
+TEST_F(LegendsTest, ShopSheetIsOnePageAtTrueSize) {
+    const std::string shop = test::TempDir::read(QK750_EXAMPLES "/shop.ini");
+    const struct {
+        const char* locale;
+        std::string legends;
+        const char* paper;
+        std::vector<std::string> shown, notShown;
+        const char* err;
+    } cases[] = {
+        // clang-format off
+        {"LC_ALL=de_DE.UTF-8", "", "595 pts (A4)", {"Coffee", "Espresso", "F1", "Cash", "shop.ini"},
+         {}, ""},
+        {"LANG=en_US.UTF-8",
+         "[Legends]\r\nLegend49=Till\r\nLegend50_2=Gift\r\nLegend6=A Legend Far Too Long For Any Insert, Even At The Smallest Size\r\n",
+         "612 pts (letter)", {"Till", "Gift", "Card", "\u2026"}, {"Cash", "F6"},
+         "key 6: the legend does not fit its insert and is cut\n"},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale);
+        write("shop.ini", shop + c.legends);
+        const RunResult r = run({"--legends=sheet.pdf", "shop.ini"},
+                                {"LC_ALL=", "LC_PAPER=", "LANG=", "DISPLAY=:99", c.locale});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        const QString pdf = QString::fromStdString(file("sheet.pdf"));
+        const std::string info = poppler("pdfinfo", {pdf});
+        EXPECT_NE(info.find(c.paper), std::string::npos) << info;
+        EXPECT_NE(info.find("Pages:           1\n"), std::string::npos) << info;
+        const std::string text = poppler("pdftotext", {pdf, "-"});
+        for (const std::string& word : c.shown) {
+            EXPECT_NE(text.find(word), std::string::npos) << word << " in " << text;
+        }
+        for (const std::string& word : c.notShown) {
+            EXPECT_EQ(text.find(word), std::string::npos) << word << " in " << text;
+        }
+        EXPECT_FALSE(QString::fromStdString(text).contains(QRegularExpression("<[^<>]*>")));
+        poppler("pdftoppm", {"-r", "254", "-gray", "-singlefile", pdf, pdf + "-page"});
+        const auto [across, down] = longestLines(QImage(pdf + "-page.pgm"));
+        EXPECT_NEAR(across, 50.0, 0.5);
+        EXPECT_NEAR(down, 50.0, 0.5);
+    }
 }
 
 constexpr const char* kShop =

@@ -281,6 +281,9 @@ SetupRecord fullSetup() {
     setup.KeyStrings[8] = "a\r\nKey9=x\rb";  // line breaks from an import must not split lines
     setup.Func2Strings[6].clear();
     setup.Mcr = {true, false, true, false, 11, " %B ", "?<Enter>", -20};
+    setup.Legends.Key[1] = " a=b ";
+    setup.Legends.Func2[84] = "Own";
+    setup.Legends.InsertGap = 4.5;
     return setup;
 }
 
@@ -301,7 +304,8 @@ TEST_F(SetupFileTest, SaveAndLoadReproduceEveryField) {
     EXPECT_TRUE(
         text.ends_with("Key84_2=<CtrlC>f84\r\n[Mcr]\r\nBuiltIn_Setup=1\r\n"
                        "McrSetupMode=11\r\nMcrDelay=-20\r\nTransmitChecksum=0\r\n"
-                       "BF_Checksum=1\r\nPreambleString= %B \r\nPostambleString=?<Enter>\r\n"))
+                       "BF_Checksum=1\r\nPreambleString= %B \r\nPostambleString=?<Enter>\r\n"
+                       "[Legends]\r\nLegend1= a=b \r\nLegend84_2=Own\r\nInsertGap=4.5\r\n"))
         << text;
     SetupRecord loaded;
     loaded.KeyStrings[7] = "stale";
@@ -352,6 +356,36 @@ TEST_F(SetupFileTest, LoadReadsValuesWithDefaults) {
         EXPECT_EQ(test::TempDir::read(path), text);
         EXPECT_EQ(m_dir.entries(), std::set<std::string>{"in.ini"});
     }
+}
+
+// A save keeps in [Legends] only what differs from what would print anyway, and what the
+// program does not know; sizes that are not numbers in their range read as the defaults.
+TEST_F(SetupFileTest, LegendsHoldOnlyOwnLegendsAndOtherSizes) {
+    const std::string path =
+        m_dir.write("shop.ini",
+                    "[Legends]\r\nLegend2=old\r\nNote=kept\r\nLegend2_2=x\r\nlegend2=dup\r\n"
+                    "InsertWidth= 12.5 \r\nInsertHeight=30.01\r\nInsertGap=0\r\n");
+    SetupRecord setup;
+    LoadSetupIni(setup, path);
+    EXPECT_EQ(setup.Legends.Key[2] + setup.Legends.Func2[2], "oldx");
+    EXPECT_EQ(setup.Legends.InsertWidth, 12.5);
+    EXPECT_EQ(setup.Legends.InsertHeight, kDefaultInsertHeight);
+    EXPECT_EQ(setup.Legends.InsertGap, 0);
+    for (const char* bad : {"4.99", "1e", "-1", "5,5", "nan", ""}) {
+        m_dir.write("sizes.ini", std::string("[Legends]\r\nInsertWidth=") + bad + "\r\n");
+        LoadSetupIni(setup, m_dir.path("sizes.ini"));
+        EXPECT_EQ(setup.Legends.InsertWidth, kDefaultInsertWidth) << bad;
+    }
+    LoadSetupIni(setup, path);
+    setup.Legends.Key[2] = " ";
+    setup.Legends.Func2[2].clear();
+    setup.Legends.Key[3] = "new";
+    setup.Legends.InsertWidth = kDefaultInsertWidth;
+    ASSERT_TRUE(SaveSetupIni(setup, path).ok);
+    EXPECT_TRUE(test::TempDir::read(path).starts_with(
+        "[Legends]\r\nNote=kept\r\nInsertGap=0\r\nLegend3=new\r\n[Version]"));
+    ASSERT_TRUE(SaveSetupIni(SetupRecord{}, m_dir.path("new.ini")).ok);
+    EXPECT_EQ(test::TempDir::read(m_dir.path("new.ini")).find("Legends"), std::string::npos);
 }
 
 TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {

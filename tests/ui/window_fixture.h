@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QPrinter>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -53,6 +54,15 @@ public:
         seen.append({"file", request.objectName});
         requests.append(request);
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
+    }
+    // Prints into the next scripted file name as PDF; cancels without one.
+    bool choosePrinter(QPrinter& printer) override {
+        seen.append({"print", printer.docName()});
+        if (fileNames.isEmpty()) {
+            return false;
+        }
+        printer.setOutputFileName(fileNames.takeFirst());
+        return true;
     }
     QStringList texts(const QString& kind) const {
         QStringList result;
