@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct CliOptions {
     std::string simulateFile;  // empty: the virtual keyboard's memory is not kept
     bool image = false;
     std::string imageFile;
+    // --roll-out[=COUNT]: 0 without a count.
+    std::optional<int> rollOut;
     std::vector<std::string> parameters;
 };
 

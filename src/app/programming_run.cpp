@@ -50,7 +50,9 @@ void ProgrammingRun::StartProgramming() {
             m_hooks.beep();
         }
         m_state.ProgrammingOk = true;
-        if (m_state.BatchMode) {
+        if (m_hooks.completed) {
+            m_hooks.completed();
+        } else if (m_state.BatchMode) {
             WriteErrorFile(m_state.ErrorFilePath, kOutcomeOk, m_state.SetupFileName);
         } else if (m_hooks.showInformation) {
             m_hooks.showInformation(kProgrammingCompletedText);
