@@ -41,6 +41,7 @@ class McrCustomDialog;
 class ProgressWindow;
 class AboutWindow;
 class KeyTestWindow;
+class RollOutWindow;
 class UiDispatcher;
 class WindowReporter;
 
@@ -104,6 +105,10 @@ public:
     // Shows the key test window with the keyboard hook in place until it is hidden.
     void testKeys();
     void setKeyTestWindow(KeyTestWindow* testKeys) { m_keyTest = testKeys; }
+    // Programs each keyboard plugged in, one after another, in the roll-out window, until
+    // its Stop; the main window takes no input meanwhile.
+    void rollOut();
+    void setRollOutWindow(RollOutWindow* window);
 
     // The first activation: the initial load, the device selection, the grid's focus.
     void firstActivation();
@@ -182,6 +187,7 @@ private:
 
     AboutWindow* m_about = nullptr;
     KeyTestWindow* m_keyTest = nullptr;
+    RollOutWindow* m_rollOut = nullptr;
     bool m_closing = false;  // the window has been closed
     ProgressWindow* m_progress = nullptr;
     McrCustomDialog* m_customMcr = nullptr;

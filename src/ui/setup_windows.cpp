@@ -12,6 +12,7 @@
 #include "ui/mcr_custom_dialog.h"
 #include "ui/progress_window.h"
 #include "ui/prompts.h"
+#include "ui/roll_out_window.h"
 #include "usb/hid_platform_sim.h"
 #include "usb/hid_platform_system.h"
 
@@ -29,11 +30,15 @@ SetupWindows::SetupWindows(MainWindowServices services) {
     m_customMcr->setBuiltInDialog(m_builtInMcr.get());
     m_main->setWindows(m_about.get(), m_progress.get(), m_customMcr.get(), m_builtInMcr.get());
     m_main->setKeyTestWindow(m_keyTest.get());
+    m_rollOut = std::make_unique<RollOutWindow>(m_main.get());
+    m_main->setRollOutWindow(m_rollOut.get());
 }
 
 SetupWindows::~SetupWindows() {
     m_main->setWindows(nullptr, nullptr, nullptr, nullptr);
     m_main->setKeyTestWindow(nullptr);
+    m_main->setRollOutWindow(nullptr);
+    m_rollOut.reset();
     m_builtInMcr.reset();
     m_customMcr.reset();
     m_progress.reset();
