@@ -7,10 +7,17 @@
 #include "app/key_editing.h"
 #include "app/mcr_settings.h"
 #include "app/qt_event_loop.h"
+#include "app/stop_requests.h"
 
 #include <QCoreApplication>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -371,6 +378,38 @@ TEST(QtProtocolWaits, EndAtTheDeadlineAndRunPostedWork) {
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
     }
     EXPECT_TRUE(ran);
+}
+
+// Ctrl+C and SIGTERM (Windows: the console's Ctrl+C and Ctrl+Break) reach the event loop as
+// stop requests instead of ending the process, and have their usual effect again after.
+TEST(StopRequests, ArriveOnTheEventLoop) {
+    int argc = 1;
+    char name[] = "stop_requests_test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    std::vector<std::string> seen;
+    {
+        StopRequests requests([&seen](const std::string& what) { seen.push_back(what); });
+#ifdef _WIN32
+        const std::vector<std::string> expected{"Ctrl+Break", "Ctrl+C"};  // in any order
+        ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) &&
+                    GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, 0));
+#else
+        const std::vector<std::string> expected{"SIGINT", "SIGTERM"};
+        std::raise(SIGTERM);
+        std::raise(SIGINT);
+#endif
+        while (seen.size() < expected.size()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        std::sort(seen.begin(), seen.end());
+        EXPECT_EQ(seen, expected);
+    }
+#ifndef _WIN32
+    struct sigaction now {};
+    sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+#endif
 }
 
 }  // namespace
