@@ -155,8 +155,9 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
     bool stopRequested = false;
     std::optional<StopRequests> stopRequests;
     if (options.rollOut) {
-        stopRequests.emplace([&state, &stopRequested, &err](const std::string& what) {
-            err << '\n' << what << ": ending the roll-out\n";
+        stopRequests.emplace([&](const std::string& what) {
+            // On a terminal the request comes in the middle of a line ("^C").
+            err << (options.errIsTerminal ? "\n" : "") << what << ": ending the roll-out\n";
             stopRequested = state.Globals.StopWaiting = true;
         });
     }
