@@ -7,6 +7,7 @@
 #include "app/key_editing.h"
 #include "app/mcr_settings.h"
 #include "app/qt_event_loop.h"
+#include "app/roll_out.h"
 #include "app/stop_requests.h"
 
 #include <QCoreApplication>
@@ -378,6 +379,19 @@ TEST(QtProtocolWaits, EndAtTheDeadlineAndRunPostedWork) {
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
     }
     EXPECT_TRUE(ran);
+}
+
+// The log's columns stay columns whatever the detail holds; a box's text goes on one line.
+// No keyboard programmed is no success.
+TEST(RollOutLog, LineAndMessageFormsAndExitCode) {
+    std::tm time{};
+    time.tm_year = 126, time.tm_mon = 11, time.tm_mday = 9, time.tm_hour = 8, time.tm_min = 5;
+    time.tm_sec = 7;
+    EXPECT_EQ(RollOutLogLine(time, {12, "ERR_USB_SEND", "/srv/a\tb\r\nc.ini", "", 0.004}),
+              "2026-12-09T08:05:07\t12\tERR_USB_SEND\t/srv/a b  c.ini\t0.00");
+    EXPECT_EQ(OneLine(ReceiveErrorText(32)),
+              "Error receiving data from USB QK750 Memory #32 !! Check connection.");
+    EXPECT_EQ(RollOutResult{}.exitCode(), 1);
 }
 
 // Ctrl+C and SIGTERM (Windows: the console's Ctrl+C and Ctrl+Break) reach the event loop as

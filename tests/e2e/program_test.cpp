@@ -276,9 +276,9 @@ std::vector<std::string> logLines(const std::string& log, std::size_t before) {
     return {lines.begin() + static_cast<long>(std::min(before, lines.size())), lines.end()};
 }
 
-// Three new keyboards one after another, each with its own memory file; a fault plan for
-// keyboard 2 alone fails that one, and the outcome file then gives its failure. A setup
-// that does not compile touches no keyboard. The log is only ever appended to.
+// New keyboards one after another, each with its own memory file; a fault plan for one
+// keyboard fails that one, and the outcome file gives the first failure. A setup that
+// does not compile touches no keyboard. The log is only ever appended to.
 TEST_F(BatchTest, RollOutProgramsEachKeyboardPluggedIn) {
     write("shop.ini", kShop);
     write("long.ini", "[Keys]\r\nKey12=" + std::string(50, 'a') + "\r\n");
@@ -287,6 +287,7 @@ TEST_F(BatchTest, RollOutProgramsEachKeyboardPluggedIn) {
     const std::string shop = file("shop.ini");
     const struct {
         const char* setup;
+        int count;
         const char* faults;
         int exitCode;
         std::string outcome;
@@ -294,33 +295,36 @@ TEST_F(BatchTest, RollOutProgramsEachKeyboardPluggedIn) {
         const char* lastLine;
     } cases[] = {
         {"shop.ini",
+         3,
          "",
          0,
          "OK\r\n" + shop,
          {"1 OK " + shop, "2 OK " + shop, "3 OK " + shop},
          "keyboard 3: OK, "},
         {"shop.ini",
-         "2:crc@0x20",
+         4,
+         "2:crc@0x20,4:verify@8",
          1,
          "ERR_USB_CRC\r\n" + shop,
-         {"1 OK " + shop, "2 ERR_USB_CRC " + shop, "3 OK " + shop},
+         {"1 OK " + shop, "2 ERR_USB_CRC " + shop, "3 OK " + shop,
+          "4 ERR_WRITE_VERIFY Memory 0008 Written11 Read=EE"},
          "(CRC Error in data to USB QK750! Check connection.); unplug it and plug in the next\n"},
-        {"long.ini", "", 1, "ERR_KEY_LEN\r\nKey 12", {}, "Key 12 is too long"},
+        {"long.ini", 3, "", 1, "ERR_KEY_LEN\r\nKey 12", {}, "Key 12 is too long"},
     };
     std::size_t lines = 1;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.faults);
-        for (const char* k : {".1", ".2", ".3"}) {
+        for (const char* k : {".1", ".2", ".3", ".4"}) {
             fs::remove(file(std::string("memory.bin") + k));
         }
-        const RunResult r =
-            batch({"--roll-out=3", file(c.setup)}, {"QK750_SIM_FAULTS=" + std::string(c.faults)});
+        const RunResult r = batch({"--roll-out=" + std::to_string(c.count), file(c.setup)},
+                                  {"QK750_SIM_FAULTS=" + std::string(c.faults)});
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
         EXPECT_EQ(outcome(), c.outcome + "\r\n");
         EXPECT_EQ(logLines(read("QK750.LOG"), lines), c.log);
         lines += c.log.size();
         EXPECT_NE(r.err.find(c.lastLine), std::string::npos) << r.err;
-        for (std::size_t k = 1; k <= 3; ++k) {
+        for (std::size_t k = 1; k <= 4; ++k) {
             const bool programmed =
                 k <= c.log.size() && c.log[k - 1].find(" OK ") != std::string::npos;
             EXPECT_EQ(read("memory.bin." + std::to_string(k)) == read("image.bin"), programmed)
