@@ -5,6 +5,8 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <QAbstractEventDispatcher>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -62,7 +64,14 @@ struct StopRequests::Impl {
         const std::string what = eventName(event);
         Impl* impl = current;
         QMetaObject::invokeMethod(
-            &impl->receiver, [impl, what] { impl->stop(what); }, Qt::QueuedConnection);
+            &impl->receiver,
+            [impl, what] {
+                impl->stop(what);
+                // Windows' event dispatcher delivers posted events and then waits for the next
+                // message all the same: the wait that this stop is to end ends now.
+                QAbstractEventDispatcher::instance()->interrupt();
+            },
+            Qt::QueuedConnection);
         if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
             event == CTRL_SHUTDOWN_EVENT) {
             // Returning lets Windows end the process: not before the program has finished.
