@@ -289,14 +289,7 @@ RollOutResult RollOut::run(int count) {
             break;
         }
         const KeyboardOutcome outcome = programKeyboard(number);
-        if (outcome.ok()) {
-            ++result.programmed;
-        } else {
-            ++result.failed;
-            if (!result.firstFailure) {
-                result.firstFailure = outcome;
-            }
-        }
+        ++(outcome.ok() ? result.programmed : result.failed);
         std::string error;
         if (!log.append(RollOutLogLine(localNow(), outcome), error)) {
             result.logError = RollOutLogPath(m_state.SetupFileName) + ": " + error;

@@ -107,7 +107,6 @@ private:
 struct RollOutResult {
     int programmed = 0;
     int failed = 0;
-    std::optional<KeyboardOutcome> firstFailure;
     // The setup did not compile: reported as a programming run reports it, no keyboard
     // touched.
     bool setupFailed = false;
