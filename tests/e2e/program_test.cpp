@@ -343,6 +343,15 @@ TEST_F(BatchTest, RollOutProgramsEachKeyboardPluggedIn) {
     }
     EXPECT_EQ(read("QK750.LOG").substr(0, 17), "earlier roll-out\n");
     EXPECT_FALSE(fs::exists(file("memory.bin")));
+
+    // A log that cannot be written stops the roll-out before any keyboard.
+    fs::create_directories(file("sub/QK750.LOG"));
+    fs::copy_file(file("shop.ini"), file("sub/shop.ini"));
+    const RunResult noLog = batch({"--roll-out=1", file("sub/shop.ini")});
+    EXPECT_EQ(noLog.exitCode, 1);
+    EXPECT_NE(noLog.err.find("cannot write the log " + file("sub/QK750.LOG")), std::string::npos)
+        << noLog.err;
+    EXPECT_FALSE(fs::exists(file("memory.bin.1")));
 }
 
 // SIGINT while keyboard 2 is programmed (slowly): its line says ERR_USER_ABORT, the exit code
