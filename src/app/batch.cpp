@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 
 #include "app/error_file.h"
@@ -9,6 +10,7 @@
 #include "app/mcr_settings.h"
 #include "app/programming_run.h"
 #include "app/qt_event_loop.h"
+#include "app/stop_requests.h"
 #include "setup/file_names.h"
 #include "setup/native_path.h"
 #include "usb/device_list.h"
@@ -53,6 +55,63 @@ void removeStaleOutcome(const std::string& path, std::ostream& err) {
     }
     err << "cannot remove the outcome file of an earlier run " << path << ": " << ec.message()
         << '\n';
+}
+
+// "keyboard 2: ERR_USB_CRC, 0.43 s (CRC Error in data to USB QK750! Check connection.)"
+std::string keyboardLine(const KeyboardOutcome& outcome) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f s", outcome.seconds);
+    std::string line =
+        "keyboard " + std::to_string(outcome.number) + ": " + outcome.code + ", " + seconds;
+    if (!outcome.ok()) {
+        line += " (" + OneLine(outcome.message) + ")";
+    }
+    return line;
+}
+
+// The roll-out of "/B --roll-out": a line on standard error and a sound for each keyboard,
+// and an outcome file that says OK only while every keyboard was OK. Returns the exit code.
+int runRollOut(ProgramState& state, DeviceList& devices, QtProtocolWaits& waits,
+               BatchReporter& reporter, const ProgrammingHooks& hooks, const BatchOptions& options,
+               std::ostream& err) {
+    QObject sounds;
+    bool lastFailed = false;
+    std::optional<KeyboardOutcome> firstFailure;
+    RollOutEvents events;
+    events.waitingForKeyboard = [&err](int number) {
+        err << "keyboard " << number << ": plug it in\n";
+    };
+    events.reported = [&](const KeyboardOutcome& outcome, bool last) {
+        if (!outcome.ok() && !firstFailure) {
+            firstFailure = outcome;
+        }
+        reporter.outcome(firstFailure ? firstFailure->code : kOutcomeOk,
+                         firstFailure ? firstFailure->detail : state.SetupFileName);
+        err << keyboardLine(outcome)
+            << (last ? "; unplug it\n" : "; unplug it and plug in the next\n") << std::flush;
+        lastFailed = !outcome.ok();
+        if (options.errIsTerminal) {
+            PlayOutcomeSound(&sounds, outcome.ok(), [&err] { err << '\a' << std::flush; });
+        }
+    };
+    RollOut rollOut(state, devices, waits, reporter, reporter, hooks,
+                    combine(options.station, std::move(events)));
+    const RollOutResult result = rollOut.run(*options.rollOut);
+    if (result.setupFailed) {
+        return 1;  // reported as a single run reports it
+    }
+    if (!result.logError.empty()) {
+        err << "qk750setup: cannot write the log " << result.logError << '\n';
+    } else if (result.programmed + result.failed == 0) {
+        // Stopped before any keyboard came: nothing was programmed.
+        reporter.outcome(kErrUserAbort, state.SetupFileName);
+    }
+    err << "roll-out ended: " << result.programmed << " programmed, " << result.failed
+        << " failed; log " << RollOutLogPath(state.SetupFileName) << '\n';
+    if (lastFailed) {
+        waits.pumpedWait(2 * kBeepIntervalMs);  // the failure's sound, to its end
+    }
+    return result.exitCode();
 }
 
 }  // namespace
@@ -117,6 +176,17 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
     QtProtocolWaits waits;
     BatchReporter reporter(state, err, options.errIsTerminal);
     int exitCode = 1;
+    // A roll-out runs until it is stopped: Ctrl+C and SIGTERM end it as closing the window
+    // ends a run, and the setup is still saved.
+    bool stopRequested = false;
+    std::optional<StopRequests> stopRequests;
+    if (options.rollOut) {
+        stopRequests.emplace([&](const std::string& what) {
+            // On a terminal the request comes in the middle of a line ("^C").
+            err << (options.errIsTerminal ? "\n" : "") << what << ": ending the roll-out\n";
+            stopRequested = state.Globals.StopWaiting = true;
+        });
+    }
     {
         HidController controller(platform, dispatcher);
         DeviceList devices(
@@ -140,6 +210,7 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
 
         const bool namedFileExisted = fileExists(state.SetupFileName);
         const LoadResult load = InitialLoad(state);
+        state.Globals.StopWaiting = stopRequested;  // the load starts afresh, a stop stands
         if (!load.save.ok) {
             err << state.SetupFileName << ": " << load.save.error << '\n';
         }
@@ -153,6 +224,7 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
         // the keyboard and report "OK", and saving it would empty the INI twin.
         const bool invalidKbd = load.kbdImport && load.kbdStatus == KbdImportStatus::InvalidSize;
         bool saveAtClose = true;
+        std::optional<int> rollOutExitCode;
         if (load.unreadable) {
             // What was loaded is not what the file holds: programming it would report "OK"
             // for the wrong keys, and saving it would overwrite the file.
@@ -172,6 +244,8 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
             err << kInvalidKbdFileSizeText << '\n';
             reporter.outcome(kErrSetupFileInvalid, state.SetupFileName);
             saveAtClose = false;
+        } else if (fileExists(state.SetupFileName) && options.rollOut) {
+            rollOutExitCode = runRollOut(state, devices, waits, reporter, hooks, options, err);
         } else if (fileExists(state.SetupFileName)) {
             run.StartProgramming();
         } else {
@@ -192,7 +266,7 @@ int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& opt
                 err << state.SetupFileName << ": " << saved.error << '\n';
             }
         }
-        exitCode = state.ProgrammingOk ? 0 : 1;
+        exitCode = rollOutExitCode.value_or(state.ProgrammingOk ? 0 : 1);
     }
     return exitCode;
 }

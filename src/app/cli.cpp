@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string_view>
 #include <system_error>
@@ -21,6 +22,7 @@
 #include "app/image_errors.h"
 #include "app/initial_load.h"
 #include "app/list_devices.h"
+#include "app/roll_out.h"
 #include "keys/device_image.h"
 #include "setup/native_path.h"
 #include "usb/hid_platform_sim.h"
@@ -79,9 +81,11 @@ int runBatchCommand(ProgramState& state, const CliOptions& options, std::ostream
     std::unique_ptr<HidPlatformSim> simulated;
     std::unique_ptr<HidPlatform> system;
     HidPlatform* platform = nullptr;
+    // A roll-out's simulated keyboards are new ones: the memory file only names theirs.
+    const std::string memoryFile = options.rollOut ? std::string() : options.simulateFile;
     if (options.simulate) {
         std::string error;
-        simulated = CreateSimulatedHidPlatform(options.simulateFile, &error);
+        simulated = CreateSimulatedHidPlatform(memoryFile, &error);
         if (!simulated) {
             err << kProgramName << ": " << error << "\n";
             return 2;
@@ -93,13 +97,21 @@ int runBatchCommand(ProgramState& state, const CliOptions& options, std::ostream
     }
     BatchOptions batch;
     batch.trace = options.trace;
+    batch.rollOut = options.rollOut;
+    std::optional<SimulatedStation> station;
+    if (simulated && options.rollOut) {
+        station.emplace(*simulated, options.simulateFile, [&err](const std::string& error) {
+            err << kProgramName << ": " << error << "\n";
+        });
+        batch.station = station->events();
+    }
 #ifdef _WIN32
     batch.errIsTerminal = _isatty(_fileno(stderr)) != 0;
 #else
     batch.errIsTerminal = isatty(STDERR_FILENO) != 0;
 #endif
     const int code = runBatch(state, *platform, batch, err);
-    if (simulated && !options.simulateFile.empty()) {
+    if (simulated && !memoryFile.empty()) {
         std::string error;
         if (!simulated->saveMemoryFile(&error)) {
             err << kProgramName << ": " << error << "\n";
@@ -144,6 +156,14 @@ CliParseResult parseCliOptions(const std::vector<std::string>& arguments) {
             }
             options.simulate = true;
             options.simulateFile = value;
+        } else if (name == "--roll-out") {
+            const bool digits = !value.empty() && value.size() <= 6 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            if (hasValue && (!digits || std::stoi(value) == 0)) {
+                result.error = "--roll-out= needs a count of keyboards from 1: --roll-out=COUNT";
+                return result;
+            }
+            options.rollOut = hasValue ? std::stoi(value) : 0;
         } else if (hasValue) {
             result.error = "unknown option: " + argument;
             return result;
@@ -181,6 +201,9 @@ std::string usageText() {
            "                            no device and no display needed\n"
            "  --simulate[=MEMORY_FILE]  use the simulated keyboard instead of USB devices;\n"
            "                            its memory starts from MEMORY_FILE and is written back\n"
+           "  --roll-out[=COUNT]        with /B: program each QK750 plugged in, one after\n"
+           "                            another, COUNT of them or until Ctrl+C; one line per\n"
+           "                            keyboard in QK750.LOG beside SETUP\n"
            "  --list-devices            list the HID devices of this computer\n"
            "  --trace                   print the diagnostic trace on standard error\n"
            "  --help, /?                show this help and exit\n"
@@ -320,6 +343,10 @@ int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
 
     if (options.listDevices) {
         return runListDevices(options.simulate, options.simulateFile, options.trace, out, err);
+    }
+    if (options.rollOut && !state.BatchMode) {
+        err << kProgramName << ": --roll-out needs /B: /B --roll-out[=COUNT] SETUP\n";
+        return 2;
     }
     if (state.BatchMode) {
         return runBatchCommand(state, options, err);

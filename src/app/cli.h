@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct CliOptions {
     std::string imageFile;
     bool legends = false;
     std::string legendsFile;
+    // --roll-out[=COUNT]: 0 without a count.
+    std::optional<int> rollOut;
     std::vector<std::string> parameters;
 };
 

@@ -51,7 +51,9 @@ void ProgrammingRun::StartProgramming() {
             m_hooks.beep();
         }
         m_state.ProgrammingOk = true;
-        if (m_state.BatchMode) {
+        if (m_hooks.completed) {
+            m_hooks.completed();
+        } else if (m_state.BatchMode) {
             if (m_hooks.writeOutcome) {
                 m_hooks.writeOutcome(kOutcomeOk, m_state.SetupFileName);
             }

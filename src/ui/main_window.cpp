@@ -33,6 +33,7 @@
 #include "ui/onscreen_keyboard.h"
 #include "ui/progress_window.h"
 #include "ui/prompts.h"
+#include "ui/roll_out_window.h"
 #include "ui/window_reporter.h"
 #include "ui/window_support.h"
 #include "usb/device_list.h"
@@ -222,8 +223,13 @@ void MainWindow::buildMenu() {
     // Top-level items that act at once.
     addItem(bar, QStringLiteral("mcrSetupAction"), QStringLiteral("&MCR Setup"), QKeySequence(),
             [this] { showMcrSetup(); });
-    addItem(bar, QStringLiteral("programAction"), QStringLiteral("Program QK750"),
+    QMenu* program = bar->addMenu(QStringLiteral("Program QK750"));
+    program->setObjectName(QStringLiteral("programMenu"));
+    addItem(program, QStringLiteral("programAction"), QStringLiteral("Program QK750"),
             QKeySequence(Qt::Key_F10), [this] { StartProgramming(); });
+    addItem(program, QStringLiteral("rollOutAction"),
+            QStringLiteral("Roll Out to Each Keyboard Plugged In..."), QKeySequence(),
+            [this] { rollOut(); });
     addItem(bar, QStringLiteral("testKeysAction"), QStringLiteral("&Test"),
             QKeySequence(Qt::Key_F7), [this] { testKeys(); });
     QMenu* about = bar->addMenu(QStringLiteral("&About"));
@@ -452,8 +458,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     m_closing = true;
     // An owned window still open would keep its flow waiting, and the program running,
     // after the main window has gone.
-    for (QWidget* owned :
-         std::initializer_list<QWidget*>{m_keyTest, m_builtInMcr, m_customMcr, m_about}) {
+    for (QWidget* owned : std::initializer_list<QWidget*>{m_keyTest, m_builtInMcr, m_customMcr,
+                                                          m_about, m_rollOut}) {
         if (owned != nullptr && owned->isVisible()) {
             owned->close();
         }

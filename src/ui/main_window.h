@@ -42,6 +42,7 @@ class ProgressWindow;
 class AboutWindow;
 class KeyTestWindow;
 class LegendWindow;
+class RollOutWindow;
 class UiDispatcher;
 class WindowReporter;
 
@@ -108,6 +109,10 @@ public:
     // The legend window over the setup as it stands.
     void showLegends();
     void setLegendWindow(LegendWindow* legends) { m_legends = legends; }
+    // Programs each keyboard plugged in, one after another, in the roll-out window, until
+    // its Stop; the main window takes no input meanwhile.
+    void rollOut();
+    void setRollOutWindow(RollOutWindow* window);
 
     // The first activation: the initial load, the device selection, the grid's focus.
     void firstActivation();
@@ -191,6 +196,7 @@ private:
     AboutWindow* m_about = nullptr;
     KeyTestWindow* m_keyTest = nullptr;
     LegendWindow* m_legends = nullptr;
+    RollOutWindow* m_rollOut = nullptr;
     bool m_closing = false;  // the window has been closed
     ProgressWindow* m_progress = nullptr;
     McrCustomDialog* m_customMcr = nullptr;

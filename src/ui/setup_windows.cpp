@@ -13,6 +13,7 @@
 #include "ui/mcr_custom_dialog.h"
 #include "ui/progress_window.h"
 #include "ui/prompts.h"
+#include "ui/roll_out_window.h"
 #include "usb/hid_platform_sim.h"
 #include "usb/hid_platform_system.h"
 
@@ -32,6 +33,8 @@ SetupWindows::SetupWindows(MainWindowServices services) {
     m_main->setKeyTestWindow(m_keyTest.get());
     m_legends = std::make_unique<LegendWindow>(state, prompts, m_main.get());
     m_main->setLegendWindow(m_legends.get());
+    m_rollOut = std::make_unique<RollOutWindow>(m_main.get());
+    m_main->setRollOutWindow(m_rollOut.get());
 }
 
 SetupWindows::~SetupWindows() {
@@ -39,6 +42,8 @@ SetupWindows::~SetupWindows() {
     m_main->setKeyTestWindow(nullptr);
     m_main->setLegendWindow(nullptr);
     m_legends.reset();
+    m_main->setRollOutWindow(nullptr);
+    m_rollOut.reset();
     m_builtInMcr.reset();
     m_customMcr.reset();
     m_progress.reset();

@@ -13,10 +13,11 @@ class ProgressWindow;
 class KeyTestWindow;
 class AboutWindow;
 class LegendWindow;
+class RollOutWindow;
 
 // Every window of the program, created in start-up order (main window, About, key test,
-// progress, custom MCR, built-in MCR, key legends) and wired together; all live until the
-// end of the run.
+// progress, custom MCR, built-in MCR, key legends, then the roll-out window) and wired
+// together; all live until the end of the run.
 class SetupWindows {
 public:
     explicit SetupWindows(MainWindowServices services);
@@ -31,6 +32,7 @@ public:
     McrCustomDialog& customMcr() const { return *m_customMcr; }
     McrBuiltInDialog& builtInMcr() const { return *m_builtInMcr; }
     LegendWindow& legends() const { return *m_legends; }
+    RollOutWindow& rollOut() const { return *m_rollOut; }
 
 private:
     std::unique_ptr<MainWindow> m_main;
@@ -40,6 +42,7 @@ private:
     std::unique_ptr<McrCustomDialog> m_customMcr;
     std::unique_ptr<McrBuiltInDialog> m_builtInMcr;
     std::unique_ptr<LegendWindow> m_legends;
+    std::unique_ptr<RollOutWindow> m_rollOut;
 };
 
 // The interactive run: the application object, the windows, the message loop. The

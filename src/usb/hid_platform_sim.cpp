@@ -428,6 +428,18 @@ const SimFirmware& HidPlatformSim::firmware() const {
     return m_core->firmware;
 }
 
+void HidPlatformSim::plugNewKeyboard(int number) {
+    {
+        std::lock_guard lock(m_core->mutex);
+        std::array<std::uint8_t, SimFirmware::kMemorySize> erased;
+        erased.fill(0xFF);
+        m_core->firmware.setMemory(erased);
+        m_core->firmware.setFaultPlan(m_plans.forKeyboard(number));
+        m_core->firmware.resetCounters();
+    }
+    plug(m_keyboardIndex);
+}
+
 bool HidPlatformSim::loadMemoryFile(const std::string& path, std::string* error) {
     m_memoryFile = path;
     const auto fail = [error, &path](const char* what, const std::string& reason) {
@@ -461,20 +473,21 @@ bool HidPlatformSim::loadMemoryFile(const std::string& path, std::string* error)
 }
 
 bool HidPlatformSim::saveMemoryFile(std::string* error) const {
-    if (m_memoryFile.empty()) {
-        return true;
-    }
+    return m_memoryFile.empty() || saveMemoryFile(m_memoryFile, error);
+}
+
+bool HidPlatformSim::saveMemoryFile(const std::string& path, std::string* error) const {
     std::array<std::uint8_t, SimFirmware::kMemorySize> memory;
     {
         std::lock_guard lock(m_core->mutex);
         memory = m_core->firmware.memory();
     }
     const std::string reason = writeFileAtomically(
-        m_memoryFile,
+        path,
         std::string_view(reinterpret_cast<const char*>(memory.data()), memory.size()));
     if (!reason.empty()) {
         if (error != nullptr) {
-            *error = "cannot write the simulated keyboard memory " + m_memoryFile + ": " + reason;
+            *error = "cannot write the simulated keyboard memory " + path + ": " + reason;
         }
         return false;
     }
@@ -494,18 +507,21 @@ int HidPlatformSim::featureTransfers() const {
 std::unique_ptr<HidPlatformSim> CreateSimulatedHidPlatform(const std::string& memoryFile,
                                                            std::string* error) {
     HidPlatformSim::Options options;
+    SimFaultPlans plans;
     if (const char* plan = std::getenv("QK750_SIM_FAULTS"); plan != nullptr) {
         std::string why;
-        auto parsed = parseSimFaultPlan(plan, &why);
+        auto parsed = parseSimFaultPlans(plan, &why);
         if (!parsed) {
             if (error != nullptr) {
                 *error = "QK750_SIM_FAULTS: " + why;
             }
             return nullptr;
         }
-        options.faults = std::move(*parsed);
+        plans = std::move(*parsed);
     }
+    options.faults = plans.forKeyboard(1);
     auto platform = std::make_unique<HidPlatformSim>(std::move(options));
+    platform->setFaultPlans(std::move(plans));
     if (!memoryFile.empty() && !platform->loadMemoryFile(memoryFile, error)) {
         return nullptr;
     }

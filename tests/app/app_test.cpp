@@ -8,10 +8,17 @@
 #include "app/key_text.h"
 #include "app/mcr_settings.h"
 #include "app/qt_event_loop.h"
+#include "app/roll_out.h"
+#include "app/stop_requests.h"
 
 #include <QCoreApplication>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -420,6 +427,53 @@ TEST(QtProtocolWaits, EndAtTheDeadlineAndRunPostedWork) {
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
     }
     EXPECT_TRUE(ran);
+}
+
+// The log's columns stay columns whatever the detail holds; a box's text goes on one line.
+// No keyboard programmed is no success.
+TEST(RollOutLog, LineAndMessageFormsAndExitCode) {
+    std::tm time{};
+    time.tm_year = 126, time.tm_mon = 11, time.tm_mday = 9, time.tm_hour = 8, time.tm_min = 5;
+    time.tm_sec = 7;
+    EXPECT_EQ(RollOutLogLine(time, {12, "ERR_USB_SEND", "/srv/a\tb\r\nc.ini", "", 0.004}),
+              "2026-12-09T08:05:07\t12\tERR_USB_SEND\t/srv/a b  c.ini\t0.00");
+    EXPECT_EQ(OneLine(ReceiveErrorText(32)),
+              "Error receiving data from USB QK750 Memory #32 !! Check connection.");
+    EXPECT_EQ(RollOutResult{}.exitCode(), 1);
+}
+
+// Ctrl+C and SIGTERM (Windows: the console's Ctrl+C) reach the event loop as stop requests
+// instead of ending the process, and have their usual effect again after.
+TEST(StopRequests, ArriveOnTheEventLoop) {
+    int argc = 1;
+    char name[] = "stop_requests_test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    std::vector<std::string> seen;
+    {
+        StopRequests requests([&seen](const std::string& what) { seen.push_back(what); });
+#ifdef _WIN32
+        // A console of the test's own, so that the event reaches no other process. (Wine 8
+        // cannot generate Ctrl+Break.)
+        const std::vector<std::string> expected{"Ctrl+C"};
+        FreeConsole();
+        AllocConsole();
+        ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+#else
+        const std::vector<std::string> expected{"SIGINT", "SIGTERM"};
+        std::raise(SIGTERM);
+        std::raise(SIGINT);
+#endif
+        while (seen.size() < expected.size()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        EXPECT_EQ(seen, expected);
+    }
+#ifndef _WIN32
+    struct sigaction now {};
+    sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+#endif
 }
 
 }  // namespace

@@ -104,6 +104,30 @@ flow_close_or_exit_during_run() {
     done
 }
 
+# A roll-out from the menu: its window comes above the main window with the focus; two
+# simulated keyboards are programmed, then Esc stops it (a keyboard in progress ending as
+# aborted) and the main window has the focus again.
+flow_roll_out_until_stop() {
+    setup roll.ini Key1=Coffee "Key2=Tea<Enter>"
+    "$exe" --image="$work/roll.bin" "$work/roll.ini" >/dev/null || return 1
+    start "$work/roll.ini" || return 1
+    keys alt+f && wait_for 5 menu_open && keys Right Right Down Return
+    wait_for 5 find_window "Roll Out to Each Keyboard Plugged In" &&
+        wait_for 5 focused "$window" && above "$window" "$main" || return 1
+    wait_for 30 eval '[ "$(grep -sc . "$work/QK750.LOG")" -ge 2 ] 2>/dev/null' && keys Escape || return 1
+    wait_for 10 gone "$window" && wait_for 5 focused "$main" || return 1
+    local codes k
+    codes=$(cut -f3 "$work/QK750.LOG" | tr '\n' ' ')
+    [[ "$codes" =~ ^OK\ OK\ (OK\ )*(ERR_USER_ABORT\ )?$ ]] || { echo "  log: $codes"; return 1; }
+    for k in 1 2; do cmp -s "$work/mem.bin.$k" "$work/roll.bin" || { echo "  mem.bin.$k"; return 1; }; done
+    # Closing the main window during a roll-out ends it, and the program, which writes the
+    # simulated keyboard's memory back.
+    keys alt+f && wait_for 5 menu_open && keys Right Right Down Return
+    wait_for 5 find_window "Roll Out to Each Keyboard Plugged In" || return 1
+    xdotool windowactivate --sync "$main" key alt+F4
+    finish && expect "memory size" "$(stat -c %s "$work/mem.bin")" 2048
+}
+
 # About, the key test window and the MCR dialog stay above the disabled main window when
 # it is clicked; when they close, the control that had the focus takes the typing. Then every
 # printable character typed on the grid reaches the next key; the space last, as the grid

@@ -6,9 +6,13 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <signal.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -133,6 +137,8 @@ TEST_F(ImageTest, OptionsErrorsAndExitCodes) {
          1,
          "",
          "Key 12 is too long !! Reduce length of key...\n"},
+        {{"--roll-out=0", "/B", "shop.ini"}, 2, "", "--roll-out= needs a count"},
+        {{"--roll-out", "shop.ini"}, 2, "", "--roll-out needs /B"},
         {{"--image=" + file("image.bin"), file("old.KBD")},
          0,
          "KBD Setup Size=4\n",
@@ -363,6 +369,131 @@ TEST_F(BatchTest, RelativeSetupNameAndFaults) {
     EXPECT_NE(unwritten.err.find("outcome file " + file("QK750.ERR") + ": Is a directory\n"),
               std::string::npos)
         << unwritten.err;
+}
+
+// Whether text has the form of pattern, in which 9 stands for any digit.
+bool hasForm(const std::string& text, const std::string& pattern) {
+    return text.size() == pattern.size() &&
+           std::equal(text.begin(), text.end(), pattern.begin(),
+                      [](char t, char p) { return p == '9' ? t >= '0' && t <= '9' : t == p; });
+}
+
+// Lines a roll-out added to the log after `before` lines, each as "number code detail" once
+// its time and seconds have the right form.
+std::vector<std::string> logLines(const std::string& log, std::size_t before) {
+    std::vector<std::string> lines;
+    std::istringstream in(log);
+    for (std::string text; std::getline(in, text);) {
+        std::vector<std::string> f;  // time, number, code, detail, seconds
+        std::istringstream fields(text);
+        for (std::string field; std::getline(fields, field, '\t');) {
+            f.push_back(field);
+        }
+        const bool formed = f.size() == 5 && hasForm(f[0], "9999-99-99T99:99:99") &&
+                            f[4].size() > 3 &&
+                            hasForm(f[4], std::string(f[4].size() - 3, '9') + ".99");
+        lines.push_back(formed ? f[1] + " " + f[2] + " " + f[3] : "malformed: " + text);
+    }
+    return {lines.begin() + static_cast<long>(std::min(before, lines.size())), lines.end()};
+}
+
+// New keyboards one after another, each with its own memory file; a fault plan for one
+// keyboard fails that one, and the outcome file gives the first failure. A setup that
+// does not compile touches no keyboard. The log is only ever appended to.
+TEST_F(BatchTest, RollOutProgramsEachKeyboardPluggedIn) {
+    write("shop.ini", kShop);
+    write("long.ini", "[Keys]\r\nKey12=" + std::string(50, 'a') + "\r\n");
+    ASSERT_EQ(image({file("shop.ini")}).exitCode, 0);
+    write("QK750.LOG", "earlier roll-out\n");
+    const std::string shop = file("shop.ini");
+    const struct {
+        const char* setup;
+        int count;
+        const char* faults;
+        int exitCode;
+        std::string outcome;
+        std::vector<std::string> log;
+        const char* lastLine;
+    } cases[] = {
+        {"shop.ini",
+         3,
+         "",
+         0,
+         "OK\r\n" + shop,
+         {"1 OK " + shop, "2 OK " + shop, "3 OK " + shop},
+         "keyboard 3: OK, "},
+        {"shop.ini",
+         4,
+         "2:crc@0x20,4:verify@8",
+         1,
+         "ERR_USB_CRC\r\n" + shop,
+         {"1 OK " + shop, "2 ERR_USB_CRC " + shop, "3 OK " + shop,
+          "4 ERR_WRITE_VERIFY Memory 0008 Written11 Read=EE"},
+         "(CRC Error in data to USB QK750! Check connection.); unplug it and plug in the next\n"},
+        {"long.ini", 3, "", 1, "ERR_KEY_LEN\r\nKey 12", {}, "Key 12 is too long"},
+    };
+    std::size_t lines = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.faults);
+        for (const char* k : {".1", ".2", ".3", ".4"}) {
+            fs::remove(file(std::string("memory.bin") + k));
+        }
+        const RunResult r = batch({"--roll-out=" + std::to_string(c.count), file(c.setup)},
+                                  {"QK750_SIM_FAULTS=" + std::string(c.faults)});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(outcome(), c.outcome + "\r\n");
+        EXPECT_EQ(logLines(read("QK750.LOG"), lines), c.log);
+        lines += c.log.size();
+        EXPECT_NE(r.err.find(c.lastLine), std::string::npos) << r.err;
+        for (std::size_t k = 1; k <= 4; ++k) {
+            const bool programmed =
+                k <= c.log.size() && c.log[k - 1].find(" OK ") != std::string::npos;
+            EXPECT_EQ(read("memory.bin." + std::to_string(k)) == read("image.bin"), programmed)
+                << k;
+        }
+    }
+    EXPECT_EQ(read("QK750.LOG").substr(0, 17), "earlier roll-out\n");
+    EXPECT_FALSE(fs::exists(file("memory.bin")));
+
+    // A log that cannot be written stops the roll-out before any keyboard.
+    fs::create_directories(file("sub/QK750.LOG"));
+    fs::copy_file(file("shop.ini"), file("sub/shop.ini"));
+    const RunResult noLog = batch({"--roll-out=1", file("sub/shop.ini")});
+    EXPECT_EQ(noLog.exitCode, 1);
+    EXPECT_NE(noLog.err.find("cannot write the log " + file("sub/QK750.LOG")), std::string::npos)
+        << noLog.err;
+    EXPECT_FALSE(fs::exists(file("memory.bin.1")));
+}
+
+// SIGINT while keyboard 2 is programmed (slowly): its line says ERR_USER_ABORT, the exit code
+// is 1, and the setup is saved as at every close (the save writes every key).
+TEST_F(BatchTest, RollOutEndsCleanlyOnSigint) {
+    write("shop.ini", "[Keys]\r\nKey1=abc\r\n");
+    QProcess process;
+    QStringList env = QProcess::systemEnvironment();
+    env.prepend(QStringLiteral("QK750_SIM_FAULTS=2:latency=28"));
+    process.setEnvironment(env);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setReadChannel(QProcess::StandardError);
+    process.start(QStringLiteral(QK750_EXE),
+                  {QString::fromStdString("--simulate=" + file("memory.bin")), "/B", "--roll-out",
+                   QString::fromStdString(file("shop.ini"))});
+    std::string err;
+    // Keyboard 2's first progress line, after keyboard 1's report.
+    while (err.find("% ZQ QK750 USB", err.find("keyboard 1: OK")) == std::string::npos) {
+        ASSERT_TRUE(err.find("keyboard 1: OK") != std::string::npos || err.size() < 4000) << err;
+        ASSERT_TRUE(process.waitForReadyRead(60000)) << err;
+        err += process.readAllStandardError().toStdString();
+    }
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    err += process.readAllStandardError().toStdString();
+    EXPECT_EQ(process.exitCode(), 1) << err;
+    const std::string shop = file("shop.ini");
+    EXPECT_EQ(logLines(read("QK750.LOG"), 0),
+              (std::vector<std::string>{"1 OK " + shop, "2 ERR_USER_ABORT " + shop}));
+    EXPECT_EQ(outcome(), "ERR_USER_ABORT\r\n" + shop + "\r\n");
+    EXPECT_NE(read("shop.ini").find("Key84_2=\r\n"), std::string::npos);
 }
 
 TEST_F(BatchTest, NoKeyboardAtAll) {

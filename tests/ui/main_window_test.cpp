@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -11,7 +12,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "app/mcr_settings.h"
 #include "app/programming_run.h"
@@ -20,6 +23,7 @@
 #include "ui/mcr_builtin_dialog.h"
 #include "ui/progress_window.h"
 #include "ui/prompts.h"
+#include "ui/roll_out_window.h"
 #include "usb/programming_protocol.h"
 #include "window_fixture.h"
 
@@ -358,6 +362,49 @@ private slots:
         }
     }
 
+    // The roll-out window over the disabled main window, one simulated keyboard after another
+    // until Stop; keyboard 2 fails. A setup that does not compile opens nothing: the key is
+    // shown and the box says why.
+    void rollOutUntilStop() {
+        StartedFixture f;
+        f.state.SetupFileName = f.path("shop.ini");
+        f.state.Setup.KeyStrings[1] = "Coffee<Enter>";
+        std::string error;
+        f.sim->setFaultPlans(*parseSimFaultPlans("2:crc@0x20", &error));
+        RollOutWindow& window = f.windows->rollOut();
+        auto* outcome = child<QLabel>(window, "outcomeLabel");
+        QStringList seen;
+        f.waits.onWait = [&] {
+            const QString counts = child<QLabel>(window, "programmedLabel")->text() + ", " +
+                                   child<QLabel>(window, "failedLabel")->text();
+            const QString now = counts + ": " + outcome->text() + " " +
+                                outcome->palette().color(QPalette::WindowText).name();
+            seen << (seen.isEmpty() || seen.last() != now ? QStringList{now} : QStringList{});
+            QVERIFY(window.isVisible() && !f.main().isEnabled() && !f.state.Globals.StopWaiting);
+            if (counts == "Programmed: 2, Failed: 1") {
+                child<QPushButton>(window, "stopButton")->click();
+            }
+        };
+        f.trigger("rollOutAction");
+        QCOMPARE(seen,
+                 (QStringList{"Programmed: 0, Failed: 0:  #000000",
+                              "Programmed: 1, Failed: 0: Keyboard 1: OK #008000",
+                              "Programmed: 1, Failed: 1: Keyboard 2: CRC Error in data to USB "
+                              "QK750! Check connection. #c00000",
+                              "Programmed: 2, Failed: 1: Keyboard 3: OK #008000"}));
+        QVERIFY(!window.isVisible() && f.main().isEnabled() && !f.state.Globals.StopWaiting);
+        std::ifstream log(f.path("QK750.LOG"));
+        const std::string lines{std::istreambuf_iterator<char>(log), {}};
+        QCOMPARE(std::count(lines.begin(), lines.end(), '\n'), 3);
+
+        f.state.Setup.KeyStrings[12] = std::string(50, 'a');
+        f.waits.onWait = [&] { QFAIL("no roll-out for a setup that does not compile"); };
+        f.trigger("rollOutAction");
+        QCOMPARE(f.prompts.texts("error"),
+                 QStringList{"Key 12 is too long !! Reduce length of key..."});
+        QCOMPARE(f.main().currentKey(), 12);
+    }
+
     void menus() {
         StartedFixture f;
         QStringList seen;
@@ -370,8 +417,9 @@ private slots:
         QCOMPARE(seen,
                  (QStringList{"&File", "&New Ctrl+N", "&Open Ctrl+O", " ", "&Save Ctrl+S",
                               "Save &As... ", " ", "Key &Legends... ", " ", "E&xit ", "&MCR Setup",
-                              "&MCR Setup ", "Program QK750", "Program QK750 F10", "&Test",
-                              "&Test F7", "&About", "&About... "}));
+                              "&MCR Setup ", "Program QK750", "Program QK750 F10",
+                              "Roll Out to Each Keyboard Plugged In... ", "&Test", "&Test F7",
+                              "&About", "&About... "}));
     }
 
     // Open asks with an open dialog for an existing file, Save with one that may name a new one.
