@@ -483,8 +483,7 @@ bool HidPlatformSim::saveMemoryFile(const std::string& path, std::string* error)
         memory = m_core->firmware.memory();
     }
     const std::string reason = writeFileAtomically(
-        path,
-        std::string_view(reinterpret_cast<const char*>(memory.data()), memory.size()));
+        path, std::string_view(reinterpret_cast<const char*>(memory.data()), memory.size()));
     if (!reason.empty()) {
         if (error != nullptr) {
             *error = "cannot write the simulated keyboard memory " + path + ": " + reason;
