@@ -253,7 +253,8 @@ void MainWindow::buildDevices(bool trace) {
     ProgrammingHooks hooks;
     hooks.collectMcrSettings = [this] { CollectMcrSettings(); };
     hooks.selectKey = [this](int key) { selectKey(key); };
-    hooks.focusGrid = [this] { m_keyGrid->setFocus(); };
+    // The grid takes no input until the run has ended: it is focused then.
+    hooks.focusGrid = [this] { m_focusGridAfterRun = true; };
     hooks.statusText = [this] { return bytes(statusText()); };
     hooks.setStatusText = [this](const std::string& text) { setStatusText(latin1(text)); };
     hooks.beep = [] { QApplication::beep(); };

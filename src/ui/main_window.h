@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -135,6 +137,9 @@ private:
     void buildMenu();
     void buildDevices(bool trace);
     void everyActivation();
+    // Takes the edits of the setup (grid, lines, lock, the File commands but E&xit) away
+    // for a run, or gives them back.
+    void takeEditsDuringRun(bool take);
     void onLockToggled();
     void redrawKeepingForm(int column, int row);
 
@@ -221,6 +226,8 @@ private:
     // Why a character was not taken into a line, shown until another key or line is chosen.
     QString m_refusedHint;
     bool m_exiting = false;
+    bool m_focusGridAfterRun = false;
+    QList<QPointer<QAction>> m_fileCommandsTaken;
 };
 
 }  // namespace qk750

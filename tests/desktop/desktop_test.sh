@@ -82,7 +82,8 @@ setup() { printf '%s\r\n' "[Keys]" "${@:2}" >"$work/$1"; } # NAME LINE...
 
 # Closing the main window during a run: the run ends with its report ("User Abort!! ..."),
 # the program ends and writes the keyboard's memory; the progress window has no frame, so no
-# buttons. E&xit during a run ends it at once, without a report.
+# buttons. E&xit during a run ends it at once, without a report. Meanwhile New and typing on
+# the grid change nothing: the setup shown is the one being programmed.
 flow_close_or_exit_during_run() {
     local k lines=(Key1=precious) how
     for k in $(seq 2 84); do lines+=("Key$k=key-string-$k<Enter>"); done # half a minute's run
@@ -94,6 +95,7 @@ flow_close_or_exit_during_run() {
         if [ $how = exit ]; then
             menu alt+f x
         else
+            keys ctrl+n && xdotool type x
             expect "progress window frame" "$(xprop -id "$(clients | tail -1)" _NET_FRAME_EXTENTS)" \
                 "_NET_FRAME_EXTENTS(CARDINAL) = 0, 0, 0, 0" || return 1
             keys alt+F4

@@ -251,8 +251,8 @@ private slots:
         QCOMPARE(open("NEW.KBD"), f.dir.filePath("NEW.INI"));
     }
 
-    // During a run a second request or a window to open does nothing; a failed run reports
-    // once. Either way the progress window goes and the run is over.
+    // During a run a second request, a window to open or New does nothing; a failed run
+    // reports once. Either way the progress window goes, the run is over, edits come back.
     void programmingRunIgnoresSecondRequest() {
         for (const bool crc : {false, true}) {
             HidPlatformSim::Options options;
@@ -275,8 +275,8 @@ private slots:
                 if (progress.isVisible() && !secondRequested) {
                     secondRequested = true;
                     QVERIFY(f.main().ProgrammingBusy());
-                    for (const char* action :
-                         {"programAction", "aboutAction", "testKeysAction", "mcrSetupAction"}) {
+                    for (const char* action : {"programAction", "aboutAction", "testKeysAction",
+                                               "mcrSetupAction", "newSetupAction"}) {
                         QTimer::singleShot(0, &f.main(), closeOpened);
                         f.trigger(action);
                     }
@@ -285,6 +285,9 @@ private slots:
             f.trigger("programAction");
             QVERIFY(secondRequested && !opened && !progress.isVisible());
             QVERIFY(!f.main().ProgrammingBusy() && f.state.ProgrammingOk == !crc);
+            QVERIFY(f.state.SetupFileName != ".INI" &&
+                    child<QAction>(f.main(), "newSetupAction")->isEnabled() &&
+                    child<QTableWidget>(f.main(), "keyGrid")->isEnabled());
             QVERIFY(!f.main().statusText().contains('['));
             if (crc) {
                 QCOMPARE(f.prompts.seen,
