@@ -125,10 +125,11 @@ void showOwned(QWidget* owner, QWidget* window, const std::function<void()>& sho
     }
     owner->setEnabled(true);
     owner->activateWindow();
+    // The owner gets its activation back: its control is not entered anew.
     if (focused && focused->isEnabled() && focused->isVisible()) {
-        focused->setFocus();
+        focused->setFocus(Qt::ActiveWindowFocusReason);
     } else {
-        owner->setFocus();
+        owner->setFocus(Qt::ActiveWindowFocusReason);
     }
 }
 

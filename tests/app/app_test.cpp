@@ -192,10 +192,10 @@ TEST(SpecialKeys, Func2ItemsReplaceBothLinesOthersAppendToTheActiveOne) {
               (KeyLines{"<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>", 0}));
 }
 
-// Only what the line tests cannot reach: a Func2-only key is not restored, an empty line
+// Only what the line tests cannot reach: an empty key is not restored, an empty line
 // never asks for the whole key, and a caret or selection past the end stops there.
 TEST(DecideLineKey, ChoosesWhatTheKeyDoes) {
-    EXPECT_FALSE(mayRestoreKey(7, UndoKeyRec{7, "", "<Tab>"}) || mayRestoreKey(8, {7, "a", ""}));
+    EXPECT_FALSE(mayRestoreKey(7, UndoKeyRec{7, "", ""}) || mayRestoreKey(8, {7, "a", ""}));
     using Action = LineKeyDecision::Action;
     const struct {
         LineKey key;

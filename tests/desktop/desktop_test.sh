@@ -55,6 +55,7 @@ menu_open() {
 }
 menu() { keys "$1" && wait_for 5 menu_open && keys "$2"; } # MENU ITEM: alt+f x is E&xit
 click_main() { xdotool mousemove --window "$main" 20 660 click 1; } # the status bar
+grid_shot() { import -window "$main" -crop 970x240+4+30 rgb:- | md5sum; }
 ini() { grep -a "^$2=" "$1" | tr -d '\r' | cut -d= -f2-; }
 expect() { [ "$2" = "$3" ] || { echo "  $1: got '$2', expected '$3'"; return 1; }; } # WHAT GOT WANTED
 # KEYS to the one box or dialog over the main window once it has the focus; back_to_main:
@@ -141,25 +142,34 @@ EOF2
         "abc|$typed"
 }
 
-# Delete on the grid, Yes, Ctrl+Z, Yes: the key comes back; neither the box closing nor a
-# return from another application is the kind of activation that forgets the deleted key.
+# Delete, Yes, then Ctrl+Z, Yes, on the grid or in the key line right after the delete: the
+# key comes back, also one with only a Func2 string. Neither the box closing nor a return from
+# another application is the kind of activation that forgets the deleted key, nor do they leave
+# and enter the grid: a 20-character key keeps its compact form through Delete and Cancel.
 flow_restore() {
-    setup restore.ini Key1=precious Key1_2=two
+    setup restore.ini Key1=ABCDEFGHIJKLMNOPQRST Key2=precious Key2_2=two Key3_2=only
     start "$work/restore.ini" || return 1
-    local step other
-    for step in Delete ctrl+z; do
-        keys $step
-        answer Return && back_to_main || return 1
-        [ "$step" = Delete ] || continue
+    local move answer undo other before
+    wait_for 5 eval '[ "$(grid_shot)" = "${before:=$(grid_shot)}" ] || ! before=' || return 1
+    while read -r move answer undo; do
+        keys "$move" Delete
+        answer "$answer" && back_to_main || return 1
         xmessage "another application" &
         other=$!
         wait_for 5 eval 'count_is 2 && ! focused $main' || return 1
         xdotool windowactivate --sync "$main"
         kill "$other"
-    done
+        [ "$undo" = - ] && { wait_for 5 eval '[ "$(grid_shot)" = "$before" ]' || return 1; } && continue
+        keys ${undo//_/ }
+        answer Return && back_to_main || return 1
+    done <<'EOF2'
+Home Escape -
+Right Return ctrl+z
+Right Return Tab_ctrl+z
+EOF2
     keys alt+F4
-    finish && expect "restored key" "$(ini "$work/restore.ini" Key1)|$(ini "$work/restore.ini" Key1_2)" \
-        "precious|two"
+    finish && expect "restored keys" "$(ini "$work/restore.ini" Key2)|$(ini "$work/restore.ini" Key2_2)|$(
+        ini "$work/restore.ini" Key3_2)" "precious|two|only"
 }
 
 # The MCR dialog's Save, failing or asking for a name, leaves the dialog above the main window.
