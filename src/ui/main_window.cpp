@@ -14,9 +14,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <iostream>
 
@@ -44,6 +47,9 @@ namespace qk750 {
 
 namespace {
 
+// The client area of the window, menu bar not included, status bar included.
+constexpr QSize kClientSize(978, 652);
+
 const QString kUnlockQuestion =
     QStringLiteral("\rUnlock changes to Setup ?\r\r  Are you sure ?   \r\r");
 
@@ -67,7 +73,10 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     buildControls();
     buildMenu();
     buildDevices(m_trace);
-    setFixedSize(978, 652 + menuBar()->sizeHint().height());
+    // The client area keeps its size and layout; the window shows what of it the screen holds.
+    m_clientArea->setFixedSize(kClientSize.width(),
+                               kClientSize.height() - statusBar()->sizeHint().height());
+    setFixedSize(naturalSize());
     UpdateTitle();
 }
 
@@ -97,9 +106,16 @@ void MainWindow::setWindows(AboutWindow* about, ProgressWindow* progress,
 }
 
 void MainWindow::buildControls() {
-    auto* central = new QWidget(this);
+    // On a screen smaller than the window (a small laptop at 125%) the client area scrolls
+    // instead of falling off the screen; elsewhere no scroll bar shows.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("clientScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    setCentralWidget(scroll);
+    auto* central = new QWidget(scroll);
     central->setObjectName(QStringLiteral("clientArea"));
-    setCentralWidget(central);
+    scroll->setWidget(central);
+    m_clientArea = central;
 
     m_keyGrid = new KeyGrid(m_state->Setup, central);
     m_keyGrid->setObjectName(QStringLiteral("keyGrid"));
@@ -416,14 +432,51 @@ void MainWindow::everyActivation() {
 // window too, and must not clear a deleted key's restore nor the special-key choice.
 bool MainWindow::event(QEvent* event) {
     if (event->type() == QEvent::WindowActivate) {
+        // Once the window manager has framed it, the window's frame is known.
+        fitToScreen();
         firstActivation();
     }
     return QMainWindow::event(event);
 }
 
+QSize MainWindow::naturalSize() const {
+    return {kClientSize.width(), kClientSize.height() + menuBar()->sizeHint().height()};
+}
+
+void MainWindow::fitInto(const QRect& available) {
+    // Before the window manager has framed the window, its frame is guessed generously.
+    QMargins frame = frameGeometry().size() != size()
+                         ? QMargins(geometry().left() - frameGeometry().left(),
+                                    geometry().top() - frameGeometry().top(),
+                                    frameGeometry().right() - geometry().right(),
+                                    frameGeometry().bottom() - geometry().bottom())
+                         : QMargins(8, 32, 8, 8);
+    const QSize room = available.size().shrunkBy(frame);
+    QSize wanted = naturalSize();
+    // Room for the scroll bar that a cut side brings, where the other side has it.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (wanted.height() > room.height()) {
+        wanted.rwidth() += bar;
+    }
+    if (wanted.width() > room.width()) {
+        wanted.rheight() += bar;
+    }
+    setFixedSize(wanted.boundedTo(room));
+}
+
+void MainWindow::fitToScreen() {
+    if (const QScreen* shown = screen()) {
+        fitInto(shown->availableGeometry());
+        connect(shown, &QScreen::availableGeometryChanged, this, &MainWindow::fitToScreen,
+                Qt::UniqueConnection);
+    }
+}
+
 void MainWindow::showEvent(QShowEvent* event) {
     if (!m_placed) {
         m_placed = true;
+        fitToScreen();
+        connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::fitToScreen);
         centreOn(this, nullptr);
     }
     QMainWindow::showEvent(event);

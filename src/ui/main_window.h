@@ -126,6 +126,10 @@ public:
     QString memoryMeterLabel() const;
     QString lineHintText() const;
 
+    // The window's size, fitted into a screen's available area: the whole client area where
+    // it fits, else what the area holds, the client area scrolling.
+    void fitInto(const QRect& available);
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -137,6 +141,8 @@ private:
     void buildMenu();
     void buildDevices(bool trace);
     void everyActivation();
+    QSize naturalSize() const;
+    void fitToScreen();
     // Takes the edits of the setup (grid, lines, lock, the File commands but E&xit) away
     // for a run, or gives them back.
     void takeEditsDuringRun(bool take);
@@ -192,6 +198,7 @@ private:
     McrCustomDialog* m_customMcr = nullptr;
     McrBuiltInDialog* m_builtInMcr = nullptr;
 
+    QWidget* m_clientArea = nullptr;
     KeyGrid* m_keyGrid = nullptr;
     QLabel* m_keyStringLabel = nullptr;
     QLabel* m_func2StringLabel = nullptr;

@@ -6,6 +6,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QTimer>
 #include <QtTest>
 
@@ -69,6 +72,23 @@ private slots:
         }
         for (const auto& [column, row] : {std::pair{-1, 0}, {0, -1}, {12, 0}, {0, 7}}) {
             f.main().UpdateGridCell(column, row, true);  // no such cell: nothing drawn
+        }
+    }
+
+    // Where the screen holds the window nothing scrolls; on a smaller one (1366 x 768 at 125%)
+    // the window fits it, the client area scrolls and the status bar stays in view.
+    void fitsTheScreen() {
+        StartedFixture f;
+        auto* scroll = child<QScrollArea>(f.main(), "clientScroll");
+        for (const auto& [available, scrolls] :
+             {std::pair{QRect(0, 0, 1920, 1040), false}, {QRect(0, 0, 1093, 582), true}}) {
+            f.main().fitInto(available);
+            QCoreApplication::processEvents();
+            QVERIFY(available.size().expandedTo(f.main().frameGeometry().size()) ==
+                    available.size());
+            QCOMPARE(scroll->verticalScrollBar()->maximum() > 0, scrolls);
+            QCOMPARE(scroll->horizontalScrollBar()->maximum(), 0);
+            QVERIFY(f.main().statusBar()->geometry().bottom() < f.main().height());
         }
     }
 
