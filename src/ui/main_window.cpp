@@ -93,8 +93,13 @@ void MainWindow::setWindows(AboutWindow* about, ProgressWindow* progress,
         m_customMcr->collectMcrSettings = [this] { CollectMcrSettings(); };
         m_customMcr->appendToActiveLine = [this](const QString& text) { AppendToActiveLine(text); };
         // An unnamed setup is saved under a name the operator chooses, not as ".INI" in
-        // whatever folder the program was started from.
-        m_customMcr->saveUnnamedSetup = [this] {
+        // whatever folder the program was started from; an INI twin is replaced only when
+        // the operator says so.
+        m_customMcr->saveAsksFirst = [this] {
+            return m_state->SetupFileName.substr(fileNameStart(m_state->SetupFileName)) == ".INI" ||
+                   (!m_twinToConfirm.empty() && m_twinToConfirm == m_state->SetupFileName);
+        };
+        m_customMcr->saveAskingFirst = [this] {
             m_quietSave = true;
             const bool saved = saveSetup();
             m_quietSave = false;
@@ -399,7 +404,8 @@ void MainWindow::firstActivation() {
     }
     m_activated = true;
     // The initial load, shown in the windows.
-    const LoadResult loaded = InitialLoad(*m_state);
+    const LoadResult loaded = InitialLoad(*m_state, ExistingTwin::Keep);
+    keepTwinUnasked(loaded);
     LoadSetupIntoDialogs();
     m_run->clearBusy();
     // The loaded file may have a new name (a KBD or DAT file becomes its INI twin).

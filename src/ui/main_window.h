@@ -153,6 +153,12 @@ private:
     // text is put there.
     SaveOutcome saveSetupFlow(QString* failure = nullptr);
     SaveOutcome saveTo(const std::string& path, QString* failure);
+    // The quiet save before Open; false when nothing was written (a failure is shown).
+    bool saveBeforeOpen();
+    // An INI twin that existed before a KBD or DAT was loaded under its name is replaced
+    // only when the operator says so, once, at the first save to it; No asks for a name.
+    void keepTwinUnasked(const LoadResult& loaded);
+    bool mayReplaceTwin();
     // Shows what a load could not do; a setup that is not what its file holds loses its
     // name, so that no quiet save writes it over that file or its INI twin.
     void reportLoad(const LoadResult& result);
@@ -234,6 +240,7 @@ private:
     QString m_refusedHint;
     bool m_exiting = false;
     bool m_focusGridAfterRun = false;
+    std::string m_twinToConfirm;
     QList<QPointer<QAction>> m_fileCommandsTaken;
 };
 

@@ -206,10 +206,9 @@ void McrCustomDialog::showBuiltInSetup() {
 }
 
 void McrCustomDialog::saveAndClose() {
-    if (saveUnnamedSetup &&
-        m_state.SetupFileName.substr(fileNameStart(m_state.SetupFileName)) == ".INI") {
+    if (saveAsksFirst && saveAskingFirst && saveAsksFirst()) {
         // The main window's Save gathers too; the dialog stays open when it is cancelled.
-        if (saveUnnamedSetup()) {
+        if (saveAskingFirst()) {
             hide();
         }
         return;

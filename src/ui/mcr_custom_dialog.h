@@ -53,9 +53,11 @@ public:
     std::function<void()> collectMcrSettings;
     // Set by the main window: where the on-screen keyboard's text goes.
     std::function<void(const QString&)> appendToActiveLine;
-    // Set by the main window: saves a setup that has no name yet (asking for one); false
+    // Set by the main window: whether saving must ask first (the setup has no name yet, or
+    // its file was there before a KBD or DAT took its name), and the save that asks; false
     // when nothing was written.
-    std::function<bool()> saveUnnamedSetup;
+    std::function<bool()> saveAsksFirst;
+    std::function<bool()> saveAskingFirst;
 
     // What the hint under the lines says about the line being edited (whole text).
     QString lineHintText() const;

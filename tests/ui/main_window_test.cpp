@@ -271,6 +271,38 @@ private slots:
         QCOMPARE(open("NEW.KBD"), f.dir.filePath("NEW.INI"));
     }
 
+    // A KBD or DAT whose INI twin was there before is not saved over it unasked: the first save
+    // to it (File's, the MCR dialog's) asks once, No asks for a name. A twin that was not there
+    // is written at once.
+    void legacyTwinReplacedOnlyWhenAllowed() {
+        const struct {
+            const char* legacy;
+            bool initial, twinExists, replace;
+        } cases[] = {{"legacy.DAT", false, true, true},
+                     {"legacy.KBD", true, true, false},
+                     {"legacy.KBD", false, false, false}};
+        for (const auto& c : cases) {
+            WindowFixture f;
+            std::ofstream(f.path("legacy.DAT"), std::ios::binary) << "1,1,1,q\r\n";
+            std::ofstream(f.path("legacy.KBD"), std::ios::binary) << std::string(21300, '\0');
+            c.twinExists ? writeSetup(f.path("legacy.INI"), 1, "twin") : void();
+            f.state.SetupFileName = f.path(c.initial ? c.legacy : "shop.ini");
+            f.start();
+            f.prompts.fileNames << (c.initial ? QString() : f.dir.filePath(c.legacy));
+            c.initial ? void() : f.trigger("openSetupAction");
+            QCOMPARE(QFile::exists(f.dir.filePath("legacy.INI")), c.twinExists || !c.initial);
+            f.prompts.answers << c.replace;
+            f.trigger("saveSetupAction");
+            child<QPushButton>(f.windows->customMcr(), "saveButton")->click();
+            const int asked = c.twinExists ? (c.replace ? 1 : 2) : 0;
+            QCOMPARE(f.prompts.texts("askYesNo"),
+                     QStringList(asked, "legacy.INI already exists. Replace it?"));
+            QCOMPARE(f.prompts.texts("file").count("saveDialog"), c.replace ? 0 : asked);
+            QCOMPARE(loadedFrom(f.path("legacy.INI")).KeyStrings[1] == "twin",
+                     c.twinExists && !c.replace);
+        }
+    }
+
     // During a run a second request, a window to open or New does nothing; a failed run
     // reports once. Either way the progress window goes, the run is over, edits come back.
     void programmingRunIgnoresSecondRequest() {

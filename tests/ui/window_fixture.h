@@ -39,6 +39,7 @@ class ScriptedPrompts : public Prompts {
 public:
     QList<std::pair<QString, QString>> seen;
     QList<bool> answers;
+    QList<Answer> choices;  // to Yes/No/Cancel questions; then Cancel
     QStringList fileNames;
     bool defaultAnswer = false;
     std::function<void()> onAsk;  // runs while a question is open
@@ -48,6 +49,10 @@ public:
     bool confirm(const QString& text) override { return ask("confirm", text); }
     bool errorOkCancel(const QString& text) override { return ask("errorOkCancel", text); }
     bool askYesNo(const QString& text) override { return ask("askYesNo", text); }
+    Answer askYesNoCancel(const QString& text) override {
+        seen.append({"askYesNoCancel", text});
+        return choices.isEmpty() ? Answer::Cancel : choices.takeFirst();
+    }
     QString fileName(const FileDialogRequest& request) override {
         seen.append({"file", request.objectName});
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
