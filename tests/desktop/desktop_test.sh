@@ -55,6 +55,14 @@ menu_open() {
 }
 menu() { keys "$1" && wait_for 5 menu_open && keys "$2"; } # MENU ITEM: alt+f x is E&xit
 click_main() { xdotool mousemove --window "$main" 20 660 click 1; } # the status bar
+# Returns once the window manager has handled what was sent to it before (it handles requests
+# in order: a change of the number of desktops marks the place).
+wm_sync() {
+    local n
+    n=$(xdotool get_num_desktops)
+    xdotool set_num_desktops $((n + 1)) && wait_for 5 eval '[ "$(xdotool get_num_desktops)" = $((n + 1)) ]' &&
+        xdotool set_num_desktops "$n" && wait_for 5 eval '[ "$(xdotool get_num_desktops)" = "$n" ]'
+}
 grid_shot() { import -window "$main" -crop 970x240+4+30 rgb:- | md5sum; }
 ini() { grep -a "^$2=" "$1" | tr -d '\r' | cut -d= -f2-; }
 expect() { [ "$2" = "$3" ] || { echo "  $1: got '$2', expected '$3'"; return 1; }; } # WHAT GOT WANTED
@@ -107,20 +115,23 @@ flow_close_or_exit_during_run() {
     done
 }
 
-# About, the key test window and the MCR dialog stay above the disabled main window when
-# it is clicked; when they close, the control that had the focus takes the typing. Then every
-# printable character typed on the grid reaches the next key; the space last, as the grid
-# taking the focus trims the line.
+# About, the key test window and the MCR dialog stay above the disabled main window and keep
+# the activation when it is clicked; minimised (openbox gives them the button), they come back
+# with the main window. When they close, the control that had the focus takes the typing.
+# Then every printable character typed on the grid reaches the next key; the space last, as
+# the grid taking the focus trims the line.
 flow_owned_windows_and_grid_typing() {
     setup owned.ini
     start "$work/owned.ini" || return 1
     local opener name closer typed c
     while read -r opener name closer typed; do
         ${opener//_/ }
-        wait_for 5 find_window "${name//_/ }" && click_main || return 1
-        wait_for 5 focused "$main" && above "$window" "$main" ||
-            { echo "  ${name//_/ } is not above the main window"; return 1; }
-        xdotool windowactivate --sync "$window"
+        wait_for 5 find_window "${name//_/ }" && wait_for 5 focused "$window" || return 1
+        click_main && wm_sync && wait_for 5 focused "$window" && above "$window" "$main" ||
+            { echo "  ${name//_/ } did not stay active above the main window"; return 1; }
+        xdotool windowminimize "$window" && wm_sync &&
+            wait_for 5 eval 'focused $window && ! xprop -id $main WM_STATE | grep -q Iconic' ||
+            { echo "  ${name//_/ } minimised did not come back"; return 1; }
         [ "$closer" = button ] && xdotool mousemove --window "$window" 392 320 click 1 || keys $closer
         wait_for 5 gone "$window" && wait_for 5 focused "$main" || return 1
         xdotool type "$typed"
@@ -170,6 +181,41 @@ EOF2
     keys alt+F4
     finish && expect "restored keys" "$(ini "$work/restore.ini" Key2)|$(ini "$work/restore.ini" Key2_2)|$(
         ini "$work/restore.ini" Key3_2)" "precious|two|only"
+}
+
+# Open of an unnamed setup with work in it asks first: Esc (Cancel) opens nothing, Yes runs the
+# Save dialog, then the Open dialog.
+flow_open_unnamed_asks_first() {
+    setup other.ini Key1=other
+    start "$work/other.ini" || return 1
+    keys ctrl+n && xdotool type typed && keys ctrl+o
+    answer Escape && back_to_main && keys ctrl+o && answer Return || return 1
+    wait_for 5 find_window "Save As" && wait_for 5 focused "$window" && keys ctrl+a || return 1
+    xdotool type "$work/kept" && keys Return
+    wait_for 5 find_window Open && wait_for 5 focused "$window" && keys Escape && back_to_main &&
+        keys alt+F4 && finish && expect "saved work" "$(ini "$work/kept.INI" Key1)" typed
+}
+
+# The card-reader dialogs from the keyboard: Esc leaves the custom dialog without its changes,
+# Enter outside its lines presses Save; the built-in dialog opens on its mode list, the arrow
+# keys choose a mode also when none was chosen, Enter presses Ok.
+flow_card_reader_keys() {
+    setup mcr.ini Key1=x "[Mcr]" McrSetupMode=0
+    start "$work/mcr.ini" || return 1
+    local typed more custom
+    while read -r typed more; do
+        keys alt+m && wait_for 5 find_window "Custom MCR Setup" && wait_for 5 focused "$window" &&
+            keys End && xdotool type "$typed" && keys ${more//_/ } && wait_for 5 gone "$window" || return 1
+    done <<'EOF2'
+a Escape
+b shift+Tab_Return
+EOF2
+    keys alt+m && wait_for 5 find_window "Custom MCR Setup" && custom=$window || return 1
+    xdotool mousemove --window "$custom" 122 78 click 1 # Built-In Setup
+    wait_for 5 find_window "Built-IN MCR Setup" && wait_for 5 focused "$window" &&
+        keys Down Down Return && wait_for 5 gone "$window" && wait_for 5 focused "$custom" &&
+        keys alt+s && wait_for 5 gone "$custom" && back_to_main && keys alt+F4 && finish &&
+        expect "card reader" "$(ini "$work/mcr.ini" PreambleString)|$(ini "$work/mcr.ini" McrSetupMode)" "b|3"
 }
 
 # The MCR dialog's Save, failing or asking for a name, leaves the dialog above the main window.
