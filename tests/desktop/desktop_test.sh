@@ -160,8 +160,9 @@ EOF2
 flow_restore() {
     setup restore.ini Key1=ABCDEFGHIJKLMNOPQRST Key2=precious Key2_2=two Key3_2=only
     start "$work/restore.ini" || return 1
-    local move answer undo other before
-    wait_for 5 eval '[ "$(grid_shot)" = "${before:=$(grid_shot)}" ] || ! before=' || return 1
+    local move answer undo other before next
+    before=$(grid_shot) # once two grabs in a row agree
+    wait_for 5 eval 'next=$(grid_shot); [ "$next" = "$before" ] || { before=$next; false; }' || return 1
     while read -r move answer undo; do
         keys "$move" Delete
         answer "$answer" && back_to_main || return 1

@@ -142,22 +142,23 @@ private slots:
         }
     }
 
-    // New and closing save a named setup quietly, never dropping work that could not be saved
-    // (a cancelled name dialog is no failure); E&xit saves nothing. New empties grid and lines
-    // and leaves the setup unnamed.
+    // New, Open and closing save a named setup quietly, never dropping work that could not be
+    // saved (a cancelled name dialog is no failure); E&xit saves nothing. New empties grid and
+    // lines and leaves the setup unnamed.
     void newCloseAndExitSaveOrKeepTheWork() {
         const struct {
             const char* name;
-            char how;           // New, Close, eXit
+            char how;           // New, Open, Close, eXit
             bool answer, kept;  // answer to "Close without saving ?"
         } cases[] = {{"missing/shop.ini", 'n', false, true}, {".INI", 'n', false, false},
                      {"shop.ini", 'n', false, false},        {"missing/shop.ini", 'c', false, true},
                      {"missing/shop.ini", 'c', true, false}, {".INI", 'c', false, false},
-                     {"shop.ini", 'c', false, false},        {"shop.ini", 'x', false, false}};
+                     {"shop.ini", 'c', false, false},        {"shop.ini", 'x', false, false},
+                     {"missing/shop.ini", 'o', false, true}};
         for (const auto& c : cases) {
             StartedFixture f;
             const QString name = c.name;
-            const bool closing = c.how != 'n';
+            const bool closing = c.how == 'c' || c.how == 'x';
             f.state.SetupFileName = name == ".INI" ? ".INI" : f.path(name);
             f.state.Setup.KeyStrings[7] = "seven";
             f.state.Setup.Func2Strings[7] = "f2";
@@ -171,15 +172,18 @@ private slots:
                 QTimer::singleShot(0, qApp, &QCoreApplication::quit);
                 QCoreApplication::exec();
             }
+            f.prompts.fileNames << (c.how == 'o' ? f.dir.filePath("other.ini") : QString());
             c.how == 'c'   ? void(f.main().close())
             : c.how == 'n' ? f.trigger("newSetupAction")
+            : c.how == 'o' ? f.trigger("openSetupAction")
                            : void();
             const QStringList failures = f.prompts.texts(closing ? "askYesNo" : "error");
             QCOMPARE(failures.size(), name.startsWith("missing") ? 1 : 0);
-            QCOMPARE(f.prompts.texts("file").size(), name == ".INI" ? 1 : 0);
+            QCOMPARE(f.prompts.texts("file").size(), (name == ".INI") + (c.how == 'o'));
             QVERIFY(f.prompts.texts("information").isEmpty());
             QVERIFY(failures.isEmpty() ||
                     failures[0].startsWith("Cannot save " + f.dir.filePath(name) + "\r\r"));
+            QVERIFY(c.how != 'o' || failures[0].endsWith("\r\rNothing was opened."));
             QCOMPARE(loadedFrom(f.path(name)).KeyStrings[7] == "seven",
                      name == "shop.ini" && c.how != 'x');
             if (closing) {
