@@ -11,6 +11,10 @@
 #include <QWidget>
 #include <QWindow>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace qk750 {
 
 QString latin1(std::string_view text) {
@@ -114,8 +118,9 @@ namespace {
 // While an owned window is up, the program stays in front of the operator. A click on
 // the disabled owner hands the activation back to the owned window: keystrokes would
 // otherwise go to a window that takes none. A minimise that the owned window asked not to
-// have (a window manager may give every window the button, and minimise the owner with
-// it) is undone: without a task bar nothing would bring either back.
+// have is undone: a window manager may give every window the button and minimise the
+// owner with it (or, under Wine, minimise only the owner, which hides what it owns), and
+// without a task bar nothing would bring either back.
 class OwnedWindowGuard : public QObject {
 public:
     OwnedWindowGuard(QWidget* owner, QWidget* window) : m_owner(owner), m_window(window) {
@@ -131,12 +136,16 @@ protected:
         if (watched == m_owner && event->type() == QEvent::WindowActivate &&
             !m_owner->isEnabled()) {
             m_window->activateWindow();
-        } else if (watched == m_window && event->type() == QEvent::WindowStateChange &&
-                   m_window->isMinimized()) {
+        } else if (event->type() == QEvent::WindowStateChange &&
+                   (m_window->isMinimized() || m_owner->isMinimized())) {
             // Once the window manager has finished minimising.
             QTimer::singleShot(0, this, [this] {
                 if (m_owner && m_owner->isMinimized()) {
                     m_owner->showNormal();
+#ifdef Q_OS_WIN
+                    // The system hid what the owner owns as it was minimised.
+                    ShowOwnedPopups(reinterpret_cast<HWND>(m_owner->winId()), TRUE);
+#endif
                 }
                 if (m_window && m_window->isVisible()) {
                     m_window->showNormal();

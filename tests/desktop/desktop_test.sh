@@ -219,15 +219,16 @@ EOF2
         expect "card reader" "$(ini "$work/mcr.ini" PreambleString)|$(ini "$work/mcr.ini" McrSetupMode)" "b|3"
 }
 
-# The MCR dialog's Save, failing or asking for a name, leaves the dialog above the main window.
+# The MCR dialog's Save, failing or asking for a name, leaves the dialog active above the main
+# window.
 mcr_dialog_stays_above() {
     keys alt+m
     wait_for 5 find_window "Custom MCR Setup" && keys alt+s || return 1
     wait_for 5 count_is 3 && keys Escape || return 1 # the error box, or the Save dialog
-    wait_for 5 count_is 2 && click_main || return 1
-    wait_for 5 focused "$main" && above "$window" "$main" ||
-        { echo "  the MCR dialog is not above the main window"; return 1; }
-    xdotool windowactivate --sync "$window" key alt+F4
+    wait_for 5 count_is 2 && click_main && wm_sync || return 1
+    wait_for 5 focused "$window" && above "$window" "$main" ||
+        { echo "  the MCR dialog is not active above the main window"; return 1; }
+    keys alt+F4
     wait_for 5 focused "$main"
 }
 
