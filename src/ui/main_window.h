@@ -143,8 +143,8 @@ private:
     void everyActivation();
     QSize naturalSize() const;
     void fitToScreen();
-    // Takes the edits of the setup (grid, lines, lock, the File commands but E&xit) away
-    // for a run, or gives them back.
+    // Takes the edits of the setup (the client area, the File commands but E&xit) away for
+    // a run, or gives them back.
     void takeEditsDuringRun(bool take);
     void onLockToggled();
     void redrawKeepingForm(int column, int row);

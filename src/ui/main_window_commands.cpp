@@ -1,7 +1,6 @@
 // The main window's commands that run other windows: the MCR dialogs, the About box, the
 // key test window and programming with its progress window.
 #include <QAction>
-#include <QCheckBox>
 #include <QEventLoopLocker>
 #include <QMenu>
 #include <QMenuBar>
@@ -82,9 +81,10 @@ void MainWindow::StartProgramming() {
 }
 
 void MainWindow::takeEditsDuringRun(bool take) {
-    m_keyGrid->setEnabled(take);
-    m_lockSetupCheck->setEnabled(take);
-    EnableEditing(take && !m_lockSetupCheck->isChecked());
+    // The client area as a whole: its controls keep their own state (the lock's), and the
+    // focus leaves the grid without passing through the lines (each would take the line
+    // selector with it).
+    m_clientArea->setEnabled(take);
     for (QAction* action : std::as_const(m_fileCommandsTaken)) {
         if (action != nullptr) {
             action->setEnabled(true);

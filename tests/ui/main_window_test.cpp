@@ -341,9 +341,9 @@ private slots:
             f.trigger("programAction");
             QVERIFY(secondRequested && !opened && !progress.isVisible());
             QVERIFY(!f.main().ProgrammingBusy() && f.state.ProgrammingOk == !crc);
-            QVERIFY(f.state.SetupFileName != ".INI" &&
+            QVERIFY(f.state.SetupFileName != ".INI" && f.main().lineSelector() == 0 &&
                     child<QAction>(f.main(), "newSetupAction")->isEnabled() &&
-                    child<QTableWidget>(f.main(), "keyGrid")->isEnabled());
+                    f.main().focusWidget() == child<QTableWidget>(f.main(), "keyGrid"));
             QVERIFY(!f.main().statusText().contains('['));
             if (crc) {
                 QCOMPARE(f.prompts.seen,
