@@ -108,7 +108,7 @@ flow_close_or_exit_during_run() {
             expect "progress window frame" "$(xprop -id "$(clients | tail -1)" _NET_FRAME_EXTENTS)" \
                 "_NET_FRAME_EXTENTS(CARDINAL) = 0, 0, 0, 0" || return 1
             keys alt+F4
-            wait_for 10 eval 'count_is 1 && gone $main' && keys Return || return 1
+            wait_for 10 eval 'count_is 1 && gone $main && focused "$(clients)"' && keys Return || return 1
         fi
         finish && expect "memory size" "$(stat -c %s "$work/mem.bin")" 2048 &&
             expect "saved key" "$(ini "$work/run.ini" Key1)" precious || return 1
