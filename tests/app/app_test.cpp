@@ -209,6 +209,7 @@ TEST(DecideLineKey, ChoosesWhatTheKeyDoes) {
         {LineKey::Delete, "", 0, 0, Action::SetText, {"", 0, false}},
         {LineKey::Delete, "a<Tab>b", 1, 5, Action::SetText, {"ab", 1, true}},
         {LineKey::Backspace, "abcd", 2, 99, Action::SetText, {"ab", 2, true}},
+        {LineKey::Backspace, "ab", 1, 0, Action::SetText, {"ab", 1, false}},
         {LineKey::Delete, "abc", 9, 0, Action::AskDeleteWholeKey, {}},
         {LineKey::Other, "abc", 1, 1, Action::PassToLine, {}},
     };
