@@ -188,7 +188,7 @@ FileReadResult LoadSetupIni(SetupRecord& setup, const std::string& path) {
     return file;
 }
 
-LoadResult LoadSetupFile(ProgramState& state) {
+LoadResult LoadSetupFile(ProgramState& state, ExistingTwin existingTwin) {
     LoadResult result;
     const std::string path = state.SetupFileName;
     FileReadResult read;
@@ -200,12 +200,16 @@ LoadResult LoadSetupFile(ProgramState& state) {
         }
         if (result.kbdStatus == KbdImportStatus::Ok) {
             state.SetupFileName = WithIniExtension(path);
-            result.save = SaveSetupIni(state.Setup, state.SetupFileName);
+            result.twinExisted = readFile(state.SetupFileName, 0).status != ReadStatus::Missing;
+            if (!result.twinExisted || existingTwin == ExistingTwin::Replace) {
+                result.save = SaveSetupIni(state.Setup, state.SetupFileName);
+            }
         }
     } else if (HasExtension(path, ".DAT")) {
         state.DatImportPath = path;
         read = ImportDatFile(state.Setup, state.DatImportPath);
         state.SetupFileName = WithIniExtension(path);
+        result.twinExisted = readFile(state.SetupFileName, 0).status != ReadStatus::Missing;
         // A key list that is not there holds no setup: the keys stay as they were, and
         // saving them would overwrite its INI twin.
         if (read.status == ReadStatus::Missing) {

@@ -50,12 +50,19 @@ struct LoadResult {
     // The DAT file named with "/I=" could not be read or holds no key line; the key
     // strings are as they were.
     std::optional<UnreadFile> datFailure;
+    // The INI twin whose name a KBD or DAT setup takes existed before the load.
+    bool twinExisted = false;
 };
 
+// What a KBD import does with an INI twin that exists already: batch mode replaces it at
+// once; the windows keep it until the operator has said at a save that it may go.
+enum class ExistingTwin { Replace, Keep };
+
 // Loads state.SetupFileName by its extension, in any letter case: ".KBD" is imported
-// and, on success, saved at once as its ".INI" twin, which becomes SetupFileName; ".DAT"
-// becomes DatImportPath, is imported into the key strings and SetupFileName gets ".INI"
-// without a save; anything else is read as an INI file.
-LoadResult LoadSetupFile(ProgramState& state);
+// and, on success, saved at once as its ".INI" twin (unless the twin exists and is to be
+// kept), which becomes SetupFileName; ".DAT" becomes DatImportPath, is imported into the
+// key strings and SetupFileName gets ".INI" without a save; anything else is read as an
+// INI file.
+LoadResult LoadSetupFile(ProgramState& state, ExistingTwin existingTwin = ExistingTwin::Replace);
 
 }  // namespace qk750

@@ -72,4 +72,7 @@ struct SetupRecord {
 // Empties the record but keeps McrDelay.
 void ClearSetup(SetupRecord& setup);
 
+// A key string, a Func2 string, the preamble or the postamble holds text.
+bool HoldsText(const SetupRecord& setup);
+
 }  // namespace qk750

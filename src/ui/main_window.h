@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -133,6 +135,10 @@ public:
     QString memoryMeterLabel() const;
     QString lineHintText() const;
 
+    // The window's size, fitted into a screen's available area: the whole client area where
+    // it fits, else what the area holds, the client area scrolling.
+    void fitInto(const QRect& available);
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -144,6 +150,11 @@ private:
     void buildMenu();
     void buildDevices(bool trace);
     void everyActivation();
+    QSize naturalSize() const;
+    void fitToScreen();
+    // Takes the edits of the setup (the client area, the File commands but E&xit) away for
+    // a run, or gives them back.
+    void takeEditsDuringRun(bool take);
     void onLockToggled();
     void redrawKeepingForm(int column, int row);
 
@@ -151,6 +162,12 @@ private:
     // text is put there.
     SaveOutcome saveSetupFlow(QString* failure = nullptr);
     SaveOutcome saveTo(const std::string& path, QString* failure);
+    // The quiet save before Open; false when nothing was written (a failure is shown).
+    bool saveBeforeOpen();
+    // An INI twin that existed before a KBD or DAT was loaded under its name is replaced
+    // only when the operator says so, once, at the first save to it; No asks for a name.
+    void keepTwinUnasked(const LoadResult& loaded);
+    bool mayReplaceTwin();
     // Shows what a load could not do; a setup that is not what its file holds loses its
     // name, so that no quiet save writes it over that file or its INI twin.
     void reportLoad(const LoadResult& result);
@@ -202,6 +219,7 @@ private:
     McrCustomDialog* m_customMcr = nullptr;
     McrBuiltInDialog* m_builtInMcr = nullptr;
 
+    QWidget* m_clientArea = nullptr;
     KeyGrid* m_keyGrid = nullptr;
     QLabel* m_keyStringLabel = nullptr;
     QLabel* m_func2StringLabel = nullptr;
@@ -237,6 +255,9 @@ private:
     QString m_refusedHint;
     QString m_lastFolder;
     bool m_exiting = false;
+    bool m_focusGridAfterRun = false;
+    std::string m_twinToConfirm;
+    QList<QPointer<QAction>> m_fileCommandsTaken;
 };
 
 }  // namespace qk750

@@ -1,9 +1,13 @@
 // The main window's commands that run other windows: the MCR dialogs, the About box, the
-// key test window, the legend window and programming with its progress window.
-#include <QEventLoopLocker>
-#include <QPlainTextEdit>
-
+// key test window, the legend window, the roll-out window and programming with its
+// progress window.
+#include <QAction>
 #include <QApplication>
+#include <QEventLoopLocker>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPointer>
 
 #include <optional>
 
@@ -76,7 +80,18 @@ void MainWindow::StartProgramming() {
     // ended and reported; once both are done, the program ends (the window is gone).
     const QEventLoopLocker keepRunning;
     m_reporter->clearProgressShown();
+    // The setup shown is the setup being programmed: until the run ends nothing edits or
+    // replaces it, so that its report never speaks of a setup no longer in the window.
+    const QPointer<QWidget> focused = focusWidget();
+    m_focusGridAfterRun = false;
+    takeEditsDuringRun(false);
     m_run->StartProgramming();
+    takeEditsDuringRun(true);
+    if (m_focusGridAfterRun) {
+        m_keyGrid->setFocus();
+    } else if (focused && focused->isEnabled()) {
+        focused->setFocus(Qt::ActiveWindowFocusReason);
+    }
     if (m_reporter->progressShown()) {
         // The main window is active again after the progress window.
         everyActivation();
@@ -146,6 +161,31 @@ void MainWindow::rollOut() {
         }
     });
     everyActivation();
+}
+
+void MainWindow::takeEditsDuringRun(bool take) {
+    // The client area as a whole: its controls keep their own state (the lock's), and the
+    // focus leaves the grid without passing through the lines (each would take the line
+    // selector with it).
+    m_clientArea->setEnabled(take);
+    for (QAction* action : std::as_const(m_fileCommandsTaken)) {
+        if (action != nullptr) {
+            action->setEnabled(true);
+        }
+    }
+    m_fileCommandsTaken.clear();
+    const auto* file = menuBar()->findChild<QMenu*>(QStringLiteral("fileMenu"));
+    if (take || file == nullptr) {
+        return;
+    }
+    // E&xit stays: it ends the run and the program at once.
+    for (QAction* action : file->actions()) {
+        if (action->isEnabled() && !action->isSeparator() &&
+            action->objectName() != QStringLiteral("exitAction")) {
+            action->setEnabled(false);
+            m_fileCommandsTaken << action;
+        }
+    }
 }
 
 bool MainWindow::ProgrammingBusy() const {

@@ -62,6 +62,22 @@ int byteSelectionOf(const QLineEdit& line) {
     return keyByteCaret(line.text(), end) - byteCaretOf(line);
 }
 
+// A control is entered and left when the focus moves between the window's controls; the
+// window losing or regaining the activation (a message box, another application), a menu
+// opening over it, or the control being disabled (the window owning another, a run) is
+// neither. Otherwise a box over the grid would redraw the current cell whole, and coming
+// back would store the key's strings trimmed.
+bool movesFocusBetweenControls(const QFocusEvent& event, const QWidget& control) {
+    const Qt::FocusReason reason = event.reason();
+    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+           reason != Qt::MenuBarFocusReason && control.isEnabled();
+}
+
+// Only Ctrl+Z restores: a plain z is a typed character.
+bool isRestoreKey(const QKeyEvent& key) {
+    return key.key() == Qt::Key_Z && (key.modifiers() & Qt::ControlModifier) != 0;
+}
+
 }  // namespace
 
 void MainWindow::buildKeyLines(QWidget* parent) {
@@ -316,8 +332,7 @@ bool MainWindow::gridKeyPress(const QKeyEvent& key) {
     }
     const bool character =
         !ctrlOrAlt && text.size() == 1 && text.at(0).unicode() >= 32 && text.at(0).unicode() != 127;
-    // Only Ctrl+Z restores: a plain z is a typed character.
-    const bool restore = key.key() == Qt::Key_Z && (modifiers & Qt::ControlModifier) != 0;
+    const bool restore = isRestoreKey(key);
     const bool edits = key.key() == Qt::Key_Delete || key.key() == Qt::Key_Return ||
                        key.key() == Qt::Key_Enter || character || restore;
     if (!edits) {
@@ -351,6 +366,16 @@ bool MainWindow::gridKeyPress(const QKeyEvent& key) {
 bool MainWindow::lineKeyPress(const QKeyEvent& key, int line) {
     QLineEdit* edit = line == 1 ? m_func2StringEdit : m_keyStringEdit;
     m_linesLoading = false;
+    // Right after a whole-key delete the line has nothing of its own to undo: Ctrl+Z there
+    // brings the key back, as on the grid.
+    const int n = currentKey();
+    if (isRestoreKey(key) && !edit->isUndoAvailable() && mayRestoreKey(n, m_undoKey)) {
+        m_keyTouched = true;
+        if (m_prompts->confirm(latin1(restoreKeyQuestion(n)))) {
+            restoreKey(n);
+        }
+        return true;
+    }
     const LineKeyDecision decision =
         decideLineKey(lineKeyOf(key), keyStringBytes(edit->text()), byteCaretOf(*edit),
                       byteSelectionOf(*edit), m_keyTouched);
@@ -373,7 +398,6 @@ bool MainWindow::lineKeyPress(const QKeyEvent& key, int line) {
             }
             return true;
         case Action::AskDeleteWholeKey: {
-            const int n = currentKey();
             if (!m_prompts->confirm(latin1(deleteKeyQuestion(n)))) {
                 return false;
             }
@@ -395,6 +419,11 @@ bool MainWindow::lineKeyPress(const QKeyEvent& key, int line) {
 // The grid's and the lines' focus and keys; the lock is applied when it loses the focus.
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if ((type == QEvent::FocusIn || type == QEvent::FocusOut) && watched->isWidgetType() &&
+        !movesFocusBetweenControls(*static_cast<QFocusEvent*>(event),
+                                   *static_cast<QWidget*>(watched))) {
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (watched == m_keyGrid) {
         if (type == QEvent::FocusIn) {
             ShowSelectedKey();

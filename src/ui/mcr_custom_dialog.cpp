@@ -48,7 +48,7 @@ QLabel* label(const QString& text, QWidget* parent, int x, int y, int w, int h =
 }  // namespace
 
 McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget* owner)
-    : QWidget(nullptr, Qt::Dialog), m_owner(owner), m_state(state), m_prompts(prompts) {
+    : QDialog(nullptr), m_owner(owner), m_state(state), m_prompts(prompts) {
     setObjectName(QStringLiteral("mcrCustomDialog"));
     setWindowTitle(QStringLiteral("Custom MCR Setup"));
     setFixedSize(774, 548);
@@ -120,6 +120,7 @@ McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget*
                                    QStringLiteral("&Save"), this);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
     m_saveButton->setGeometry(322, 456, 130, 40);
+    m_saveButton->setDefault(true);
 
     connect(m_builtInSetupCheck, &QCheckBox::toggled, this, &McrCustomDialog::applyBuiltInChoice);
     connect(m_builtInSetupCheck, &QCheckBox::toggled, this, &McrCustomDialog::linesChanged);
@@ -206,10 +207,9 @@ void McrCustomDialog::showBuiltInSetup() {
 }
 
 void McrCustomDialog::saveAndClose() {
-    if (saveUnnamedSetup &&
-        m_state.SetupFileName.substr(fileNameStart(m_state.SetupFileName)) == ".INI") {
+    if (saveAsksFirst && saveAskingFirst && saveAsksFirst()) {
         // The main window's Save gathers too; the dialog stays open when it is cancelled.
-        if (saveUnnamedSetup()) {
+        if (saveAskingFirst()) {
             hide();
         }
         return;
@@ -258,14 +258,42 @@ void McrCustomDialog::appendToLine(int target, const QString& text) {
 
 void McrCustomDialog::showEvent(QShowEvent* event) {
     placeOwned(this, m_owner);
-    // The dialog opens on the preamble, whichever line had the focus when it was closed.
+    // The dialog opens on the preamble, whichever line had the focus when it was closed;
+    // with the lines shut, on the button that opens the built-in modes.
     if (m_preambleEdit->isEnabled()) {
         m_preambleEdit->setFocus();
-    } else if (focusWidget() == m_postambleEdit) {
+    } else {
         m_builtInSetupButton->setFocus();
     }
     updateLineHint();
-    QWidget::showEvent(event);
+    m_opened = {m_builtInSetupCheck->isChecked(),
+                m_builtIn != nullptr ? m_builtIn->selectedEntry() : -1,
+                m_state.Setup.Mcr.McrSetupMode,
+                m_mcrDelayEdit->text(),
+                m_transmitChecksumCheck->isChecked(),
+                m_bfChecksumCheck->isChecked(),
+                m_preambleEdit->text(),
+                m_postambleEdit->text()};
+    QDialog::showEvent(event);
+}
+
+void McrCustomDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    // Esc leaves without the changes made since the dialog opened.
+    m_builtInSetupCheck->setChecked(m_opened.builtIn);
+    if (m_builtIn != nullptr) {
+        m_builtIn->selectEntry(m_opened.builtInEntry);
+    }
+    m_state.Setup.Mcr.McrSetupMode = m_opened.mode;
+    m_mcrDelayEdit->setText(m_opened.delay);
+    m_transmitChecksumCheck->setChecked(m_opened.transmitChecksum);
+    m_bfChecksumCheck->setChecked(m_opened.bfChecksum);
+    m_preambleEdit->setText(m_opened.preamble);
+    m_postambleEdit->setText(m_opened.postamble);
+    hide();
 }
 
 bool McrCustomDialog::eventFilter(QObject* watched, QEvent* event) {

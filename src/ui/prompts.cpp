@@ -93,6 +93,18 @@ bool QtPrompts::askYesNo(const QString& text) {
                    QMessageBox::No) == QMessageBox::Yes;
 }
 
+Prompts::Answer QtPrompts::askYesNoCancel(const QString& text) {
+    switch (showBox(m_parent, QMessageBox::Question, text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes)) {
+        case QMessageBox::Yes:
+            return Answer::Yes;
+        case QMessageBox::No:
+            return Answer::No;
+        default:
+            return Answer::Cancel;
+    }
+}
+
 QString QtPrompts::fileName(const FileDialogRequest& request) {
     QFileDialog dialog(ownerOf(m_parent));
     dialog.setObjectName(request.objectName);

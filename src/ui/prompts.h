@@ -37,6 +37,9 @@ public:
     virtual bool errorOkCancel(const QString& text) = 0;
     // Question with buttons Yes and No, No the default: Enter alone never says Yes.
     virtual bool askYesNo(const QString& text) = 0;
+    // Question with buttons Yes, No and Cancel, Yes the default; Esc answers Cancel.
+    enum class Answer { Yes, No, Cancel };
+    virtual Answer askYesNoCancel(const QString& text) = 0;
     // The chosen path, or an empty string when cancelled.
     virtual QString fileName(const FileDialogRequest& request) = 0;
     // The platform's print dialog, set up from the printer and setting it; false when
@@ -70,6 +73,7 @@ public:
     bool confirm(const QString& text) override;
     bool errorOkCancel(const QString& text) override;
     bool askYesNo(const QString& text) override;
+    Answer askYesNoCancel(const QString& text) override;
     QString fileName(const FileDialogRequest& request) override;
     bool choosePrinter(QPrinter& printer) override;
 

@@ -201,10 +201,10 @@ TEST(SpecialKeys, Func2ItemsReplaceBothLinesOthersAppendToTheActiveOne) {
               (KeyLines{"<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>", 0}));
 }
 
-// Only what the line tests cannot reach: a Func2-only key is not restored, an empty line
+// Only what the line tests cannot reach: an empty key is not restored, an empty line
 // never asks for the whole key, and a caret or selection past the end stops there.
 TEST(DecideLineKey, ChoosesWhatTheKeyDoes) {
-    EXPECT_FALSE(mayRestoreKey(7, UndoKeyRec{7, "", "<Tab>"}) || mayRestoreKey(8, {7, "a", ""}));
+    EXPECT_FALSE(mayRestoreKey(7, UndoKeyRec{7, "", ""}) || mayRestoreKey(8, {7, "a", ""}));
     using Action = LineKeyDecision::Action;
     const struct {
         LineKey key;
@@ -218,6 +218,7 @@ TEST(DecideLineKey, ChoosesWhatTheKeyDoes) {
         {LineKey::Delete, "", 0, 0, Action::SetText, {"", 0, false}},
         {LineKey::Delete, "a<Tab>b", 1, 5, Action::SetText, {"ab", 1, true}},
         {LineKey::Backspace, "abcd", 2, 99, Action::SetText, {"ab", 2, true}},
+        {LineKey::Backspace, "ab", 1, 0, Action::SetText, {"ab", 1, false}},
         {LineKey::Delete, "abc", 9, 0, Action::AskDeleteWholeKey, {}},
         {LineKey::Other, "abc", 1, 1, Action::PassToLine, {}},
     };

@@ -8,7 +8,10 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTimer>
 #include <QtTest>
 
@@ -91,6 +94,23 @@ private slots:
             f.main().RefreshGrid();
             QCOMPARE(QList<bool>({marked(36), marked(37), marked(38), marked(84)}),
                      QList<bool>({false, !emptied, bool(emptied), true}));
+        }
+    }
+
+    // Where the screen holds the window nothing scrolls; on a smaller one (1366 x 768 at 125%)
+    // the window fits it, the client area scrolls and the status bar stays in view.
+    void fitsTheScreen() {
+        StartedFixture f;
+        auto* scroll = child<QScrollArea>(f.main(), "clientScroll");
+        for (const auto& [available, scrolls] :
+             {std::pair{QRect(0, 0, 1920, 1040), false}, {QRect(0, 0, 1093, 582), true}}) {
+            f.main().fitInto(available);
+            QCoreApplication::processEvents();
+            QVERIFY(available.size().expandedTo(f.main().frameGeometry().size()) ==
+                    available.size());
+            QCOMPARE(scroll->verticalScrollBar()->maximum() > 0, scrolls);
+            QCOMPARE(scroll->horizontalScrollBar()->maximum(), 0);
+            QVERIFY(f.main().statusBar()->geometry().bottom() < f.main().height());
         }
     }
 
@@ -180,22 +200,23 @@ private slots:
         }
     }
 
-    // New and closing save a named setup quietly, never dropping work that could not be saved
-    // (a cancelled name dialog is no failure); E&xit saves nothing. New empties grid and lines
-    // and leaves the setup unnamed.
+    // New, Open and closing save a named setup quietly, never dropping work that could not be
+    // saved (a cancelled name dialog is no failure); E&xit saves nothing. New empties grid and
+    // lines and leaves the setup unnamed.
     void newCloseAndExitSaveOrKeepTheWork() {
         const struct {
             const char* name;
-            char how;           // New, Close, eXit
+            char how;           // New, Open, Close, eXit
             bool answer, kept;  // answer to "Close without saving ?"
         } cases[] = {{"missing/shop.ini", 'n', false, true}, {".INI", 'n', false, false},
                      {"shop.ini", 'n', false, false},        {"missing/shop.ini", 'c', false, true},
                      {"missing/shop.ini", 'c', true, false}, {".INI", 'c', false, false},
-                     {"shop.ini", 'c', false, false},        {"shop.ini", 'x', false, false}};
+                     {"shop.ini", 'c', false, false},        {"shop.ini", 'x', false, false},
+                     {"missing/shop.ini", 'o', false, true}};
         for (const auto& c : cases) {
             StartedFixture f;
             const QString name = c.name;
-            const bool closing = c.how != 'n';
+            const bool closing = c.how == 'c' || c.how == 'x';
             f.state.SetupFileName = name == ".INI" ? ".INI" : f.path(name);
             f.state.Setup.KeyStrings[7] = "seven";
             f.state.Setup.Func2Strings[7] = "f2";
@@ -209,15 +230,18 @@ private slots:
                 QTimer::singleShot(0, qApp, &QCoreApplication::quit);
                 QCoreApplication::exec();
             }
+            f.prompts.fileNames << (c.how == 'o' ? f.dir.filePath("other.ini") : QString());
             c.how == 'c'   ? void(f.main().close())
             : c.how == 'n' ? f.trigger("newSetupAction")
+            : c.how == 'o' ? f.trigger("openSetupAction")
                            : void();
             const QStringList failures = f.prompts.texts(closing ? "askYesNo" : "error");
             QCOMPARE(failures.size(), name.startsWith("missing") ? 1 : 0);
-            QCOMPARE(f.prompts.texts("file").size(), name == ".INI" ? 1 : 0);
+            QCOMPARE(f.prompts.texts("file").size(), (name == ".INI") + (c.how == 'o'));
             QVERIFY(f.prompts.texts("information").isEmpty());
             QVERIFY(failures.isEmpty() ||
                     failures[0].startsWith("Cannot save " + f.dir.filePath(name) + "\r\r"));
+            QVERIFY(c.how != 'o' || failures[0].endsWith("\r\rNothing was opened."));
             QCOMPARE(loadedFrom(f.path(name)).KeyStrings[7] == "seven",
                      name == "shop.ini" && c.how != 'x');
             if (closing) {
@@ -309,8 +333,40 @@ private slots:
         QCOMPARE(open("NEW.KBD"), f.dir.filePath("NEW.INI"));
     }
 
-    // During a run a second request or a window to open does nothing; a failed run reports
-    // once. Either way the progress window goes and the run is over.
+    // A KBD or DAT whose INI twin was there before is not saved over it unasked: the first save
+    // to it (File's, the MCR dialog's) asks once, No asks for a name. A twin that was not there
+    // is written at once.
+    void legacyTwinReplacedOnlyWhenAllowed() {
+        const struct {
+            const char* legacy;
+            bool initial, twinExists, replace;
+        } cases[] = {{"legacy.DAT", false, true, true},
+                     {"legacy.KBD", true, true, false},
+                     {"legacy.KBD", false, false, false}};
+        for (const auto& c : cases) {
+            WindowFixture f;
+            std::ofstream(f.path("legacy.DAT"), std::ios::binary) << "1,1,1,q\r\n";
+            std::ofstream(f.path("legacy.KBD"), std::ios::binary) << std::string(21300, '\0');
+            c.twinExists ? writeSetup(f.path("legacy.INI"), 1, "twin") : void();
+            f.state.SetupFileName = f.path(c.initial ? c.legacy : "shop.ini");
+            f.start();
+            f.prompts.fileNames << (c.initial ? QString() : f.dir.filePath(c.legacy));
+            c.initial ? void() : f.trigger("openSetupAction");
+            QCOMPARE(QFile::exists(f.dir.filePath("legacy.INI")), c.twinExists || !c.initial);
+            f.prompts.answers << c.replace;
+            f.trigger("saveSetupAction");
+            child<QPushButton>(f.windows->customMcr(), "saveButton")->click();
+            const int asked = c.twinExists ? (c.replace ? 1 : 2) : 0;
+            QCOMPARE(f.prompts.texts("askYesNo"),
+                     QStringList(asked, "legacy.INI already exists. Replace it?"));
+            QCOMPARE(f.prompts.texts("file").count("saveDialog"), c.replace ? 0 : asked);
+            QCOMPARE(loadedFrom(f.path("legacy.INI")).KeyStrings[1] == "twin",
+                     c.twinExists && !c.replace);
+        }
+    }
+
+    // During a run a second request, a window to open or New does nothing; a failed run
+    // reports once. Either way the progress window goes, the run is over, edits come back.
     void programmingRunIgnoresSecondRequest() {
         for (const bool crc : {false, true}) {
             HidPlatformSim::Options options;
@@ -333,8 +389,8 @@ private slots:
                 if (progress.isVisible() && !secondRequested) {
                     secondRequested = true;
                     QVERIFY(f.main().ProgrammingBusy());
-                    for (const char* action :
-                         {"programAction", "aboutAction", "testKeysAction", "mcrSetupAction"}) {
+                    for (const char* action : {"programAction", "aboutAction", "testKeysAction",
+                                               "mcrSetupAction", "newSetupAction"}) {
                         QTimer::singleShot(0, &f.main(), closeOpened);
                         f.trigger(action);
                     }
@@ -344,6 +400,9 @@ private slots:
             f.trigger("programAction");
             QVERIFY(secondRequested && !opened && !progress.isVisible());
             QVERIFY(!f.main().ProgrammingBusy() && f.state.ProgrammingOk == !crc);
+            QVERIFY(f.state.SetupFileName != ".INI" && f.main().lineSelector() == 0 &&
+                    child<QAction>(f.main(), "newSetupAction")->isEnabled() &&
+                    f.main().focusWidget() == child<QTableWidget>(f.main(), "keyGrid"));
             QCOMPARE(f.main().statusText(), status);  // the size note gone, blanks and all
             if (crc) {
                 QCOMPARE(f.prompts.seen,

@@ -40,6 +40,7 @@ class ScriptedPrompts : public Prompts {
 public:
     QList<std::pair<QString, QString>> seen;
     QList<bool> answers;
+    QList<Answer> choices;  // to Yes/No/Cancel questions; then Cancel
     QStringList fileNames;
     QList<FileDialogRequest> requests;
     bool defaultAnswer = false;
@@ -50,6 +51,10 @@ public:
     bool confirm(const QString& text) override { return ask("confirm", text); }
     bool errorOkCancel(const QString& text) override { return ask("errorOkCancel", text); }
     bool askYesNo(const QString& text) override { return ask("askYesNo", text); }
+    Answer askYesNoCancel(const QString& text) override {
+        seen.append({"askYesNoCancel", text});
+        return choices.isEmpty() ? Answer::Cancel : choices.takeFirst();
+    }
     QString fileName(const FileDialogRequest& request) override {
         seen.append({"file", request.objectName});
         requests.append(request);
