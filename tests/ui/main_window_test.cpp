@@ -536,7 +536,8 @@ private slots:
             auto* checksum = child<QCheckBox>(custom, "transmitChecksumCheck");
             checksum->setChecked(true);
             QList<int> meanwhile;  // mode, selected entry, custom dialog enabled
-            QTimer::singleShot(0, &builtIn, [&] {
+            // Copies: Clang 14 cannot capture structured bindings.
+            QTimer::singleShot(0, &builtIn, [&, mode = mode, closeButton = closeButton] {
                 meanwhile << f.state.Setup.Mcr.McrSetupMode << builtIn.selectedEntry()
                           << custom.isEnabled();
                 if (mode > 0) {
