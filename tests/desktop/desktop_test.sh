@@ -55,6 +55,13 @@ menu_open() {
 }
 menu() { keys "$1" && wait_for 5 menu_open && keys "$2"; } # MENU ITEM: alt+f x is E&xit
 click_main() { xdotool mousemove --window "$main" 20 660 click 1; } # the status bar
+close_main() { # with the close button at the right end of its title bar
+    local top x y width
+    top=$(xprop -id "$main" _NET_FRAME_EXTENTS | awk -F', ' '{ print $3 }')
+    read -r x y width < <(xwininfo -id "$main" | awk '/Absolute upper-left X/ { x = $NF }
+        /Absolute upper-left Y/ { y = $NF } /Width/ { print x, y, $NF }')
+    xdotool mousemove $((x + width - top / 2)) $((y - top / 2)) click 1
+}
 # Returns once the window manager has handled what was sent to it before (it handles requests
 # in order: a change of the number of desktops marks the place).
 wm_sync() {
@@ -139,11 +146,11 @@ flow_roll_out_until_stop() {
     codes=$(cut -f3 "$work/QK750.LOG" | tr '\n' ' ')
     [[ "$codes" =~ ^OK\ OK\ (OK\ )*(ERR_USER_ABORT\ )?$ ]] || { echo "  log: $codes"; return 1; }
     for k in 1 2; do cmp -s "$work/mem.bin.$k" "$work/roll.bin" || { echo "  mem.bin.$k"; return 1; }; done
-    # Closing the main window during a roll-out ends it, and the program, which writes the
-    # simulated keyboard's memory back.
+    # Closing the main window (its close button: the roll-out window keeps the keys) during
+    # a roll-out ends it, and the program, which writes the simulated keyboard's memory back.
     keys alt+f && wait_for 5 menu_open && keys Right Right Down Return
     wait_for 5 find_window "Roll Out to Each Keyboard Plugged In" || return 1
-    xdotool windowactivate --sync "$main" key alt+F4
+    close_main
     finish && expect "memory size" "$(stat -c %s "$work/mem.bin")" 2048
 }
 
@@ -287,9 +294,8 @@ flow_legends() {
     start "$work/legends.ini" || return 1
     menu alt+f l
     wait_for 5 find_window "Key Legends" && xdotool windowmove --sync "$window" 300 200 &&
-        click_main && wait_for 5 focused "$main" && above "$window" "$main" ||
-        { echo "  the legend window is not above the main window"; return 1; }
-    xdotool windowactivate --sync "$window"
+        click_main && wm_sync && wait_for 5 focused "$window" && above "$window" "$main" ||
+        { echo "  the legend window did not stay active above the main window"; return 1; }
     keys Down Return
     xdotool type Mocha
     keys Return alt+e
