@@ -16,9 +16,22 @@
 namespace qk750 {
 namespace {
 
+// The libraries come from the system directory, not from the program's folder, where a
+// DLL of their name (here this program under both names) would be found first.
 TEST(HidPlatformWindows, BindsTheSystemLibrariesAndEnumerates) {
+    char program[MAX_PATH] = {};
+    ASSERT_NE(::GetModuleFileNameA(nullptr, program, MAX_PATH), 0u);
+    std::string folder = program;
+    folder.resize(folder.rfind('\\') + 1);
+    for (const char* name : {"HID.dll", "SetupApi.dll"}) {
+        ASSERT_TRUE(::CopyFileA(program, (folder + name).c_str(), FALSE)) << name;
+    }
+    const bool available = HidPlatformWindows().available();
+    for (const char* name : {"HID.dll", "SetupApi.dll"}) {
+        ::DeleteFileA((folder + name).c_str());
+    }
+    ASSERT_TRUE(available);
     HidPlatformWindows platform;
-    ASSERT_TRUE(platform.available());
     for (const HidInterfaceInfo& info : platform.enumerate()) {
         SCOPED_TRACE(info.path);
         EXPECT_FALSE(info.instanceId.empty());
