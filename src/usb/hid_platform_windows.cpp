@@ -306,7 +306,9 @@ private:
     };
 
     // Overlapped, so that it can end at the deadline: past it the transfer is cancelled
-    // and fails with ERROR_TIMEOUT. `reply` receives the bytes of a get request.
+    // and fails with ERROR_TIMEOUT. `reply` receives the bytes of a get request. (Wine's
+    // HID driver finishes a feature request before the call returns, so under Wine only
+    // the time limit of the layers below applies.)
     bool featureTransfer(DWORD code, const std::uint8_t* report, std::size_t length,
                          std::uint8_t* reply) {
         if (!report || length == 0 || length > MAXDWORD) {
@@ -378,6 +380,7 @@ constexpr const char* NotifyWindowClass = "QK750HidDeviceNotify";
 struct HidPlatformWindows::Private {
     std::shared_ptr<Libraries> lib = Libraries::acquire();
     HWND window = nullptr;
+    HDEVNOTIFY registration = nullptr;
     ChangeListener listener;
     bool inChange = false;
 
@@ -413,6 +416,16 @@ struct HidPlatformWindows::Private {
         }
         window = ::CreateWindowExA(WS_EX_TOOLWINDOW, NotifyWindowClass, "", WS_POPUP, 0, 0, 0, 0,
                                    nullptr, nullptr, instance, this);
+        // Windows broadcasts the change to every top-level window; Wine sends it only to
+        // windows registered for notifications of some device interface class.
+        DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = lib->hidGuid;
+        if (window) {
+            registration =
+                ::RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        }
     }
 };
 
@@ -423,6 +436,9 @@ HidPlatformWindows::HidPlatformWindows() : m_d(std::make_unique<Private>()) {
 }
 
 HidPlatformWindows::~HidPlatformWindows() {
+    if (m_d->registration) {
+        ::UnregisterDeviceNotification(m_d->registration);
+    }
     if (m_d->window) {
         ::DestroyWindow(m_d->window);
     }

@@ -312,7 +312,6 @@ TEST(ProgrammingProtocolTest, AKeyboardRepluggedBetweenRunsIsProgrammed) {
         rig.dispatcher.processPending();
         EXPECT_EQ(rig.devices.device(1)->PnPInfo().DevicePath() == before, reuse);
         EXPECT_TRUE(rig.program());
-        EXPECT_EQ(rig.failures, Failures());
     }
 }
 
