@@ -48,7 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace qk750;
     const std::string path = scratchFile("setup.ini", data, size);
     SetupRecord first, second;
-    LoadSetupIni(first, path);
+    if (LoadSetupIni(first, path).status == ReadStatus::Invalid) {
+        check(!SaveSetupIni(first, path).ok, "a file holding a NUL byte was written over");
+        return 0;
+    }
     check(SaveSetupIni(first, path).ok, "saving a loaded setup failed");
     LoadSetupIni(second, path);
     const auto drop = [](std::string& s) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 
+#include "app/roll_out.h"
 #include "setup/program_state.h"
 #include "usb/protocol_ports.h"
 
@@ -17,6 +19,8 @@ public:
     BatchReporter(ProgramState& state, std::ostream& err, bool errIsTerminal);
 
     void failure(std::string_view code, std::string_view detail, std::string_view message) override;
+    // Writes the outcome file; when it cannot be written, says so on standard error.
+    void outcome(std::string_view code, std::string_view detail);
     bool askToConnect(std::string_view message) override;
     void progressStart(int maximum) override;
     void progressStep(int position, int maximum) override;
@@ -38,11 +42,15 @@ private:
 struct BatchOptions {
     bool trace = false;
     bool errIsTerminal = false;
+    // --roll-out: program each keyboard plugged in, this many (0: until stopped).
+    std::optional<int> rollOut;
+    // What the simulated keyboard does between the roll-out's keyboards.
+    RollOutEvents station;
 };
 
-// The unattended run of "/B": initial load, device selection, programming, outcome file,
-// close-time save. ParseCommandLine has already run. Needs a QCoreApplication. Returns
-// the exit code.
+// The unattended run of "/B": initial load, device selection, programming (of one
+// keyboard, or a roll-out's), outcome file, close-time save. ParseCommandLine has already
+// run. Needs a QCoreApplication. Returns the exit code.
 int runBatch(ProgramState& state, HidPlatform& platform, const BatchOptions& options,
              std::ostream& err);
 

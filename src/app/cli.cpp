@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string_view>
 #include <system_error>
@@ -21,7 +22,9 @@
 #include "app/image_errors.h"
 #include "app/initial_load.h"
 #include "app/list_devices.h"
+#include "app/roll_out.h"
 #include "keys/device_image.h"
+#include "setup/native_path.h"
 #include "usb/hid_platform_sim.h"
 #include "usb/hid_platform_system.h"
 
@@ -42,7 +45,7 @@ std::string systemErrorText(int error) {
 // Writes the whole image, or reports why not; a partly written file is removed so that
 // nobody mistakes it for an image.
 bool writeImageFile(const std::string& path, const DeviceImage& image, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = openFile(path, "wb");
     if (file == nullptr) {
         error = systemErrorText(errno);
         return false;
@@ -60,8 +63,8 @@ bool writeImageFile(const std::string& path, const DeviceImage& image, std::stri
     }
     error = systemErrorText(writeError != 0 ? writeError : EIO);
     std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) {
-        std::filesystem::remove(path, ec);
+    if (std::filesystem::is_regular_file(nativePath(path), ec)) {
+        std::filesystem::remove(nativePath(path), ec);
     }
     return false;
 }
@@ -78,9 +81,11 @@ int runBatchCommand(ProgramState& state, const CliOptions& options, std::ostream
     std::unique_ptr<HidPlatformSim> simulated;
     std::unique_ptr<HidPlatform> system;
     HidPlatform* platform = nullptr;
+    // A roll-out's simulated keyboards are new ones: the memory file only names theirs.
+    const std::string memoryFile = options.rollOut ? std::string() : options.simulateFile;
     if (options.simulate) {
         std::string error;
-        simulated = CreateSimulatedHidPlatform(options.simulateFile, &error);
+        simulated = CreateSimulatedHidPlatform(memoryFile, &error);
         if (!simulated) {
             err << kProgramName << ": " << error << "\n";
             return 2;
@@ -92,16 +97,25 @@ int runBatchCommand(ProgramState& state, const CliOptions& options, std::ostream
     }
     BatchOptions batch;
     batch.trace = options.trace;
+    batch.rollOut = options.rollOut;
+    std::optional<SimulatedStation> station;
+    if (simulated && options.rollOut) {
+        station.emplace(*simulated, options.simulateFile, [&err](const std::string& error) {
+            err << kProgramName << ": " << error << "\n";
+        });
+        batch.station = station->events();
+    }
 #ifdef _WIN32
     batch.errIsTerminal = _isatty(_fileno(stderr)) != 0;
 #else
     batch.errIsTerminal = isatty(STDERR_FILENO) != 0;
 #endif
     const int code = runBatch(state, *platform, batch, err);
-    if (simulated && !options.simulateFile.empty()) {
+    if (simulated && !memoryFile.empty()) {
         std::string error;
         if (!simulated->saveMemoryFile(&error)) {
             err << kProgramName << ": " << error << "\n";
+            return 2;
         }
     }
     return code;
@@ -113,6 +127,11 @@ CliParseResult parseCliOptions(const std::vector<std::string>& arguments) {
     CliParseResult result;
     CliOptions& options = result.options;
     for (const std::string& argument : arguments) {
+        // Where "/" starts switches, "/?" is how one asks for the help.
+        if (argument == "/?") {
+            options.help = true;
+            continue;
+        }
         if (!argument.starts_with("--")) {
             options.parameters.push_back(argument);
             continue;
@@ -122,13 +141,14 @@ CliParseResult parseCliOptions(const std::vector<std::string>& arguments) {
         const bool hasValue = equals != std::string::npos;
         const std::string value = hasValue ? argument.substr(equals + 1) : std::string();
 
-        if (name == "--image") {
+        if (name == "--image" || name == "--legends") {
             if (value.empty()) {
-                result.error = "--image needs a file name: --image=FILE";
+                result.error = name + " needs a file name: " + name + "=FILE";
                 return result;
             }
-            options.image = true;
-            options.imageFile = value;
+            const bool image = name == "--image";
+            (image ? options.image : options.legends) = true;
+            (image ? options.imageFile : options.legendsFile) = value;
         } else if (name == "--simulate") {
             if (hasValue && value.empty()) {
                 result.error = "--simulate= needs a file name: --simulate=MEMORY_FILE";
@@ -136,6 +156,14 @@ CliParseResult parseCliOptions(const std::vector<std::string>& arguments) {
             }
             options.simulate = true;
             options.simulateFile = value;
+        } else if (name == "--roll-out") {
+            const bool digits = !value.empty() && value.size() <= 6 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            if (hasValue && (!digits || std::stoi(value) == 0)) {
+                result.error = "--roll-out= needs a count of keyboards from 1: --roll-out=COUNT";
+                return result;
+            }
+            options.rollOut = hasValue ? std::stoi(value) : 0;
         } else if (hasValue) {
             result.error = "unknown option: " + argument;
             return result;
@@ -169,11 +197,16 @@ std::string usageText() {
            "\n"
            "  --image=FILE              build the keyboard's 2048-byte memory image of SETUP\n"
            "                            into FILE and print the setup size; no device needed\n"
+           "  --legends=FILE.pdf        write the keycap legend sheet of SETUP as a PDF file;\n"
+           "                            no device and no display needed\n"
            "  --simulate[=MEMORY_FILE]  use the simulated keyboard instead of USB devices;\n"
            "                            its memory starts from MEMORY_FILE and is written back\n"
+           "  --roll-out[=COUNT]        with /B: program each QK750 plugged in, one after\n"
+           "                            another, COUNT of them or until Ctrl+C; one line per\n"
+           "                            keyboard in QK750.LOG beside SETUP\n"
            "  --list-devices            list the HID devices of this computer\n"
            "  --trace                   print the diagnostic trace on standard error\n"
-           "  --help                    show this help and exit\n"
+           "  --help, /?                show this help and exit\n"
            "  --version                 show the version and exit\n";
 }
 
@@ -181,17 +214,20 @@ std::string versionText() {
     return std::string(kProgramName) + " " + QK750_VERSION + "\n";
 }
 
-int runImage(ProgramState& state, const std::string& imageFile, std::ostream& out,
-             std::ostream& err) {
+namespace {
+
+// Loads the setup for a window-free run as the initial load does; false, with the reason
+// on err, when what was loaded is not the setup that was named.
+bool loadForOutput(ProgramState& state, std::ostream& err) {
     std::error_code ec;
     // Loading a missing INI file would quietly give an empty setup: refuse it here.
-    if (!std::filesystem::exists(state.SetupFileName, ec)) {
+    if (!std::filesystem::exists(nativePath(state.SetupFileName), ec)) {
         err << kProgramName << ": setup file not found: " << state.SetupFileName << "\n";
-        return 1;
+        return false;
     }
-    if (std::filesystem::is_directory(state.SetupFileName, ec)) {
+    if (std::filesystem::is_directory(nativePath(state.SetupFileName), ec)) {
         err << kProgramName << ": not a setup file: " << state.SetupFileName << " is a directory\n";
-        return 1;
+        return false;
     }
 
     const std::string loadedName = state.SetupFileName;
@@ -200,17 +236,17 @@ int runImage(ProgramState& state, const std::string& imageFile, std::ostream& ou
         switch (load.kbdStatus) {
             case KbdImportStatus::Ok:
                 if (!load.save.ok) {
-                    // The image is still built; only the INI twin is missing.
+                    // The output is still made; only the INI twin is missing.
                     err << kProgramName << ": cannot save " << state.SetupFileName << ": "
                         << load.save.error << "\n";
                 }
                 break;
             case KbdImportStatus::InvalidSize:
                 err << kInvalidKbdFileSizeText << "\n";
-                return 1;
+                return false;
             case KbdImportStatus::Missing:
                 err << kProgramName << ": setup file not found: " << loadedName << "\n";
-                return 1;
+                return false;
             case KbdImportStatus::ReadError:
                 break;  // reported below with the system's reason
         }
@@ -218,14 +254,23 @@ int runImage(ProgramState& state, const std::string& imageFile, std::ostream& ou
     if (load.unreadable) {
         err << kProgramName << ": cannot read " << load.unreadable->path << ": "
             << load.unreadable->reason << "\n";
-        return 1;
+        return false;
     }
     if (load.datFailure) {
         err << kProgramName << ": cannot read DAT file " << load.datFailure->path << ": "
             << load.datFailure->reason << "\n";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int runImage(ProgramState& state, const std::string& imageFile, std::ostream& out,
+             std::ostream& err) {
+    if (!loadForOutput(state, err)) {
         return 1;
     }
-
     DeviceImage image{};
     const ImageResult built = BuildDeviceImage(state.Setup, image);
     if (!built.ok()) {
@@ -242,8 +287,30 @@ int runImage(ProgramState& state, const std::string& imageFile, std::ostream& ou
     return 0;
 }
 
+int runLegends(ProgramState& state, const std::string& pdfFile, const LegendSheetWriter& writer,
+               std::ostream& err) {
+    if (!writer) {
+        err << kProgramName << ": this program cannot draw legend sheets\n";
+        return 2;
+    }
+    if (!loadForOutput(state, err)) {
+        return 1;
+    }
+    std::vector<int> cut;
+    const std::string error = writer(state, pdfFile, cut);
+    if (!error.empty()) {
+        err << kProgramName << ": " << error << "\n";
+        return 1;
+    }
+    for (const int key : cut) {
+        err << kProgramName << ": key " << key
+            << ": the legend does not fit its insert and is cut\n";
+    }
+    return 0;
+}
+
 int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-           const InteractiveRun& interactive) {
+           const InteractiveRun& interactive, const LegendSheetWriter& legends) {
     const CliParseResult parsed = parseCliOptions(arguments);
     if (!parsed.ok()) {
         err << kProgramName << ": " << parsed.error << "\n" << usageText();
@@ -263,16 +330,23 @@ int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     state.SetupFileName = defaultSetupFileName();
     ParseCommandLine(state, options.parameters);
 
-    if (options.image) {
-        if (state.BatchMode) {
-            err << kProgramName << ": --image and /B cannot be combined\n" << usageText();
+    if (options.image || options.legends) {
+        if (state.BatchMode || (options.image && options.legends)) {
+            err << kProgramName << ": " << (options.image ? "--image" : "--legends") << " and "
+                << (state.BatchMode ? "/B" : "--legends") << " cannot be combined\n"
+                << usageText();
             return 2;
         }
-        return runImage(state, options.imageFile, out, err);
+        return options.image ? runImage(state, options.imageFile, out, err)
+                             : runLegends(state, options.legendsFile, legends, err);
     }
 
     if (options.listDevices) {
         return runListDevices(options.simulate, options.simulateFile, options.trace, out, err);
+    }
+    if (options.rollOut && !state.BatchMode) {
+        err << kProgramName << ": --roll-out needs /B: /B --roll-out[=COUNT] SETUP\n";
+        return 2;
     }
     if (state.BatchMode) {
         return runBatchCommand(state, options, err);

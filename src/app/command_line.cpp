@@ -11,6 +11,8 @@
 #include <unistd.h>
 #endif
 
+#include "setup/native_path.h"
+
 namespace qk750 {
 
 namespace {
@@ -50,11 +52,11 @@ bool isWritableDirectory(const std::string& directory) {
         return false;
     }
     std::error_code ec;
-    if (!std::filesystem::is_directory(directory, ec)) {
+    if (!std::filesystem::is_directory(nativePath(directory), ec)) {
         return false;
     }
 #ifdef _WIN32
-    return _access(directory.c_str(), 2) == 0;
+    return _waccess(wideText(directory).c_str(), 2) == 0;
 #else
     return access(directory.c_str(), W_OK) == 0;
 #endif
@@ -135,7 +137,7 @@ std::string defaultSetupFileName(const std::string& programDirectory,
     const std::string directory = joinPath(configBase, "qk750setup");
     std::error_code ec;
     // A failure shows up later, when the setup is saved there.
-    std::filesystem::create_directories(directory, ec);
+    std::filesystem::create_directories(nativePath(directory), ec);
     return joinPath(directory, kDefaultSetupFile);
 }
 
@@ -145,12 +147,14 @@ std::string defaultSetupFileName() {
 
 std::string executableDirectory() {
 #ifdef _WIN32
-    char buffer[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    std::wstring buffer(32768, L'\0');
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0 || length >= buffer.size()) {
         return {};
     }
-    return directoryPart(std::string_view(buffer, length), PathRules::Windows);
+    buffer.resize(length);
+    return directoryPart(utf8Text(buffer), PathRules::Windows);
 #else
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -163,8 +167,8 @@ std::string executableDirectory() {
 
 std::string userConfigBase() {
 #ifdef _WIN32
-    const char* appData = std::getenv("APPDATA");
-    return appData != nullptr ? std::string(appData) : std::string();
+    const wchar_t* appData = _wgetenv(L"APPDATA");
+    return appData != nullptr ? utf8Text(appData) : std::string();
 #else
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg != nullptr && xdg[0] == '/') {

@@ -2,8 +2,12 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <cstdio>
+
+#include "setup/native_path.h"
 #endif
 
 namespace qk750 {
@@ -26,6 +30,22 @@ void attachParentConsole() {
         (void)std::freopen("CONOUT$", "w", stderr);
     }
 #endif
+}
+
+std::vector<std::string> commandLineArguments(int argc, char* argv[]) {
+#ifdef _WIN32
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide != nullptr) {
+        std::vector<std::string> arguments;
+        for (int i = 1; i < count; ++i) {
+            arguments.push_back(utf8Text(wide[i]));
+        }
+        ::LocalFree(wide);
+        return arguments;
+    }
+#endif
+    return argc > 0 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
 }
 
 }  // namespace qk750

@@ -11,8 +11,7 @@ inline constexpr std::string_view kErrSetupFileNotFound = "ERR_SETUP_FILE_NOT_FO
 inline constexpr std::string_view kErrSetupFileInvalid = "ERR_SETUP_FILE_INVALID";
 
 // Writes the two-line outcome file (code, detail, each ended by CR LF), replacing whatever
-// the file held. Returns false when it cannot be written; nobody is told, the exit code
-// carries the outcome anyway.
-bool WriteErrorFile(const std::string& path, std::string_view code, std::string_view detail);
+// the file held. Returns "" when written, else the system's text for why not.
+std::string WriteErrorFile(const std::string& path, std::string_view code, std::string_view detail);
 
 }  // namespace qk750

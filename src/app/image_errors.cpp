@@ -23,8 +23,17 @@ ImageFailureReport describeImageFailure(const ImageResult& result, std::string_v
     return {};
 }
 
+namespace {
+constexpr std::string_view kSetupSizeNoteStart = "  [KBD Setup Size=";
+}  // namespace
+
 std::string setupSizeNote(int setupSize) {
-    return "  [KBD Setup Size=" + std::to_string(setupSize) + "]";
+    return std::string(kSetupSizeNoteStart) + std::to_string(setupSize) + "]";
+}
+
+std::string withoutSetupSizeNote(const std::string& statusText) {
+    // Only the note goes: a "[" of the status text's own (in a device name) stays.
+    return statusText.substr(0, statusText.find(kSetupSizeNoteStart));
 }
 
 }  // namespace qk750

@@ -21,5 +21,7 @@ ImageFailureReport describeImageFailure(const ImageResult& result, std::string_v
 
 // The note appended to the status bar after a successful build: "  [KBD Setup Size=N]".
 std::string setupSizeNote(int setupSize);
+// The status bar text without that note, its two blanks included.
+std::string withoutSetupSizeNote(const std::string& statusText);
 
 }  // namespace qk750

@@ -14,6 +14,7 @@ inline constexpr std::string_view kInvalidKbdFileSizeText = "Invalid KBD File si
 // file named with "/I=", and leaves the MCR part as showing and gathering it in the
 // dialogs would. Returns what the caller must report: the KBD import status, the result
 // of the immediate save of a KBD file's INI twin, and any file that could not be read.
-LoadResult InitialLoad(ProgramState& state);
+// existingTwin: as for LoadSetupFile.
+LoadResult InitialLoad(ProgramState& state, ExistingTwin existingTwin = ExistingTwin::Replace);
 
 }  // namespace qk750

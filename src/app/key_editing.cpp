@@ -170,7 +170,8 @@ bool deleteAsksForWholeKey(int caret, int textLength, bool keyTouched) {
 }
 
 bool mayRestoreKey(int key, const UndoKeyRec& undo) {
-    return undo.key != 0 && key == undo.key && !undo.keyString.empty();
+    return undo.key != 0 && key == undo.key &&
+           !(undo.keyString.empty() && undo.func2String.empty());
 }
 
 std::string deleteKeyQuestion(int key) {

@@ -77,8 +77,8 @@ struct UndoKeyRec {
 // non-empty line and no other key pressed since the key was clicked on the grid.
 bool deleteAsksForWholeKey(int caret, int textLength, bool keyTouched);
 
-// Ctrl+Z on the grid restores only the key last deleted, and only when its key string was
-// not empty.
+// Ctrl+Z restores only the key last deleted, and only when it held something: a key with
+// only a Func2 string comes back too.
 bool mayRestoreKey(int key, const UndoKeyRec& undo);
 
 // The confirmations, with the carriage returns the message boxes show as line breaks.

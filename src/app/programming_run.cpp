@@ -28,7 +28,8 @@ bool ProgrammingRun::buildImage(DeviceImage& image, int& setupSize) {
         return false;
     }
     if (m_hooks.statusText && m_hooks.setStatusText) {
-        m_hooks.setStatusText(m_hooks.statusText() + setupSizeNote(setupSize));
+        m_hooks.setStatusText(withoutSetupSizeNote(m_hooks.statusText()) +
+                              setupSizeNote(setupSize));
     }
     return true;
 }
@@ -50,17 +51,21 @@ void ProgrammingRun::StartProgramming() {
             m_hooks.beep();
         }
         m_state.ProgrammingOk = true;
-        if (m_state.BatchMode) {
-            WriteErrorFile(m_state.ErrorFilePath, kOutcomeOk, m_state.SetupFileName);
+        if (m_hooks.completed) {
+            m_hooks.completed();
+        } else if (m_state.BatchMode) {
+            if (m_hooks.writeOutcome) {
+                m_hooks.writeOutcome(kOutcomeOk, m_state.SetupFileName);
+            }
         } else if (m_hooks.showInformation) {
             m_hooks.showInformation(kProgrammingCompletedText);
         }
     }
     if (m_hooks.statusText && m_hooks.setStatusText) {
         const std::string text = m_hooks.statusText();
-        const auto bracket = text.find('[');
-        if (bracket != std::string::npos) {
-            m_hooks.setStatusText(text.substr(0, bracket));
+        const std::string without = withoutSetupSizeNote(text);
+        if (without != text) {
+            m_hooks.setStatusText(without);
         }
     }
     m_busy = false;

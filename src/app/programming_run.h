@@ -24,6 +24,11 @@ struct ProgrammingHooks {
     std::function<void()> beep;
     // The information box of a completed run (interactive only).
     std::function<void(std::string_view)> showInformation;
+    // Batch mode: writes the outcome file.
+    std::function<void(std::string_view code, std::string_view detail)> writeOutcome;
+    // When given, announces a completed run instead of the outcome file or the box: a
+    // roll-out keeps its own account of each keyboard.
+    std::function<void()> completed;
 };
 
 inline constexpr std::string_view kProgrammingCompletedText =

@@ -133,4 +133,11 @@ PlatformNotificationWatcher::PlatformNotificationWatcher(HidPlatform& platform) 
 
 PlatformNotificationWatcher::~PlatformNotificationWatcher() = default;
 
+void PlayOutcomeSound(QObject* context, bool ok, const std::function<void()>& beep) {
+    beep();
+    for (int later = 1; !ok && later < 3; ++later) {
+        QTimer::singleShot(later * kBeepIntervalMs, context, beep);
+    }
+}
+
 }  // namespace qk750

@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 #include "usb/hid_controller.h"
@@ -44,5 +45,12 @@ public:
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
+
+// How long a failure's sound lasts: three beeps this far apart.
+inline constexpr int kBeepIntervalMs = 250;
+
+// A success beeps once, a failure three times; the later beeps come from the event loop
+// (while context lives), so nothing waits for them.
+void PlayOutcomeSound(QObject* context, bool ok, const std::function<void()>& beep);
 
 }  // namespace qk750

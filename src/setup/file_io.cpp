@@ -16,6 +16,7 @@
 #endif
 
 #include "setup/file_names.h"
+#include "setup/native_path.h"
 
 namespace qk750 {
 
@@ -60,7 +61,7 @@ void setWriteFaultsForTesting(const WriteFaults* faults) {
 FileReadResult readFile(const std::string& path, std::size_t maxBytes) {
     FileReadResult result;
     errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = openFile(path, "rb");
     if (file == nullptr) {
         const int code = errno;
         result.status =
@@ -110,12 +111,61 @@ std::string windowsErrorText(DWORD code) {
     return message;
 }
 
+std::wstring fullPath(const std::wstring& path) {
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (size == 0 || length == 0 || length >= size) {
+        return path;
+    }
+    full.resize(length);
+    return full;
+}
+
+// What ReplaceFileW keeps on Windows; kept by hand too, where the system does not.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// The old file is replaced, not renamed over: it keeps its attributes, creation time and
+// access rights, and a read-only file is refused instead of losing its flag.
+DWORD putInPlace(const std::wstring& temp, const std::wstring& target) {
+    const DWORD old = GetFileAttributesW(target.c_str());
+    if (old == INVALID_FILE_ATTRIBUTES) {
+        return MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS
+                                                                                 : GetLastError();
+    }
+    if ((old & FILE_ATTRIBUTE_READONLY) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    // Under the name the file has on the disk: saving "SHOP.INI" keeps a "shop.ini" so
+    // (Wine would give it the letter case asked for).
+    std::wstring replaced = target;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(target.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        replaced = target.substr(0, target.find_last_of(L'\\') + 1) + found.cFileName;
+    }
+    if (!ReplaceFileW(replaced.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                      nullptr, nullptr)) {
+        return GetLastError();
+    }
+    const DWORD now = GetFileAttributesW(replaced.c_str());
+    if (now != INVALID_FILE_ATTRIBUTES && (now & kKeptAttributes) != (old & kKeptAttributes)) {
+        (void)SetFileAttributesW(replaced.c_str(),
+                                 (now & ~kKeptAttributes) | (old & kKeptAttributes));
+    }
+    return ERROR_SUCCESS;
+}
+
 std::string replaceFile(const std::string& path, std::string_view data) {
-    std::string temp;
+    // Full paths: ReplaceFileW refuses relative ones under Wine.
+    const std::wstring target = fullPath(wideText(path));
+    std::wstring temp;
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
-        temp = temporaryName(path, GetCurrentProcessId());
-        handle = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        temp = fullPath(wideText(temporaryName(path, GetCurrentProcessId())));
+        handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
             return windowsErrorText(GetLastError());
@@ -154,13 +204,11 @@ std::string replaceFile(const std::string& path, std::string_view data) {
     if (failure == ERROR_SUCCESS && faultAt(&WriteFaults::failRename)) {
         failure = ERROR_ACCESS_DENIED;
     }
-    if (failure == ERROR_SUCCESS &&
-        !MoveFileExA(temp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        failure = GetLastError();
+    if (failure == ERROR_SUCCESS) {
+        failure = putInPlace(temp, target);
     }
     if (failure != ERROR_SUCCESS) {
-        DeleteFileA(temp.c_str());
+        DeleteFileW(temp.c_str());
         return windowsErrorText(failure);
     }
     return {};
@@ -173,6 +221,13 @@ std::string replaceFile(const std::string& path, std::string_view data) {
 namespace {
 
 std::string replaceFile(const std::string& path, std::string_view data) {
+    // A read-only setup (no write permission for anyone) stays unchanged, as on Windows;
+    // the rename alone would replace it, the folder being writable.
+    struct stat old {};
+    const bool replacing = stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    if (replacing && (old.st_mode & 0222) == 0) {
+        return errnoText(EACCES);
+    }
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -188,8 +243,7 @@ std::string replaceFile(const std::string& path, std::string_view data) {
     }
     int failure = 0;
     // A replaced file keeps its permissions.
-    struct stat old {};
-    if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    if (replacing) {
         (void)fchmod(fd, old.st_mode & 07777);
     }
     std::size_t total = 0;
@@ -249,10 +303,10 @@ std::string replaceFile(const std::string& path, std::string_view data) {
 std::string writeFileAtomically(const std::string& path, std::string_view data) {
     // A setup file that is a symbolic link stays one: the file it points to is replaced.
     std::error_code error;
-    if (std::filesystem::is_symlink(path, error)) {
-        const std::filesystem::path target = std::filesystem::canonical(path, error);
+    if (std::filesystem::is_symlink(nativePath(path), error)) {
+        const std::filesystem::path target = std::filesystem::canonical(nativePath(path), error);
         if (!error) {
-            return replaceFile(target.string(), data);
+            return replaceFile(fromNativePath(target), data);
         }
     }
     return replaceFile(path, data);

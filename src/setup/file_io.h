@@ -7,10 +7,11 @@
 
 namespace qk750 {
 
-// Whole-file reads and replacing writes for the setup files. Paths are 8-bit strings
-// in the system's own encoding.
+// Whole-file reads and replacing writes for the setup files. Paths are kept as
+// native_path.h says: UTF-8 on Windows, the file system's bytes elsewhere.
 
-enum class ReadStatus { Ok, Missing, Failed };
+// Invalid: read in full, but not a file of the kind asked for; readFile never gives it.
+enum class ReadStatus { Ok, Missing, Failed, Invalid };
 
 struct FileReadResult {
     ReadStatus status = ReadStatus::Ok;
@@ -25,9 +26,10 @@ FileReadResult readFile(const std::string& path,
 
 // Replaces the file at path by data so that readers see either the old content or the
 // new, never a mixture: the data goes to a temporary file in the same folder, is flushed
-// to the disk and then renamed over the target. Returns "" on success, otherwise the
-// system's text for the failure; the target is then untouched and the temporary file
-// removed.
+// to the disk and then put in place of the target, which keeps its permissions (on
+// Windows its attributes, creation time and access rights). A read-only target is not
+// replaced. Returns "" on success, otherwise the system's text for the failure; the
+// target is then untouched and the temporary file removed.
 std::string writeFileAtomically(const std::string& path, std::string_view data);
 
 // For tests only: makes writeFileAtomically fail at a chosen step, as a full disk or a

@@ -144,6 +144,14 @@ void IniDocument::setValue(std::string_view section, std::string_view key, std::
                          std::move(added));
 }
 
+void IniDocument::removeKey(std::string_view section, std::string_view key) {
+    if (Section* target = findSection(section)) {
+        std::erase_if(target->lines, [key](const Line& line) {
+            return line.isEntry && equalsIgnoreCase(line.key, key);
+        });
+    }
+}
+
 IniDocument::Section* IniDocument::findSection(std::string_view name) {
     for (Section& section : m_sections) {
         if (section.hasHeader && equalsIgnoreCase(section.name, name)) {

@@ -28,6 +28,9 @@ public:
     // its section, a new section at the end of the document.
     void setValue(std::string_view section, std::string_view key, std::string_view value);
 
+    // Removes every line of the key from the first section of that name.
+    void removeKey(std::string_view section, std::string_view key);
+
     bool isEmpty() const { return m_sections.empty(); }
 
 private:

@@ -1,6 +1,7 @@
 #include "setup/legacy_import.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "setup/file_io.h"
 #include "setup/text_utils.h"
@@ -221,10 +222,12 @@ FileReadResult ImportDatFile(SetupRecord& setup, const std::string& datPath) {
     if (file.status != ReadStatus::Ok) {
         return file;
     }
-    for (int key = 1; key <= kKeyCount; ++key) {
-        setup.KeyStrings[key].clear();
-        setup.Func2Strings[key].clear();
-    }
+    struct Assignment {
+        int key;
+        int layer;
+        std::string keyString;
+    };
+    std::vector<Assignment> assignments;
     const std::string_view text = file.data;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -272,11 +275,24 @@ FileReadResult ImportDatFile(SetupRecord& setup, const std::string& datPath) {
             break;
         }
 
-        const int key = (row - 1) * kGridColumns + column;
-        auto& strings = (layer == 1) ? setup.KeyStrings : setup.Func2Strings;
-        strings[key] = TokensToKeyString(DatTextToTokens(keyText));
+        assignments.push_back({(row - 1) * kGridColumns + column, layer,
+                               TokensToKeyString(DatTextToTokens(keyText))});
     }
     file.data.clear();
+    // Emptying every key for a file that assigns none would program an empty keyboard.
+    if (assignments.empty()) {
+        file.status = ReadStatus::Invalid;
+        file.error = kNoKeyLineText;
+        return file;
+    }
+    for (int key = 1; key <= kKeyCount; ++key) {
+        setup.KeyStrings[key].clear();
+        setup.Func2Strings[key].clear();
+    }
+    for (Assignment& a : assignments) {
+        auto& strings = (a.layer == 1) ? setup.KeyStrings : setup.Func2Strings;
+        strings[a.key] = std::move(a.keyString);
+    }
     return file;
 }
 

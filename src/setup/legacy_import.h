@@ -30,11 +30,16 @@ inline constexpr std::size_t kKbdRecordSize = 213;
 KbdImportStatus ImportKbdFile(SetupRecord& setup, const std::string& path,
                               std::string* error = nullptr);
 
+// Why a DAT file is Invalid.
+inline constexpr std::string_view kNoKeyLineText =
+    "Not a key list: no line of the form row,column,layer,key text";
+
 // Reads the DAT key list at datPath into the key strings of both layers; the MCR part
 // and the lock flag are not touched. A blank path does nothing and reads as Ok. A file
-// that cannot be read leaves every key string as it was (emptying them would program an
-// empty keyboard) and is returned with the system's text; a rejected line ends the import
-// quietly and keeps the lines before it.
+// that cannot be read, or whose first key line is already rejected (Invalid), leaves
+// every key string as it was (emptying them would program an empty keyboard) and is
+// returned with the reason; a later rejected line ends the import quietly and keeps the
+// lines before it.
 FileReadResult ImportDatFile(SetupRecord& setup, const std::string& datPath);
 
 // Token form (every token preceded by the byte 0xF9) to a key string. The first byte is

@@ -36,17 +36,43 @@ struct SetupRecType {
     bool operator==(const SetupRecType&) const = default;
 };
 
+// The printed keycap inserts, in millimetres: 14 mm inserts 5.05 mm apart sit at the
+// keyboard's 19.05 mm key pitch.
+inline constexpr double kDefaultInsertWidth = 14.0;
+inline constexpr double kDefaultInsertHeight = 14.0;
+inline constexpr double kDefaultInsertGap = 5.05;
+inline constexpr double kMinInsertSize = 5.0;
+inline constexpr double kMaxInsertSize = 30.0;
+inline constexpr double kMaxInsertGap = 10.0;
+
+// The legends printed on the keycap inserts, as a person set them, and the inserts' size.
+// The device never sees any of it.
+struct LegendRec {
+    // Indexed by key number 1-84; empty: the legend comes from the key string.
+    std::array<std::string, kKeyCount + 1> Key;
+    std::array<std::string, kKeyCount + 1> Func2;
+    double InsertWidth = kDefaultInsertWidth;
+    double InsertHeight = kDefaultInsertHeight;
+    double InsertGap = kDefaultInsertGap;
+
+    bool operator==(const LegendRec&) const = default;
+};
+
 // The whole setup. Key strings are 8-bit text held in std::string as bytes.
 struct SetupRecord {
     // Indexed by key number 1-84; element 0 is never used.
     std::array<std::string, kKeyCount + 1> KeyStrings;
     std::array<std::string, kKeyCount + 1> Func2Strings;
     SetupRecType Mcr;
+    LegendRec Legends;
 
     bool operator==(const SetupRecord&) const = default;
 };
 
 // Empties the record but keeps McrDelay.
 void ClearSetup(SetupRecord& setup);
+
+// A key string, a Func2 string, the preamble or the postamble holds text.
+bool HoldsText(const SetupRecord& setup);
 
 }  // namespace qk750

@@ -1,10 +1,13 @@
 #include "ui/key_grid.h"
 
+#include <QFontDatabase>
 #include <QHeaderView>
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
+#include "app/key_text.h"
 #include "ui/window_support.h"
 
 namespace qk750 {
@@ -17,7 +20,31 @@ constexpr int kCellPixelsHigh = 36;
 
 const QColor kTooLongBackground(0xff, 0xd8, 0xd8);
 
+// Arial Narrow is about 82% as wide as Arial.
+constexpr int kNarrowStretch = 82;
+
 }  // namespace
+
+QFont gridFont(const QStringList& installedFamilies) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(8);
+    font.setStyleHint(QFont::SansSerif);
+    for (const char* narrow : {"Arial Narrow", "Liberation Sans Narrow"}) {
+        if (installedFamilies.contains(QLatin1String(narrow), Qt::CaseInsensitive)) {
+            font.setFamily(QLatin1String(narrow));
+            return font;
+        }
+    }
+    // Windows always has Arial and Tahoma; Linux has Liberation Sans or DejaVu Sans.
+    for (const char* sans : {"Arial", "Liberation Sans", "Tahoma", "DejaVu Sans"}) {
+        if (installedFamilies.contains(QLatin1String(sans), Qt::CaseInsensitive)) {
+            font.setFamily(QLatin1String(sans));
+            break;
+        }
+    }
+    font.setStretch(kNarrowStretch);
+    return font;
+}
 
 QString CenterCellText(const QString& text, int width) {
     const QString trimmed = trimBlanks(text);
@@ -31,11 +58,19 @@ QString CenterCellText(const QString& text, int width) {
 
 QString cellTextFor(const QString& keyString, bool compact) {
     constexpr int width = KeyGrid::kCellWidth;
+    QString text = keyString;
     if (compact || keyString.size() < width) {
-        return keyString.size() <= width ? CenterCellText(keyString, width)
-                                         : keyString.right(width);
+        text =
+            keyString.size() <= width ? CenterCellText(keyString, width) : keyString.right(width);
     }
-    return keyString;
+    // A TAB would move the rest to the next tab stop, beyond the cell: every control
+    // character shows as a blank, one for one, as the key line shows it.
+    for (QChar& c : text) {
+        if (c.unicode() < ' ') {
+            c = QLatin1Char(' ');
+        }
+    }
+    return text;
 }
 
 KeyGrid::KeyGrid(const SetupRecord& setup, QWidget* parent)
@@ -55,9 +90,7 @@ KeyGrid::KeyGrid(const SetupRecord& setup, QWidget* parent)
     setWordWrap(false);
     setShowGrid(true);
     setTabKeyNavigation(false);
-    QFont gridFont(QStringLiteral("Liberation Sans Narrow"), 8);
-    gridFont.setStyleHint(QFont::SansSerif);
-    setFont(gridFont);
+    setFont(gridFont(QFontDatabase::families()));
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
             auto* cell = new QTableWidgetItem(CenterCellText(QString(), kCellWidth));
@@ -73,7 +106,7 @@ void KeyGrid::drawCell(int column, int row, bool compact) {
     if (row < 0 || row >= kGridRows || column < 0 || column >= kGridColumns) {
         return;
     }
-    const QString keyString = latin1(m_setup.KeyStrings[keyAt(row, column)]);
+    const QString keyString = keyText(m_setup.KeyStrings[keyAt(row, column)]);
     item(row, column)->setText(cellTextFor(keyString, compact));
 }
 
@@ -111,12 +144,24 @@ void KeyGrid::markKey(int key) {
 void KeyGrid::markKey(int key, const KeyLengths& lengths) {
     QTableWidgetItem* cell = item(keyRow(key), keyColumn(key));
     cell->setToolTip(latin1(keyLengthsTooltip(lengths)));
-    if (lengths.tooLong()) {
+    if (lengths.tooLong() || key == m_memoryFullKey) {
         cell->setForeground(kErrorColour);
         cell->setBackground(kTooLongBackground);
     } else {
         cell->setData(Qt::ForegroundRole, QVariant());
         cell->setData(Qt::BackgroundRole, QVariant());
+    }
+}
+
+void KeyGrid::setMemoryFullKey(int key) {
+    const int previous = std::exchange(m_memoryFullKey, key);
+    if (previous == key) {
+        return;
+    }
+    for (const int changed : {previous, key}) {
+        if (changed >= 1 && changed <= kKeyCount) {
+            markKey(changed);
+        }
     }
 }
 

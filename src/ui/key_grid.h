@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
+#include <QStringList>
 #include <QTableWidget>
 
 #include "keys/key_insight.h"
@@ -15,6 +17,12 @@ QString CenterCellText(const QString& text, int width);
 // The text a cell shows for a key string: compact (centred, or the last 15 characters)
 // or whole.
 QString cellTextFor(const QString& keyString, bool compact);
+
+// The cells' font, 8 point, chosen among the installed families: a narrow sans face
+// ("Arial Narrow", else its metric twin "Liberation Sans Narrow"), else a plain sans face
+// drawn condensed to about their width. Never a serif face: a bare family name that is
+// not installed would leave the choice to the system, which may give one.
+QFont gridFont(const QStringList& installedFamilies);
 
 // The grid of the 84 keys: each cell shows its key string in the compact form or whole,
 // and is marked, with its lengths as tooltip, when a string is too long for the keyboard.
@@ -40,13 +48,17 @@ public:
     int currentColumnOrFirst() const;
     int currentRowOrFirst() const;
 
-    // Marks the key's cell by its compiled lengths.
+    // Marks the key's cell by its compiled lengths, or as the key where the string area
+    // overflows.
     void markKey(int key);
     void markKey(int key, const KeyLengths& lengths);
     void markAllKeys();
+    // The key at which the string area is full (0: none); marked like a key too long.
+    void setMemoryFullKey(int key);
 
 private:
     const SetupRecord& m_setup;
+    int m_memoryFullKey = 0;
 };
 
 }  // namespace qk750

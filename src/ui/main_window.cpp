@@ -14,9 +14,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <iostream>
 
@@ -33,6 +36,7 @@
 #include "ui/onscreen_keyboard.h"
 #include "ui/progress_window.h"
 #include "ui/prompts.h"
+#include "ui/roll_out_window.h"
 #include "ui/window_reporter.h"
 #include "ui/window_support.h"
 #include "usb/device_list.h"
@@ -43,6 +47,9 @@
 namespace qk750 {
 
 namespace {
+
+// The client area of the window, menu bar not included, status bar included.
+constexpr QSize kClientSize(978, 652);
 
 const QString kUnlockQuestion =
     QStringLiteral("\rUnlock changes to Setup ?\r\r  Are you sure ?   \r\r");
@@ -67,7 +74,10 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     buildControls();
     buildMenu();
     buildDevices(m_trace);
-    setFixedSize(978, 652 + menuBar()->sizeHint().height());
+    // The client area keeps its size and layout; the window shows what of it the screen holds.
+    m_clientArea->setFixedSize(kClientSize.width(),
+                               kClientSize.height() - statusBar()->sizeHint().height());
+    setFixedSize(naturalSize());
     UpdateTitle();
 }
 
@@ -84,8 +94,13 @@ void MainWindow::setWindows(AboutWindow* about, ProgressWindow* progress,
         m_customMcr->collectMcrSettings = [this] { CollectMcrSettings(); };
         m_customMcr->appendToActiveLine = [this](const QString& text) { AppendToActiveLine(text); };
         // An unnamed setup is saved under a name the operator chooses, not as ".INI" in
-        // whatever folder the program was started from.
-        m_customMcr->saveUnnamedSetup = [this] {
+        // whatever folder the program was started from; an INI twin is replaced only when
+        // the operator says so.
+        m_customMcr->saveAsksFirst = [this] {
+            return m_state->SetupFileName.substr(fileNameStart(m_state->SetupFileName)) == ".INI" ||
+                   (!m_twinToConfirm.empty() && m_twinToConfirm == m_state->SetupFileName);
+        };
+        m_customMcr->saveAskingFirst = [this] {
             m_quietSave = true;
             const bool saved = saveSetup();
             m_quietSave = false;
@@ -97,9 +112,16 @@ void MainWindow::setWindows(AboutWindow* about, ProgressWindow* progress,
 }
 
 void MainWindow::buildControls() {
-    auto* central = new QWidget(this);
+    // On a screen smaller than the window (a small laptop at 125%) the client area scrolls
+    // instead of falling off the screen; elsewhere no scroll bar shows.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("clientScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    setCentralWidget(scroll);
+    auto* central = new QWidget(scroll);
     central->setObjectName(QStringLiteral("clientArea"));
-    setCentralWidget(central);
+    scroll->setWidget(central);
+    m_clientArea = central;
 
     m_keyGrid = new KeyGrid(m_state->Setup, central);
     m_keyGrid->setObjectName(QStringLiteral("keyGrid"));
@@ -214,13 +236,21 @@ void MainWindow::buildMenu() {
     addItem(file, QStringLiteral("saveSetupAsAction"), QStringLiteral("Save &As..."),
             QKeySequence(), [this] { saveSetupAs(); });
     file->addSeparator();
+    addItem(file, QStringLiteral("keyLegendsAction"), QStringLiteral("Key &Legends..."),
+            QKeySequence(), [this] { showLegends(); });
+    file->addSeparator();
     addItem(file, QStringLiteral("exitAction"), QStringLiteral("E&xit"), QKeySequence(),
             [this] { exitWithoutSaving(); });
     // Top-level items that act at once.
     addItem(bar, QStringLiteral("mcrSetupAction"), QStringLiteral("&MCR Setup"), QKeySequence(),
             [this] { showMcrSetup(); });
-    addItem(bar, QStringLiteral("programAction"), QStringLiteral("Program QK750"),
+    QMenu* program = bar->addMenu(QStringLiteral("Program QK750"));
+    program->setObjectName(QStringLiteral("programMenu"));
+    addItem(program, QStringLiteral("programAction"), QStringLiteral("Program QK750"),
             QKeySequence(Qt::Key_F10), [this] { StartProgramming(); });
+    addItem(program, QStringLiteral("rollOutAction"),
+            QStringLiteral("Roll Out to Each Keyboard Plugged In..."), QKeySequence(),
+            [this] { rollOut(); });
     addItem(bar, QStringLiteral("testKeysAction"), QStringLiteral("&Test"),
             QKeySequence(Qt::Key_F7), [this] { testKeys(); });
     QMenu* about = bar->addMenu(QStringLiteral("&About"));
@@ -253,7 +283,8 @@ void MainWindow::buildDevices(bool trace) {
     ProgrammingHooks hooks;
     hooks.collectMcrSettings = [this] { CollectMcrSettings(); };
     hooks.selectKey = [this](int key) { selectKey(key); };
-    hooks.focusGrid = [this] { m_keyGrid->setFocus(); };
+    // The grid takes no input until the run has ended: it is focused then.
+    hooks.focusGrid = [this] { m_focusGridAfterRun = true; };
     hooks.statusText = [this] { return bytes(statusText()); };
     hooks.setStatusText = [this](const std::string& text) { setStatusText(latin1(text)); };
     hooks.beep = [] { QApplication::beep(); };
@@ -269,6 +300,7 @@ void MainWindow::UpdateTitle() {
                           pathText(m_state->SetupFileName);
     setWindowTitle(title);
     QCoreApplication::setApplicationName(title);
+    rememberSetupFolder();
 }
 
 QString MainWindow::cellText(int column, int row) const {
@@ -382,7 +414,8 @@ void MainWindow::firstActivation() {
     }
     m_activated = true;
     // The initial load, shown in the windows.
-    const LoadResult loaded = InitialLoad(*m_state);
+    const LoadResult loaded = InitialLoad(*m_state, ExistingTwin::Keep);
+    keepTwinUnasked(loaded);
     LoadSetupIntoDialogs();
     m_run->clearBusy();
     // The loaded file may have a new name (a KBD or DAT file becomes its INI twin).
@@ -415,14 +448,51 @@ void MainWindow::everyActivation() {
 // window too, and must not clear a deleted key's restore nor the special-key choice.
 bool MainWindow::event(QEvent* event) {
     if (event->type() == QEvent::WindowActivate) {
+        // Once the window manager has framed it, the window's frame is known.
+        fitToScreen();
         firstActivation();
     }
     return QMainWindow::event(event);
 }
 
+QSize MainWindow::naturalSize() const {
+    return {kClientSize.width(), kClientSize.height() + menuBar()->sizeHint().height()};
+}
+
+void MainWindow::fitInto(const QRect& available) {
+    // Before the window manager has framed the window, its frame is guessed generously.
+    QMargins frame = frameGeometry().size() != size()
+                         ? QMargins(geometry().left() - frameGeometry().left(),
+                                    geometry().top() - frameGeometry().top(),
+                                    frameGeometry().right() - geometry().right(),
+                                    frameGeometry().bottom() - geometry().bottom())
+                         : QMargins(8, 32, 8, 8);
+    const QSize room = available.size().shrunkBy(frame);
+    QSize wanted = naturalSize();
+    // Room for the scroll bar that a cut side brings, where the other side has it.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (wanted.height() > room.height()) {
+        wanted.rwidth() += bar;
+    }
+    if (wanted.width() > room.width()) {
+        wanted.rheight() += bar;
+    }
+    setFixedSize(wanted.boundedTo(room));
+}
+
+void MainWindow::fitToScreen() {
+    if (const QScreen* shown = screen()) {
+        fitInto(shown->availableGeometry());
+        connect(shown, &QScreen::availableGeometryChanged, this, &MainWindow::fitToScreen,
+                Qt::UniqueConnection);
+    }
+}
+
 void MainWindow::showEvent(QShowEvent* event) {
     if (!m_placed) {
         m_placed = true;
+        fitToScreen();
+        connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::fitToScreen);
         centreOn(this, nullptr);
     }
     QMainWindow::showEvent(event);
@@ -448,8 +518,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     m_closing = true;
     // An owned window still open would keep its flow waiting, and the program running,
     // after the main window has gone.
-    for (QWidget* owned :
-         std::initializer_list<QWidget*>{m_keyTest, m_builtInMcr, m_customMcr, m_about}) {
+    for (QWidget* owned : std::initializer_list<QWidget*>{m_keyTest, m_builtInMcr, m_customMcr,
+                                                          m_about, m_rollOut}) {
         if (owned != nullptr && owned->isVisible()) {
             owned->close();
         }

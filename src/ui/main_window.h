@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -41,6 +43,8 @@ class McrCustomDialog;
 class ProgressWindow;
 class AboutWindow;
 class KeyTestWindow;
+class LegendWindow;
+class RollOutWindow;
 class UiDispatcher;
 class WindowReporter;
 
@@ -104,6 +108,13 @@ public:
     // Shows the key test window with the keyboard hook in place until it is hidden.
     void testKeys();
     void setKeyTestWindow(KeyTestWindow* testKeys) { m_keyTest = testKeys; }
+    // The legend window over the setup as it stands.
+    void showLegends();
+    void setLegendWindow(LegendWindow* legends) { m_legends = legends; }
+    // Programs each keyboard plugged in, one after another, in the roll-out window, until
+    // its Stop; the main window takes no input meanwhile.
+    void rollOut();
+    void setRollOutWindow(RollOutWindow* window);
 
     // The first activation: the initial load, the device selection, the grid's focus.
     void firstActivation();
@@ -124,6 +135,10 @@ public:
     QString memoryMeterLabel() const;
     QString lineHintText() const;
 
+    // The window's size, fitted into a screen's available area: the whole client area where
+    // it fits, else what the area holds, the client area scrolling.
+    void fitInto(const QRect& available);
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -135,6 +150,11 @@ private:
     void buildMenu();
     void buildDevices(bool trace);
     void everyActivation();
+    QSize naturalSize() const;
+    void fitToScreen();
+    // Takes the edits of the setup (the client area, the File commands but E&xit) away for
+    // a run, or gives them back.
+    void takeEditsDuringRun(bool take);
     void onLockToggled();
     void redrawKeepingForm(int column, int row);
 
@@ -142,10 +162,20 @@ private:
     // text is put there.
     SaveOutcome saveSetupFlow(QString* failure = nullptr);
     SaveOutcome saveTo(const std::string& path, QString* failure);
+    // The quiet save before Open; false when nothing was written (a failure is shown).
+    bool saveBeforeOpen();
+    // An INI twin that existed before a KBD or DAT was loaded under its name is replaced
+    // only when the operator says so, once, at the first save to it; No asks for a name.
+    void keepTwinUnasked(const LoadResult& loaded);
+    bool mayReplaceTwin();
     // Shows what a load could not do; a setup that is not what its file holds loses its
     // name, so that no quiet save writes it over that file or its INI twin.
     void reportLoad(const LoadResult& result);
     std::string chooseFileName(bool save);
+    // Where a file dialog starts: the setup's folder, for an unnamed setup the last folder
+    // used, else the user's Documents folder.
+    QString dialogFolder() const;
+    void rememberSetupFolder();
 
     // The key-string lines, and the keys they and the grid handle themselves.
     void buildKeyLines(QWidget* parent);
@@ -164,7 +194,7 @@ private:
     // The insight display.
     void updateMemoryMeter();
     void updateLineHint();
-    void showNotLatin1(const QString& character);
+    void showRefused(const QString& character);
 
     ProgramState* m_state;
     Prompts* m_prompts;
@@ -182,11 +212,14 @@ private:
 
     AboutWindow* m_about = nullptr;
     KeyTestWindow* m_keyTest = nullptr;
+    LegendWindow* m_legends = nullptr;
+    RollOutWindow* m_rollOut = nullptr;
     bool m_closing = false;  // the window has been closed
     ProgressWindow* m_progress = nullptr;
     McrCustomDialog* m_customMcr = nullptr;
     McrBuiltInDialog* m_builtInMcr = nullptr;
 
+    QWidget* m_clientArea = nullptr;
     KeyGrid* m_keyGrid = nullptr;
     QLabel* m_keyStringLabel = nullptr;
     QLabel* m_func2StringLabel = nullptr;
@@ -220,7 +253,11 @@ private:
     bool m_placed = false;  // centred on the screen at the first show
     // Why a character was not taken into a line, shown until another key or line is chosen.
     QString m_refusedHint;
+    QString m_lastFolder;
     bool m_exiting = false;
+    bool m_focusGridAfterRun = false;
+    std::string m_twinToConfirm;
+    QList<QPointer<QAction>> m_fileCommandsTaken;
 };
 
 }  // namespace qk750

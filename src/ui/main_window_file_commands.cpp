@@ -2,10 +2,11 @@
 #include "ui/main_window.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QStandardPaths>
 
+#include "app/command_line.h"
 #include "app/initial_load.h"
 #include "app/load_report.h"
 #include "setup/file_names.h"
@@ -28,18 +29,45 @@ std::string fileNamePart(const std::string& path) {
     return path.substr(fileNameStart(path));
 }
 
+QString folderOf(const std::string& path) {
+    return QFileInfo(pathText(path)).absolutePath();
+}
+
 }  // namespace
+
+void MainWindow::rememberSetupFolder() {
+    const std::string& name = m_state->SetupFileName;
+    // The program's own default setup says nothing about where the user keeps setups.
+    if (fileNamePart(name) != ".INI" && name != defaultSetupFileName()) {
+        m_lastFolder = folderOf(name);
+    }
+}
+
+QString MainWindow::dialogFolder() const {
+    if (fileNamePart(m_state->SetupFileName) != ".INI") {
+        return folderOf(m_state->SetupFileName);
+    }
+    return !m_lastFolder.isEmpty()
+               ? m_lastFolder
+               : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
 
 std::string MainWindow::chooseFileName(bool save) {
     FileDialogRequest request;
     request.save = save;
-    request.defaultSuffix = QStringLiteral("INI");
+    // A save dialog appends no extension of its own: the program replaces it by ".INI"
+    // (Windows' dialog would make "new one.txt" "new one.txt.ini").
+    request.defaultSuffix = save ? QString() : QStringLiteral("INI");
     request.objectName = save ? QStringLiteral("saveDialog") : QStringLiteral("openDialog");
     request.initialFile = save ? QStringLiteral("default") : QStringLiteral("default.ini");
     request.filter = save ? kSaveFilter : kOpenFilter;
-    request.directory = pathText(DirectoryOf(m_state->SetupFileName));
+    request.directory = dialogFolder();
     for (;;) {
-        const std::string chosen = QFile::encodeName(m_prompts->fileName(request)).toStdString();
+        const QString answer = m_prompts->fileName(request);
+        const std::string chosen = answer.isEmpty() ? std::string() : pathFromText(answer);
+        if (!chosen.empty()) {
+            m_lastFolder = folderOf(chosen);
+        }
         if (!save || chosen.empty()) {
             return chosen;
         }
@@ -68,6 +96,7 @@ SaveOutcome MainWindow::saveTo(const std::string& path, QString* failure) {
         }
         return SaveOutcome::Failed;
     }
+    m_twinToConfirm.clear();
     if (!m_quietSave) {
         m_prompts->information(QStringLiteral(" QK750 Setup was saved in file ") +
                                pathText(fileNamePart(m_state->SetupFileName)));
@@ -75,9 +104,25 @@ SaveOutcome MainWindow::saveTo(const std::string& path, QString* failure) {
     return SaveOutcome::Saved;
 }
 
+void MainWindow::keepTwinUnasked(const LoadResult& loaded) {
+    m_twinToConfirm = loaded.twinExisted ? m_state->SetupFileName : std::string();
+}
+
+bool MainWindow::mayReplaceTwin() {
+    if (m_twinToConfirm.empty() || m_twinToConfirm != m_state->SetupFileName) {
+        return true;
+    }
+    if (!m_prompts->askYesNo(pathText(fileNamePart(m_twinToConfirm)) +
+                             QStringLiteral(" already exists. Replace it?"))) {
+        return false;
+    }
+    m_twinToConfirm.clear();
+    return true;
+}
+
 SaveOutcome MainWindow::saveSetupFlow(QString* failure) {
     CollectMcrSettings();
-    if (fileNamePart(m_state->SetupFileName) == ".INI") {
+    if (fileNamePart(m_state->SetupFileName) == ".INI" || !mayReplaceTwin()) {
         const std::string chosen = chooseFileName(true);
         if (chosen.empty()) {
             return SaveOutcome::Cancelled;
@@ -136,17 +181,37 @@ void MainWindow::reportLoad(const LoadResult& result) {
     }
 }
 
-void MainWindow::openSetup() {
-    setLineSelector(0);
-    const std::string chosen = chooseFileName(false);
-    if (chosen.empty()) {
-        return;
-    }
-    // The setup is saved first, as closing saves it; work that could not be saved stays.
+bool MainWindow::saveBeforeOpen() {
     m_quietSave = true;
-    const SaveOutcome saved = saveSetupFlow();
+    QString failure;
+    const SaveOutcome saved = saveSetupFlow(&failure);
     m_quietSave = false;
     if (saved == SaveOutcome::Failed) {
+        // Work that could not be saved stays.
+        m_prompts->error(failure + QStringLiteral("\r\rNothing was opened."));
+    }
+    return saved == SaveOutcome::Saved;
+}
+
+void MainWindow::openSetup() {
+    setLineSelector(0);
+    // The setup is saved first, as closing saves it; an unnamed one is not thrown away
+    // unasked, nor saved under a name the operator was not told why to give.
+    const bool unnamed = fileNamePart(m_state->SetupFileName) == ".INI";
+    if (unnamed) {
+        CollectMcrSettings();
+        const Prompts::Answer answer = HoldsText(m_state->Setup)
+                                           ? m_prompts->askYesNoCancel(QStringLiteral(
+                                                 "The setup has not been saved.\r\rSave it before "
+                                                 "opening another one ?"))
+                                           : Prompts::Answer::No;
+        if (answer == Prompts::Answer::Cancel ||
+            (answer == Prompts::Answer::Yes && !saveBeforeOpen())) {
+            return;
+        }
+    }
+    const std::string chosen = chooseFileName(false);
+    if (chosen.empty() || (!unnamed && !saveBeforeOpen())) {
         return;
     }
     ProgramState& state = *m_state;
@@ -155,7 +220,7 @@ void MainWindow::openSetup() {
     const std::string previousDat = state.DatImportPath;
     state.SetupFileName = chosen;
     ClearSetup(state.Setup);
-    const LoadResult loaded = LoadSetupFile(state);
+    const LoadResult loaded = LoadSetupFile(state, ExistingTwin::Keep);
     if (HasExtension(chosen, ".DAT") && loaded.unreadable) {
         // A key list that cannot be read replaces nothing.
         state.Setup = previous;
@@ -164,6 +229,7 @@ void MainWindow::openSetup() {
         m_prompts->error(readFailedText(loaded.unreadable->path, loaded.unreadable->reason));
         return;
     }
+    keepTwinUnasked(loaded);
     // Shown once, whole: an unlock question comes with the new keys on the grid.
     UpdateTitle();
     m_keyGrid->setCurrentCell(0, 0);

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include "app/key_text.h"
+#include "ui/key_grid.h"
 #include "ui/mcr_custom_dialog.h"
 #include "ui/window_support.h"
 
@@ -32,6 +34,9 @@ void MainWindow::updateMemoryMeter() {
         m_customMcr->gatherSettings(gathered.Mcr);
     }
     m_memoryUse = computeMemoryUse(gathered);
+    const ImageResult& result = m_memoryUse.result;
+    const bool keyOverflows = result.error == ImageError::MemoryFull && result.key <= kKeyCount;
+    m_keyGrid->setMemoryFullKey(keyOverflows ? result.key : 0);
     QString text = latin1(memoryMeterText(m_memoryUse));
     const std::string failure = imageFailureText(m_memoryUse.result);
     if (!failure.empty()) {
@@ -59,8 +64,8 @@ void MainWindow::updateMemoryMeter() {
 void MainWindow::updateLineHint() {
     const QLineEdit* line = lineSelector() == 1 ? m_func2StringEdit : m_keyStringEdit;
     QStringList texts;
-    for (const NameHint& hint : unknownNames(bytes(line->text()))) {
-        texts << latin1(hint.text);
+    for (const NameHint& hint : unknownNames(keyStringBytes(line->text()))) {
+        texts << keyText(hint.text);
     }
     if (!m_refusedHint.isEmpty()) {
         texts.prepend(m_refusedHint);
@@ -68,8 +73,8 @@ void MainWindow::updateLineHint() {
     showHint(m_lineHintLabel, texts.join(QStringLiteral("   ")));
 }
 
-void MainWindow::showNotLatin1(const QString& character) {
-    m_refusedHint = notLatin1Hint(character);
+void MainWindow::showRefused(const QString& character) {
+    m_refusedHint = refusedCharacterHint(character);
     updateLineHint();
 }
 

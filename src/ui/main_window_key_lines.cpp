@@ -16,6 +16,7 @@
 
 #include <algorithm>
 
+#include "app/key_text.h"
 #include "ui/key_grid.h"
 #include "ui/mcr_custom_dialog.h"
 #include "ui/prompts.h"
@@ -48,8 +49,33 @@ int caretOf(const QLineEdit& line) {
                                   : static_cast<int>(line.cursorPosition());
 }
 
-int selectionLengthOf(const QLineEdit& line) {
-    return line.hasSelectedText() ? static_cast<int>(line.selectedText().size()) : 0;
+// The editing decisions count bytes of the key string.
+int byteCaretOf(const QLineEdit& line) {
+    return keyByteCaret(line.text(), caretOf(line));
+}
+
+int byteSelectionOf(const QLineEdit& line) {
+    if (!line.hasSelectedText()) {
+        return 0;
+    }
+    const int end = caretOf(line) + static_cast<int>(line.selectedText().size());
+    return keyByteCaret(line.text(), end) - byteCaretOf(line);
+}
+
+// A control is entered and left when the focus moves between the window's controls; the
+// window losing or regaining the activation (a message box, another application), a menu
+// opening over it, or the control being disabled (the window owning another, a run) is
+// neither. Otherwise a box over the grid would redraw the current cell whole, and coming
+// back would store the key's strings trimmed.
+bool movesFocusBetweenControls(const QFocusEvent& event, const QWidget& control) {
+    const Qt::FocusReason reason = event.reason();
+    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+           reason != Qt::MenuBarFocusReason && control.isEnabled();
+}
+
+// Only Ctrl+Z restores: a plain z is a typed character.
+bool isRestoreKey(const QKeyEvent& key) {
+    return key.key() == Qt::Key_Z && (key.modifiers() & Qt::ControlModifier) != 0;
 }
 
 }  // namespace
@@ -72,7 +98,7 @@ void MainWindow::buildKeyLines(QWidget* parent) {
         font.setPointSize(10);
         line->setFont(font);
         line->installEventFilter(this);
-        acceptLatin1Only(line, [this](const QString& character) { showNotLatin1(character); });
+        acceptKeyTextOnly(line, [this](const QString& character) { showRefused(character); });
     }
 
     m_lineSelector = new QGroupBox(parent);
@@ -147,10 +173,10 @@ void MainWindow::setLineSelector(int line) {
 
 void MainWindow::ShowSelectedKey() {
     const int key = currentKey();
-    m_func2StringEdit->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
+    m_func2StringEdit->setText(trimBlanks(keyText(m_state->Setup.Func2Strings[key])));
     m_func2StringEdit->setCursorPosition(static_cast<int>(m_func2StringEdit->text().size()));
     m_func2StringLabel->setText(latin1(func2StringLabel(key)));
-    m_keyStringEdit->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
+    m_keyStringEdit->setText(trimBlanks(keyText(m_state->Setup.KeyStrings[key])));
     m_keyStringEdit->setCursorPosition(static_cast<int>(m_keyStringEdit->text().size()));
     m_keyStringLabel->setText(latin1(keyStringLabel(key)));
 }
@@ -171,8 +197,8 @@ void MainWindow::onCurrentCellChanged(int row, int column, int previousRow, int 
     m_linesLoading = true;
     m_refusedHint.clear();
     const int key = keyAt(row, column);
-    m_keyStringEdit->setText(trimBlanks(latin1(m_state->Setup.KeyStrings[key])));
-    m_func2StringEdit->setText(trimBlanks(latin1(m_state->Setup.Func2Strings[key])));
+    m_keyStringEdit->setText(trimBlanks(keyText(m_state->Setup.KeyStrings[key])));
+    m_func2StringEdit->setText(trimBlanks(keyText(m_state->Setup.Func2Strings[key])));
     m_keyStringLabel->setText(latin1(keyStringLabel(key)));
     m_func2StringLabel->setText(latin1(func2StringLabel(key)));
     if (previousRow >= 0 && previousColumn >= 0) {
@@ -200,7 +226,7 @@ void MainWindow::onKeyStringEdited() {
         return;
     }
     const int key = currentKey();
-    m_state->Setup.KeyStrings[key] = bytes(m_keyStringEdit->text());
+    m_state->Setup.KeyStrings[key] = keyStringBytes(m_keyStringEdit->text());
     UpdateGridCell(m_keyGrid->currentColumnOrFirst(), m_keyGrid->currentRowOrFirst(), true);
     setLineSelector(0);
     m_keyGrid->markKey(key);
@@ -212,7 +238,7 @@ void MainWindow::onFunc2StringEdited() {
         return;
     }
     const int key = currentKey();
-    m_state->Setup.Func2Strings[key] = bytes(m_func2StringEdit->text());
+    m_state->Setup.Func2Strings[key] = keyStringBytes(m_func2StringEdit->text());
     setLineSelector(1);
     m_keyGrid->markKey(key);
     updateMemoryMeter();
@@ -283,7 +309,7 @@ void MainWindow::deleteWholeKey(int key) {
 }
 
 void MainWindow::restoreKey(int key) {
-    setLinesQuietly(latin1(m_undoKey.keyString), latin1(m_undoKey.func2String));
+    setLinesQuietly(keyText(m_undoKey.keyString), keyText(m_undoKey.func2String));
     m_state->Setup.KeyStrings[key] = m_undoKey.keyString;
     m_state->Setup.Func2Strings[key] = m_undoKey.func2String;
     m_keyGrid->drawCell(keyColumn(key), keyRow(key), false);
@@ -298,15 +324,15 @@ bool MainWindow::gridKeyPress(const QKeyEvent& key) {
     const Qt::KeyboardModifiers modifiers = key.modifiers();
     const bool ctrlOrAlt = (modifiers & (Qt::ControlModifier | Qt::AltModifier)) != 0;
     const QString text = key.text();
-    const bool character = !ctrlOrAlt && text.size() == 1 && text.at(0).unicode() >= 32 &&
-                           text.at(0).unicode() != 127 && text.at(0).unicode() <= 0xff;
-    if (!ctrlOrAlt && !text.isEmpty() && text.at(0).unicode() > 0xff) {
+    QString refused;
+    if (!ctrlOrAlt && !text.isEmpty() && !keyBytes(text, &refused)) {
         // Taken into the line it would be refused there: say why here.
-        showNotLatin1(text);
+        showRefused(refused);
         return true;
     }
-    // Only Ctrl+Z restores: a plain z is a typed character.
-    const bool restore = key.key() == Qt::Key_Z && (modifiers & Qt::ControlModifier) != 0;
+    const bool character =
+        !ctrlOrAlt && text.size() == 1 && text.at(0).unicode() >= 32 && text.at(0).unicode() != 127;
+    const bool restore = isRestoreKey(key);
     const bool edits = key.key() == Qt::Key_Delete || key.key() == Qt::Key_Return ||
                        key.key() == Qt::Key_Enter || character || restore;
     if (!edits) {
@@ -340,9 +366,19 @@ bool MainWindow::gridKeyPress(const QKeyEvent& key) {
 bool MainWindow::lineKeyPress(const QKeyEvent& key, int line) {
     QLineEdit* edit = line == 1 ? m_func2StringEdit : m_keyStringEdit;
     m_linesLoading = false;
+    // Right after a whole-key delete the line has nothing of its own to undo: Ctrl+Z there
+    // brings the key back, as on the grid.
+    const int n = currentKey();
+    if (isRestoreKey(key) && !edit->isUndoAvailable() && mayRestoreKey(n, m_undoKey)) {
+        m_keyTouched = true;
+        if (m_prompts->confirm(latin1(restoreKeyQuestion(n)))) {
+            restoreKey(n);
+        }
+        return true;
+    }
     const LineKeyDecision decision =
-        decideLineKey(lineKeyOf(key), bytes(edit->text()), caretOf(*edit), selectionLengthOf(*edit),
-                      m_keyTouched);
+        decideLineKey(lineKeyOf(key), keyStringBytes(edit->text()), byteCaretOf(*edit),
+                      byteSelectionOf(*edit), m_keyTouched);
     if (decision.touchesKey) {
         m_keyTouched = true;
     }
@@ -362,7 +398,6 @@ bool MainWindow::lineKeyPress(const QKeyEvent& key, int line) {
             }
             return true;
         case Action::AskDeleteWholeKey: {
-            const int n = currentKey();
             if (!m_prompts->confirm(latin1(deleteKeyQuestion(n)))) {
                 return false;
             }
@@ -370,11 +405,11 @@ bool MainWindow::lineKeyPress(const QKeyEvent& key, int line) {
             return true;
         }
         case Action::SetText: {
-            const QString text = latin1(decision.edit.text);
+            const QString text = keyText(decision.edit.text);
             if (edit->text() != text) {
                 edit->setText(text);
             }
-            edit->setCursorPosition(decision.edit.caret);
+            edit->setCursorPosition(keyTextCaret(decision.edit.text, decision.edit.caret));
             return decision.edit.consumed;
         }
     }
@@ -384,6 +419,11 @@ bool MainWindow::lineKeyPress(const QKeyEvent& key, int line) {
 // The grid's and the lines' focus and keys; the lock is applied when it loses the focus.
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if ((type == QEvent::FocusIn || type == QEvent::FocusOut) && watched->isWidgetType() &&
+        !movesFocusBetweenControls(*static_cast<QFocusEvent*>(event),
+                                   *static_cast<QWidget*>(watched))) {
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (watched == m_keyGrid) {
         if (type == QEvent::FocusIn) {
             ShowSelectedKey();

@@ -3,11 +3,13 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 
 #include "app/mcr_settings.h"
@@ -42,7 +44,7 @@ QString McrBuiltInDialog::entryText(int entry) {
 }
 
 McrBuiltInDialog::McrBuiltInDialog(ProgramState& state, QWidget* owner)
-    : QWidget(nullptr, Qt::Dialog), m_owner(owner), m_state(state) {
+    : QDialog(nullptr), m_owner(owner), m_state(state) {
     setObjectName(QStringLiteral("mcrBuiltInDialog"));
     setWindowTitle(QStringLiteral("Built-IN MCR Setup"));
     setFixedSize(576, 420);
@@ -62,12 +64,15 @@ McrBuiltInDialog::McrBuiltInDialog(ProgramState& state, QWidget* owner)
         button->setObjectName(QStringLiteral("mcrMode%1").arg(entry + 1));
         m_modeButtons->addButton(button, entry);
         layout->addWidget(button);
+        button->installEventFilter(this);
     }
 
     auto* ok = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton),
                                QStringLiteral("&Ok"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setGeometry(170, 372, 100, 34);
+    ok->setDefault(true);
+    m_okButton = ok;
     auto* close = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
                                   QStringLiteral("Close"), this);
     close->setObjectName(QStringLiteral("closeButton"));
@@ -104,7 +109,34 @@ void McrBuiltInDialog::setEditingEnabled(bool enabled) {
 
 void McrBuiltInDialog::showEvent(QShowEvent* event) {
     placeOwned(this, m_owner);
-    QWidget::showEvent(event);
+    // The dialog opens on the mode list at the current mode.
+    QAbstractButton* current = m_modeButtons->checkedButton();
+    if (m_mcrModeList->isEnabled()) {
+        (current != nullptr ? current : m_modeButtons->button(0))->setFocus();
+    } else {
+        m_okButton->setFocus();
+    }
+    QDialog::showEvent(event);
+}
+
+bool McrBuiltInDialog::eventFilter(QObject* watched, QEvent* event) {
+    // The arrow keys choose the mode before or after the focused one, also when none is
+    // chosen yet (the group's own handling then only moves the focus).
+    auto* button = qobject_cast<QAbstractButton*>(watched);
+    if (button != nullptr && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<const QKeyEvent*>(event)->key();
+        const int step = key == Qt::Key_Down || key == Qt::Key_Right ? 1
+                         : key == Qt::Key_Up || key == Qt::Key_Left  ? -1
+                                                                     : 0;
+        if (step != 0) {
+            const int entry =
+                std::clamp(m_modeButtons->id(button) + step, 0, kBuiltInModeCount - 1);
+            selectEntry(entry);
+            m_modeButtons->button(entry)->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 }  // namespace qk750

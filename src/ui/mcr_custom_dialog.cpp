@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "app/key_editing.h"
+#include "app/key_text.h"
 #include "app/mcr_settings.h"
 #include "keys/key_insight.h"
 #include "setup/file_names.h"
@@ -47,7 +48,7 @@ QLabel* label(const QString& text, QWidget* parent, int x, int y, int w, int h =
 }  // namespace
 
 McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget* owner)
-    : QWidget(nullptr, Qt::Dialog), m_owner(owner), m_state(state), m_prompts(prompts) {
+    : QDialog(nullptr), m_owner(owner), m_state(state), m_prompts(prompts) {
     setObjectName(QStringLiteral("mcrCustomDialog"));
     setWindowTitle(QStringLiteral("Custom MCR Setup"));
     setFixedSize(774, 548);
@@ -119,14 +120,15 @@ McrCustomDialog::McrCustomDialog(ProgramState& state, Prompts& prompts, QWidget*
                                    QStringLiteral("&Save"), this);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
     m_saveButton->setGeometry(322, 456, 130, 40);
+    m_saveButton->setDefault(true);
 
     connect(m_builtInSetupCheck, &QCheckBox::toggled, this, &McrCustomDialog::applyBuiltInChoice);
     connect(m_builtInSetupCheck, &QCheckBox::toggled, this, &McrCustomDialog::linesChanged);
     for (QLineEdit* line : {m_preambleEdit, m_postambleEdit}) {
         connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::linesChanged);
         connect(line, &QLineEdit::textChanged, this, &McrCustomDialog::updateLineHint);
-        acceptLatin1Only(line, [this, line](const QString& character) {
-            m_refusedHint = notLatin1Hint(character);
+        acceptKeyTextOnly(line, [this, line](const QString& character) {
+            m_refusedHint = refusedCharacterHint(character);
             m_refusedIn = line;
             updateLineHint();
         });
@@ -147,8 +149,8 @@ void McrCustomDialog::showSettings(SetupRecType& mcr) {
     m_refusedIn = nullptr;
     m_transmitChecksumCheck->setChecked(mcr.TransmitChecksum);
     m_bfChecksumCheck->setChecked(mcr.BF_Checksum);
-    m_preambleEdit->setText(QString::fromLatin1(mcr.PreambleString));
-    m_postambleEdit->setText(QString::fromLatin1(mcr.PostambleString));
+    m_preambleEdit->setText(keyText(mcr.PreambleString));
+    m_postambleEdit->setText(keyText(mcr.PostambleString));
     m_builtInSetupCheck->setChecked(builtInBoxShown(mcr.McrSetupMode));
     // Also when the box was already checked: a built-in mode never shows checksums.
     applyBuiltInChoice();
@@ -164,8 +166,8 @@ void McrCustomDialog::showSettings(SetupRecType& mcr) {
 void McrCustomDialog::gatherSettings(SetupRecType& mcr) const {
     mcr.TransmitChecksum = m_transmitChecksumCheck->isChecked();
     mcr.BF_Checksum = m_bfChecksumCheck->isChecked();
-    mcr.PreambleString = m_preambleEdit->text().toLatin1().toStdString();
-    mcr.PostambleString = m_postambleEdit->text().toLatin1().toStdString();
+    mcr.PreambleString = keyStringBytes(m_preambleEdit->text());
+    mcr.PostambleString = keyStringBytes(m_postambleEdit->text());
     const int entry = m_builtIn != nullptr ? m_builtIn->selectedEntry() : -1;
     mcr.McrSetupMode = m_builtInSetupCheck->isChecked() && entry >= 0 ? entry + 1 : 0;
     mcr.BuiltIn_Setup = mcr.McrSetupMode != 0;
@@ -205,10 +207,9 @@ void McrCustomDialog::showBuiltInSetup() {
 }
 
 void McrCustomDialog::saveAndClose() {
-    if (saveUnnamedSetup &&
-        m_state.SetupFileName.substr(fileNameStart(m_state.SetupFileName)) == ".INI") {
+    if (saveAsksFirst && saveAskingFirst && saveAsksFirst()) {
         // The main window's Save gathers too; the dialog stays open when it is cancelled.
-        if (saveUnnamedSetup()) {
+        if (saveAskingFirst()) {
             hide();
         }
         return;
@@ -257,14 +258,42 @@ void McrCustomDialog::appendToLine(int target, const QString& text) {
 
 void McrCustomDialog::showEvent(QShowEvent* event) {
     placeOwned(this, m_owner);
-    // The dialog opens on the preamble, whichever line had the focus when it was closed.
+    // The dialog opens on the preamble, whichever line had the focus when it was closed;
+    // with the lines shut, on the button that opens the built-in modes.
     if (m_preambleEdit->isEnabled()) {
         m_preambleEdit->setFocus();
-    } else if (focusWidget() == m_postambleEdit) {
+    } else {
         m_builtInSetupButton->setFocus();
     }
     updateLineHint();
-    QWidget::showEvent(event);
+    m_opened = {m_builtInSetupCheck->isChecked(),
+                m_builtIn != nullptr ? m_builtIn->selectedEntry() : -1,
+                m_state.Setup.Mcr.McrSetupMode,
+                m_mcrDelayEdit->text(),
+                m_transmitChecksumCheck->isChecked(),
+                m_bfChecksumCheck->isChecked(),
+                m_preambleEdit->text(),
+                m_postambleEdit->text()};
+    QDialog::showEvent(event);
+}
+
+void McrCustomDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    // Esc leaves without the changes made since the dialog opened.
+    m_builtInSetupCheck->setChecked(m_opened.builtIn);
+    if (m_builtIn != nullptr) {
+        m_builtIn->selectEntry(m_opened.builtInEntry);
+    }
+    m_state.Setup.Mcr.McrSetupMode = m_opened.mode;
+    m_mcrDelayEdit->setText(m_opened.delay);
+    m_transmitChecksumCheck->setChecked(m_opened.transmitChecksum);
+    m_bfChecksumCheck->setChecked(m_opened.bfChecksum);
+    m_preambleEdit->setText(m_opened.preamble);
+    m_postambleEdit->setText(m_opened.postamble);
+    hide();
 }
 
 bool McrCustomDialog::eventFilter(QObject* watched, QEvent* event) {
@@ -302,9 +331,12 @@ bool McrCustomDialog::lineKeyDown(QLineEdit& line, const QKeyEvent& key) {
     const int caret = line.hasSelectedText() ? static_cast<int>(line.selectionStart())
                                              : static_cast<int>(line.cursorPosition());
     const int selection = line.hasSelectedText() ? static_cast<int>(line.selectedText().size()) : 0;
+    // The decision counts bytes of the key string.
+    const int byteCaret = keyByteCaret(line.text(), caret);
+    const int byteSelection = keyByteCaret(line.text(), caret + selection) - byteCaret;
     // These lines have no whole-string deletion: count the key as touched.
-    const LineKeyDecision decision =
-        decideLineKey(which, line.text().toLatin1().toStdString(), caret, selection, true);
+    const std::string bytes = keyStringBytes(line.text());
+    const LineKeyDecision decision = decideLineKey(which, bytes, byteCaret, byteSelection, true);
     if (decision.action == LineKeyDecision::Action::AppendEnter) {
         const QString enter = QStringLiteral("<Enter>");
         if (appendToActiveLine) {
@@ -317,11 +349,11 @@ bool McrCustomDialog::lineKeyDown(QLineEdit& line, const QKeyEvent& key) {
     if (decision.action != LineKeyDecision::Action::SetText) {
         return false;
     }
-    const QString text = QString::fromLatin1(decision.edit.text);
+    const QString text = keyText(decision.edit.text);
     if (line.text() != text) {
         line.setText(text);
     }
-    line.setCursorPosition(decision.edit.caret);
+    line.setCursorPosition(keyTextCaret(decision.edit.text, decision.edit.caret));
     return decision.edit.consumed;
 }
 
@@ -334,8 +366,8 @@ void McrCustomDialog::updateLineHint() {
     const QLineEdit* line =
         m_state.Globals.EditTarget == kEditPostamble ? m_postambleEdit : m_preambleEdit;
     QStringList texts;
-    for (const NameHint& hint : unknownNames(line->text().toLatin1().toStdString())) {
-        texts << QString::fromLatin1(hint.text);
+    for (const NameHint& hint : unknownNames(keyStringBytes(line->text()))) {
+        texts << keyText(hint.text);
     }
     if (line == m_refusedIn) {
         texts.prepend(m_refusedHint);

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QDialog>
 #include <QPointer>
 #include <QString>
-#include <QWidget>
 
 #include <functional>
 
@@ -21,8 +21,9 @@ class McrBuiltInDialog;
 class OnScreenKeyboard;
 
 // The custom MCR dialog: preamble and postamble of track 2, checksum options, data delay,
-// and the switch to a built-in reader mode.
-class McrCustomDialog : public QWidget {
+// and the switch to a built-in reader mode. Its close box keeps the changes; Esc leaves
+// without them; Enter outside the two lines presses "&Save".
+class McrCustomDialog : public QDialog {
     Q_OBJECT
 
 public:
@@ -52,9 +53,11 @@ public:
     std::function<void()> collectMcrSettings;
     // Set by the main window: where the on-screen keyboard's text goes.
     std::function<void(const QString&)> appendToActiveLine;
-    // Set by the main window: saves a setup that has no name yet (asking for one); false
+    // Set by the main window: whether saving must ask first (the setup has no name yet, or
+    // its file was there before a KBD or DAT took its name), and the save that asks; false
     // when nothing was written.
-    std::function<bool()> saveUnnamedSetup;
+    std::function<bool()> saveAsksFirst;
+    std::function<bool()> saveAskingFirst;
 
     // What the hint under the lines says about the line being edited (whole text).
     QString lineHintText() const;
@@ -65,9 +68,22 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What the controls held when the dialog was opened.
+    struct Shown {
+        bool builtIn = false;
+        int builtInEntry = -1;
+        int mode = 0;
+        QString delay;
+        bool transmitChecksum = false;
+        bool bfChecksum = false;
+        QString preamble;
+        QString postamble;
+    };
+
     bool lineKeyDown(QLineEdit& line, const QKeyEvent& key);
     void updateLineHint();
 
@@ -89,6 +105,7 @@ private:
     const QLineEdit* m_refusedIn = nullptr;
     OnScreenKeyboard* m_keyboard;
     QPushButton* m_saveButton;
+    Shown m_opened;
 };
 
 }  // namespace qk750

@@ -1,10 +1,12 @@
 #include "ui/prompts.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
 #include <QStringList>
+
+#include "ui/window_support.h"
 
 namespace qk750 {
 
@@ -27,13 +29,13 @@ QString dialogFilter(const QString& pipeFilter) {
 }
 
 QString saveFailedText(const std::string& path, const std::string& systemError) {
-    return QStringLiteral("Cannot save ") + QFile::decodeName(QByteArray::fromStdString(path)) +
-           QStringLiteral("\r\r") + QString::fromLocal8Bit(systemError);
+    return QStringLiteral("Cannot save ") + pathText(path) + QStringLiteral("\r\r") +
+           QString::fromLocal8Bit(systemError);
 }
 
 QString readFailedText(const std::string& path, const std::string& systemError) {
-    return QStringLiteral("Cannot read ") + QFile::decodeName(QByteArray::fromStdString(path)) +
-           QStringLiteral("\r\r") + QString::fromLocal8Bit(systemError);
+    return QStringLiteral("Cannot read ") + pathText(path) + QStringLiteral("\r\r") +
+           QString::fromLocal8Bit(systemError);
 }
 
 QString displayText(const QString& text) {
@@ -91,6 +93,18 @@ bool QtPrompts::askYesNo(const QString& text) {
                    QMessageBox::No) == QMessageBox::Yes;
 }
 
+Prompts::Answer QtPrompts::askYesNoCancel(const QString& text) {
+    switch (showBox(m_parent, QMessageBox::Question, text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes)) {
+        case QMessageBox::Yes:
+            return Answer::Yes;
+        case QMessageBox::No:
+            return Answer::No;
+        default:
+            return Answer::Cancel;
+    }
+}
+
 QString QtPrompts::fileName(const FileDialogRequest& request) {
     QFileDialog dialog(ownerOf(m_parent));
     dialog.setObjectName(request.objectName);
@@ -102,6 +116,12 @@ QString QtPrompts::fileName(const FileDialogRequest& request) {
     }
     dialog.selectFile(request.initialFile);
     if (request.save) {
+#ifdef _WIN32
+        // Windows' own Save dialog, as Qt drives it, appends the filter's extension to a
+        // typed one ("new one.txt" became "new one.txt.ini"); Qt's own appends none, and
+        // the program replaces the extension itself.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -113,6 +133,12 @@ QString QtPrompts::fileName(const FileDialogRequest& request) {
         return {};
     }
     return dialog.selectedFiles().constFirst();
+}
+
+bool QtPrompts::choosePrinter(QPrinter& printer) {
+    QPrintDialog dialog(&printer, ownerOf(m_parent));
+    dialog.setObjectName(QStringLiteral("printDialog"));
+    return dialog.exec() == QDialog::Accepted;
 }
 
 }  // namespace qk750

@@ -4,6 +4,7 @@
 
 #include <string>
 
+class QPrinter;
 class QWidget;
 
 namespace qk750 {
@@ -36,8 +37,14 @@ public:
     virtual bool errorOkCancel(const QString& text) = 0;
     // Question with buttons Yes and No, No the default: Enter alone never says Yes.
     virtual bool askYesNo(const QString& text) = 0;
+    // Question with buttons Yes, No and Cancel, Yes the default; Esc answers Cancel.
+    enum class Answer { Yes, No, Cancel };
+    virtual Answer askYesNoCancel(const QString& text) = 0;
     // The chosen path, or an empty string when cancelled.
     virtual QString fileName(const FileDialogRequest& request) = 0;
+    // The platform's print dialog, set up from the printer and setting it; false when
+    // cancelled.
+    virtual bool choosePrinter(QPrinter& printer) = 0;
 };
 
 // "QK750 INI files |*.ini|OLD QK750 files|*.kbd" -> "QK750 INI files (*.ini *.INI);;...".
@@ -66,7 +73,9 @@ public:
     bool confirm(const QString& text) override;
     bool errorOkCancel(const QString& text) override;
     bool askYesNo(const QString& text) override;
+    Answer askYesNoCancel(const QString& text) override;
     QString fileName(const FileDialogRequest& request) override;
+    bool choosePrinter(QPrinter& printer) override;
 
 private:
     QWidget* m_parent;

@@ -8,10 +8,12 @@
 #include "app/cli.h"
 #include "ui/about_window.h"
 #include "ui/key_test_window.h"
+#include "ui/legend_window.h"
 #include "ui/mcr_builtin_dialog.h"
 #include "ui/mcr_custom_dialog.h"
 #include "ui/progress_window.h"
 #include "ui/prompts.h"
+#include "ui/roll_out_window.h"
 #include "usb/hid_platform_sim.h"
 #include "usb/hid_platform_system.h"
 
@@ -29,11 +31,19 @@ SetupWindows::SetupWindows(MainWindowServices services) {
     m_customMcr->setBuiltInDialog(m_builtInMcr.get());
     m_main->setWindows(m_about.get(), m_progress.get(), m_customMcr.get(), m_builtInMcr.get());
     m_main->setKeyTestWindow(m_keyTest.get());
+    m_legends = std::make_unique<LegendWindow>(state, prompts, m_main.get());
+    m_main->setLegendWindow(m_legends.get());
+    m_rollOut = std::make_unique<RollOutWindow>(m_main.get());
+    m_main->setRollOutWindow(m_rollOut.get());
 }
 
 SetupWindows::~SetupWindows() {
     m_main->setWindows(nullptr, nullptr, nullptr, nullptr);
     m_main->setKeyTestWindow(nullptr);
+    m_main->setLegendWindow(nullptr);
+    m_legends.reset();
+    m_main->setRollOutWindow(nullptr);
+    m_rollOut.reset();
     m_builtInMcr.reset();
     m_customMcr.reset();
     m_progress.reset();
@@ -48,7 +58,10 @@ int runWindows(ProgramState& state, const CliOptions& options) {
     static char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kProgramTitle));
+#ifndef Q_OS_WIN
+    // On Windows the windows take the icon of the .exe's resources, as Explorer shows it.
     QApplication::setWindowIcon(QIcon(programPixmap(64)));
+#endif
 
     HidPlatformSim* simulated = nullptr;
     std::unique_ptr<HidPlatform> platform;
@@ -86,6 +99,7 @@ int runWindows(ProgramState& state, const CliOptions& options) {
             std::string error;
             if (!simulated->saveMemoryFile(&error)) {
                 std::cerr << "qk750setup: " << error << "\n";
+                code = 2;
             }
         }
     }

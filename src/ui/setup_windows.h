@@ -12,9 +12,12 @@ class McrCustomDialog;
 class ProgressWindow;
 class KeyTestWindow;
 class AboutWindow;
+class LegendWindow;
+class RollOutWindow;
 
 // Every window of the program, created in start-up order (main window, About, key test,
-// progress, custom MCR, built-in MCR) and wired together; all live until the end of the run.
+// progress, custom MCR, built-in MCR, key legends, then the roll-out window) and wired
+// together; all live until the end of the run.
 class SetupWindows {
 public:
     explicit SetupWindows(MainWindowServices services);
@@ -28,6 +31,8 @@ public:
     ProgressWindow& progress() const { return *m_progress; }
     McrCustomDialog& customMcr() const { return *m_customMcr; }
     McrBuiltInDialog& builtInMcr() const { return *m_builtInMcr; }
+    LegendWindow& legends() const { return *m_legends; }
+    RollOutWindow& rollOut() const { return *m_rollOut; }
 
 private:
     std::unique_ptr<MainWindow> m_main;
@@ -36,6 +41,8 @@ private:
     std::unique_ptr<ProgressWindow> m_progress;
     std::unique_ptr<McrCustomDialog> m_customMcr;
     std::unique_ptr<McrBuiltInDialog> m_builtInMcr;
+    std::unique_ptr<LegendWindow> m_legends;
+    std::unique_ptr<RollOutWindow> m_rollOut;
 };
 
 // The interactive run: the application object, the windows, the message loop. The

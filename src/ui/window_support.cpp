@@ -1,14 +1,19 @@
 #include "ui/window_support.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QValidator>
 #include <QWidget>
 #include <QWindow>
+
+#include "app/key_text.h"
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace qk750 {
 
@@ -20,24 +25,32 @@ std::string bytes(const QString& text) {
     return text.toLatin1().toStdString();
 }
 
+std::string keyStringBytes(QString text) {
+    QString refused;
+    for (;;) {
+        if (std::optional<std::string> key = keyBytes(text, &refused)) {
+            return *key;
+        }
+        text.remove(refused);
+    }
+}
+
 namespace {
 
-class Latin1Validator : public QValidator {
+class KeyTextValidator : public QValidator {
 public:
-    Latin1Validator(std::function<void(const QString&)> rejected, QObject* parent)
+    KeyTextValidator(std::function<void(const QString&)> rejected, QObject* parent)
         : QValidator(parent), m_rejected(std::move(rejected)) {}
 
     State validate(QString& input, int&) const override {
-        for (qsizetype i = 0; i < input.size(); ++i) {
-            const QChar c = input.at(i);
-            if (c.unicode() > 0xff) {
-                if (m_rejected) {
-                    m_rejected(input.mid(i, c.isHighSurrogate() ? 2 : 1));
-                }
-                return Invalid;
-            }
+        QString refused;
+        if (keyBytes(input, &refused)) {
+            return Acceptable;
         }
-        return Acceptable;
+        if (m_rejected) {
+            m_rejected(refused);
+        }
+        return Invalid;
     }
 
 private:
@@ -46,22 +59,18 @@ private:
 
 }  // namespace
 
-void acceptLatin1Only(QLineEdit* line, std::function<void(const QString&)> rejected) {
-    line->setValidator(new Latin1Validator(std::move(rejected), line));
+void acceptKeyTextOnly(QLineEdit* line, std::function<void(const QString&)> rejected) {
+    line->setValidator(new KeyTextValidator(std::move(rejected), line));
 }
 
-QString notLatin1Hint(const QString& character) {
-    return QLatin1Char('"') + character +
-           QStringLiteral("\" is not taken: key strings hold Latin-1 characters only");
+QString refusedCharacterHint(const QString& character) {
+    return QLatin1Char('"') + character + QStringLiteral("\" is not taken: key strings hold ") +
+           keyCodePageName() + QStringLiteral(" characters only");
 }
 
 void showHint(QLabel* label, const QString& text) {
     label->setToolTip(text);
     label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
-}
-
-QString pathText(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 QString trimBlanks(const QString& text) {
@@ -108,8 +117,59 @@ void placeOwned(QWidget* window, const QWidget* owner) {
     centreOn(window, owner);
 }
 
+namespace {
+
+// While an owned window is up, the program stays in front of the operator. A click on
+// the disabled owner hands the activation back to the owned window: keystrokes would
+// otherwise go to a window that takes none. A minimise that the owned window asked not to
+// have is undone: a window manager may give every window the button and minimise the
+// owner with it (or, under Wine, minimise only the owner, which hides what it owns), and
+// without a task bar nothing would bring either back.
+class OwnedWindowGuard : public QObject {
+public:
+    OwnedWindowGuard(QWidget* owner, QWidget* window) : m_owner(owner), m_window(window) {
+        owner->installEventFilter(this);
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (m_owner.isNull() || m_window.isNull() || !m_window->isVisible()) {
+            return false;
+        }
+        if (watched == m_owner && event->type() == QEvent::WindowActivate &&
+            !m_owner->isEnabled()) {
+            m_window->activateWindow();
+        } else if (event->type() == QEvent::WindowStateChange &&
+                   (m_window->isMinimized() || m_owner->isMinimized())) {
+            // Once the window manager has finished minimising.
+            QTimer::singleShot(0, this, [this] {
+                if (m_owner && m_owner->isMinimized()) {
+                    m_owner->showNormal();
+#ifdef Q_OS_WIN
+                    // The system hid what the owner owns as it was minimised.
+                    ShowOwnedPopups(reinterpret_cast<HWND>(m_owner->winId()), TRUE);
+#endif
+                }
+                if (m_window && m_window->isVisible()) {
+                    m_window->showNormal();
+                    m_window->activateWindow();
+                }
+            });
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_owner;
+    QPointer<QWidget> m_window;
+};
+
+}  // namespace
+
 void showOwned(QWidget* owner, QWidget* window, const std::function<void()>& shown) {
     QPointer<QWidget> guard(owner);
+    const OwnedWindowGuard keepInFront(owner->window(), window);
     // Disabling the owner takes the focus from its control: remember which had it.
     QPointer<QWidget> focused = owner->focusWidget();
     owner->setEnabled(false);
@@ -124,11 +184,15 @@ void showOwned(QWidget* owner, QWidget* window, const std::function<void()>& sho
         return;
     }
     owner->setEnabled(true);
+    if (owner->isMinimized()) {
+        owner->showNormal();
+    }
     owner->activateWindow();
+    // The owner gets its activation back: its control is not entered anew.
     if (focused && focused->isEnabled() && focused->isVisible()) {
-        focused->setFocus();
+        focused->setFocus(Qt::ActiveWindowFocusReason);
     } else {
-        owner->setFocus();
+        owner->setFocus(Qt::ActiveWindowFocusReason);
     }
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/path_text.h"
+
 class QLabel;
 class QLineEdit;
 class QWidget;
@@ -17,24 +19,26 @@ namespace qk750 {
 inline const QColor kWarningColour(0xc0, 0x70, 0x00);
 inline const QColor kErrorColour(0xc0, 0x00, 0x00);
 
-// Key strings and file contents are 8-bit text; these convert them for the controls and
-// back, byte for byte.
+// The program's own texts (messages, labels, key names) are ASCII; these convert them
+// for the controls and back, byte for byte.
 QString latin1(std::string_view text);
 std::string bytes(const QString& text);
 
-// Keeps characters outside Latin-1 out of a key-string line, typed, pasted or dropped
-// alike: the keyboard types 8-bit characters only, and a "?" in their place would program
-// a "?" keystroke. rejected gets the first such character of the refused input.
-void acceptLatin1Only(QLineEdit* line, std::function<void(const QString&)> rejected);
+// The key string of a line's text (see app/key_text.h). The lines take no character
+// outside the code page; should one come through all the same, it is left out.
+std::string keyStringBytes(QString text);
+
+// Keeps characters outside the key strings' code page out of a key-string line, typed,
+// pasted or dropped alike: the keyboard types 8-bit characters only, and a "?" in their
+// place would program a "?" keystroke. rejected gets the first such character of the
+// refused input.
+void acceptKeyTextOnly(QLineEdit* line, std::function<void(const QString&)> rejected);
 
 // The hint that says why such a character was not taken.
-QString notLatin1Hint(const QString& character);
+QString refusedCharacterHint(const QString& character);
 
 // Shows a hint in a one-line label, cut to its width; the tooltip holds the whole text.
 void showHint(QLabel* label, const QString& text);
-
-// A file path for display, decoded as the file system encodes names.
-QString pathText(const std::string& path);
 
 // Trims blanks and control characters at both ends, as key strings are trimmed.
 QString trimBlanks(const QString& text);

@@ -1,14 +1,17 @@
 #include "usb/hid_platform_sim.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
+#include <system_error>
+
+#include "setup/file_io.h"
+#include "setup/native_path.h"
 
 namespace qk750 {
 
@@ -441,67 +444,65 @@ const SimFirmware& HidPlatformSim::firmware() const {
     return m_core->firmware;
 }
 
+void HidPlatformSim::plugNewKeyboard(int number) {
+    {
+        std::lock_guard lock(m_core->mutex);
+        std::array<std::uint8_t, SimFirmware::kMemorySize> erased;
+        erased.fill(0xFF);
+        m_core->firmware.setMemory(erased);
+        m_core->firmware.setFaultPlan(m_plans.forKeyboard(number));
+        m_core->firmware.resetCounters();
+    }
+    plug(m_keyboardIndex);
+}
+
 bool HidPlatformSim::loadMemoryFile(const std::string& path, std::string* error) {
     m_memoryFile = path;
+    const auto fail = [error, &path](const char* what, const std::string& reason) {
+        if (error != nullptr) {
+            *error = std::string(what) + " the simulated keyboard memory " + path + ": " + reason;
+        }
+        return false;
+    };
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        return true;  // a new file: the keyboard starts erased and is saved there
+    if (std::filesystem::is_directory(nativePath(path), ec)) {
+        return fail("cannot use", std::generic_category().message(EISDIR));
     }
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes;
-    if (in) {
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // One byte more than the memory, so that a longer file shows as one.
+    const FileReadResult read = readFile(path, SimFirmware::kMemorySize + 1);
+    if (read.status == ReadStatus::Failed) {
+        return fail("cannot read", read.error);
     }
-    if (!in && !in.eof()) {
-        if (error != nullptr) {
-            *error = "cannot read the simulated keyboard memory " + path;
+    if (read.status == ReadStatus::Ok) {
+        const std::vector<std::uint8_t> bytes(read.data.begin(), read.data.end());
+        std::lock_guard lock(m_core->mutex);
+        if (!m_core->firmware.setMemory(bytes)) {
+            const auto size = std::filesystem::file_size(nativePath(path), ec);
+            return fail("cannot use", "it holds " + std::to_string(ec ? bytes.size() : size) +
+                                          " bytes, not " +
+                                          std::to_string(SimFirmware::kMemorySize));
         }
-        return false;
     }
-    std::lock_guard lock(m_core->mutex);
-    if (!m_core->firmware.setMemory(bytes)) {
-        if (error != nullptr) {
-            *error = "the simulated keyboard memory " + path + " holds " +
-                     std::to_string(bytes.size()) + " bytes, not " +
-                     std::to_string(SimFirmware::kMemorySize);
-        }
-        return false;
-    }
-    return true;
+    // Written back at once: a place where the memory cannot be kept is refused before
+    // anything is programmed into a keyboard whose memory would then be lost.
+    return saveMemoryFile(error);
 }
 
 bool HidPlatformSim::saveMemoryFile(std::string* error) const {
-    if (m_memoryFile.empty()) {
-        return true;
-    }
+    return m_memoryFile.empty() || saveMemoryFile(m_memoryFile, error);
+}
+
+bool HidPlatformSim::saveMemoryFile(const std::string& path, std::string* error) const {
     std::array<std::uint8_t, SimFirmware::kMemorySize> memory;
     {
         std::lock_guard lock(m_core->mutex);
         memory = m_core->firmware.memory();
     }
-    const std::string temporary = m_memoryFile + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(memory.data()),
-                  static_cast<std::streamsize>(memory.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            if (error != nullptr) {
-                *error = "cannot write the simulated keyboard memory " + m_memoryFile;
-            }
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, m_memoryFile, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
+    const std::string reason = writeFileAtomically(
+        path, std::string_view(reinterpret_cast<const char*>(memory.data()), memory.size()));
+    if (!reason.empty()) {
         if (error != nullptr) {
-            *error =
-                "cannot write the simulated keyboard memory " + m_memoryFile + ": " + ec.message();
+            *error = "cannot write the simulated keyboard memory " + path + ": " + reason;
         }
         return false;
     }
@@ -526,18 +527,21 @@ int HidPlatformSim::featureTransfers() const {
 std::unique_ptr<HidPlatformSim> CreateSimulatedHidPlatform(const std::string& memoryFile,
                                                            std::string* error) {
     HidPlatformSim::Options options;
+    SimFaultPlans plans;
     if (const char* plan = std::getenv("QK750_SIM_FAULTS"); plan != nullptr) {
         std::string why;
-        auto parsed = parseSimFaultPlan(plan, &why);
+        auto parsed = parseSimFaultPlans(plan, &why);
         if (!parsed) {
             if (error != nullptr) {
                 *error = "QK750_SIM_FAULTS: " + why;
             }
             return nullptr;
         }
-        options.faults = std::move(*parsed);
+        plans = std::move(*parsed);
     }
+    options.faults = plans.forKeyboard(1);
     auto platform = std::make_unique<HidPlatformSim>(std::move(options));
+    platform->setFaultPlans(std::move(plans));
     if (!memoryFile.empty() && !platform->loadMemoryFile(memoryFile, error)) {
         return nullptr;
     }

@@ -90,11 +90,22 @@ public:
     SimFirmware& firmware();
     const SimFirmware& firmware() const;
 
-    // Memory file: loaded when it exists; a file that is not 2048 bytes is an error.
+    // A roll-out meets one keyboard after another: keyboard `number` is a new one, its
+    // memory erased as from the factory and its fault plan its own, plugged in where the
+    // keyboard was (already there: it takes the new one's place).
+    void setFaultPlans(SimFaultPlans plans) {
+        m_plans = std::move(plans);
+    }
+    void plugNewKeyboard(int number);
+
+    // Memory file: loaded when it exists, then written back at once. A folder, a file
+    // that is not 2048 bytes, or one that cannot be read or written is an error, with
+    // the reason in *error.
     bool loadMemoryFile(const std::string& path, std::string* error);
-    // Writes the keyboard's memory to the file given to loadMemoryFile, through a
-    // temporary file so that a failed write leaves the old one intact.
+    // Writes the keyboard's memory to the file given to loadMemoryFile (or to path),
+    // replacing it atomically so that a failed write leaves the old one intact.
     bool saveMemoryFile(std::string* error) const;
+    bool saveMemoryFile(const std::string& path, std::string* error) const;
     const std::string& memoryFile() const {
         return m_memoryFile;
     }
@@ -114,11 +125,12 @@ private:
     std::size_t m_keyboardIndex = 0;
     bool m_reuseIdentities = false;
     std::string m_memoryFile;
+    SimFaultPlans m_plans;
 };
 
-// The simulated computer for `--simulate[=FILE]`: the fault plan from QK750_SIM_FAULTS
-// and the memory from FILE (when given and present). Null with a message in *error when
-// either is malformed.
+// The simulated computer for `--simulate[=FILE]`: the fault plans from QK750_SIM_FAULTS
+// (keyboard 1's is the one plugged in) and the memory from FILE (when given and present).
+// Null with a message in *error when either is malformed.
 std::unique_ptr<HidPlatformSim> CreateSimulatedHidPlatform(const std::string& memoryFile,
                                                            std::string* error);
 

@@ -52,76 +52,141 @@ bool SimFaultPlan::has(SimFaultKind kind, std::uint16_t address) const {
     return std::find(faults.begin(), faults.end(), SimFault{kind, address}) != faults.end();
 }
 
-std::optional<SimFaultPlan> parseSimFaultPlan(const std::string& text, std::string* error) {
+namespace {
+
+// What the items of one keyboard (or of every keyboard) set.
+struct PartialPlan {
+    std::optional<int> staleReplies;
+    std::optional<int> latencyMs;
+    std::vector<SimFault> faults;
+};
+
+// One item: "NAME=VALUE" or "FAULT@ADDRESS". False with the reason in why.
+bool parseItem(const std::string& item, PartialPlan& plan, std::string& why) {
+    const auto eq = item.find('=');
+    const auto at = item.find('@');
+    long value = 0;
+    if (eq != std::string::npos && at == std::string::npos) {
+        const std::string name = trim(item.substr(0, eq));
+        const std::string number = trim(item.substr(eq + 1));
+        if (name == "stale") {
+            if (!parseNumber(number, 1000, value)) {
+                why = "stale needs a count from 0 to 1000, got \"" + number + "\"";
+                return false;
+            }
+            plan.staleReplies = static_cast<int>(value);
+        } else if (name == "latency") {
+            if (!parseNumber(number, 60000, value)) {
+                why = "latency needs milliseconds from 0 to 60000, got \"" + number + "\"";
+                return false;
+            }
+            plan.latencyMs = static_cast<int>(value);
+        } else {
+            why = "unknown setting \"" + name + "\" (stale=N or latency=MS)";
+            return false;
+        }
+        return true;
+    }
+    if (at != std::string::npos && eq == std::string::npos) {
+        const std::string name = trim(item.substr(0, at));
+        const std::string number = trim(item.substr(at + 1));
+        SimFaultKind kind;
+        if (name == "crc") {
+            kind = SimFaultKind::Crc;
+        } else if (name == "verify") {
+            kind = SimFaultKind::Verify;
+        } else if (name == "noreply") {
+            kind = SimFaultKind::NoReply;
+        } else if (name == "sendfail") {
+            kind = SimFaultKind::SendFail;
+        } else if (name == "unplug") {
+            kind = SimFaultKind::Unplug;
+        } else {
+            why = "unknown fault \"" + name + "\" (crc, verify, noreply, sendfail or unplug)";
+            return false;
+        }
+        if (!parseNumber(number, SimFirmware::kMemorySize - 1, value)) {
+            why = "address must be 0 to 2047 (decimal or 0x-hex), got \"" + number + "\"";
+            return false;
+        }
+        plan.faults.push_back({kind, static_cast<std::uint16_t>(value)});
+        return true;
+    }
+    why = "\"" + item + "\" is neither NAME=VALUE nor FAULT@ADDRESS";
+    return false;
+}
+
+// A keyboard's plan: the common one, its own settings over it, its own faults after it.
+SimFaultPlan combine(const PartialPlan& common, const PartialPlan* own) {
     SimFaultPlan plan;
-    auto fail = [&](const std::string& why) -> std::optional<SimFaultPlan> {
+    plan.staleReplies = common.staleReplies.value_or(0);
+    plan.latencyMs = common.latencyMs.value_or(0);
+    plan.faults = common.faults;
+    if (own != nullptr) {
+        plan.staleReplies = own->staleReplies.value_or(plan.staleReplies);
+        plan.latencyMs = own->latencyMs.value_or(plan.latencyMs);
+        plan.faults.insert(plan.faults.end(), own->faults.begin(), own->faults.end());
+    }
+    return plan;
+}
+
+std::optional<SimFaultPlans> parsePlans(const std::string& text, bool keyboardPrefixes,
+                                        std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<SimFaultPlans> {
         if (error != nullptr) {
             *error = "invalid fault plan \"" + text + "\": " + why;
         }
         return std::nullopt;
     };
-    if (trim(text).empty()) {
-        return plan;
-    }
-    std::size_t start = 0;
+    PartialPlan common;
+    std::map<int, PartialPlan> own;
+    // An empty text is an empty plan; otherwise every comma separates two items.
+    std::size_t start = trim(text).empty() ? text.size() + 1 : 0;
     while (start <= text.size()) {
         const std::size_t comma = text.find(',', start);
-        const std::string item = trim(
+        std::string item = trim(
             text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         start = comma == std::string::npos ? text.size() + 1 : comma + 1;
         if (item.empty()) {
             return fail("empty entry");
         }
-        const auto eq = item.find('=');
-        const auto at = item.find('@');
-        long value = 0;
-        if (eq != std::string::npos && at == std::string::npos) {
-            const std::string name = trim(item.substr(0, eq));
-            const std::string number = trim(item.substr(eq + 1));
-            if (name == "stale") {
-                if (!parseNumber(number, 1000, value)) {
-                    return fail("stale needs a count from 0 to 1000, got \"" + number + "\"");
-                }
-                plan.staleReplies = static_cast<int>(value);
-            } else if (name == "latency") {
-                if (!parseNumber(number, 60000, value)) {
-                    return fail("latency needs milliseconds from 0 to 60000, got \"" + number +
-                                "\"");
-                }
-                plan.latencyMs = static_cast<int>(value);
-            } else {
-                return fail("unknown setting \"" + name + "\" (stale=N or latency=MS)");
+        PartialPlan* plan = &common;
+        const auto colon = item.find(':');
+        if (keyboardPrefixes && colon != std::string::npos) {
+            long number = 0;
+            if (!parseNumber(trim(item.substr(0, colon)), 1000000, number) || number < 1) {
+                return fail("a keyboard number from 1 comes before \":\", got \"" + item + "\"");
             }
-            continue;
+            plan = &own[static_cast<int>(number)];
+            item = trim(item.substr(colon + 1));
         }
-        if (at != std::string::npos && eq == std::string::npos) {
-            const std::string name = trim(item.substr(0, at));
-            const std::string number = trim(item.substr(at + 1));
-            SimFaultKind kind;
-            if (name == "crc") {
-                kind = SimFaultKind::Crc;
-            } else if (name == "verify") {
-                kind = SimFaultKind::Verify;
-            } else if (name == "noreply") {
-                kind = SimFaultKind::NoReply;
-            } else if (name == "sendfail") {
-                kind = SimFaultKind::SendFail;
-            } else if (name == "unplug") {
-                kind = SimFaultKind::Unplug;
-            } else {
-                return fail("unknown fault \"" + name +
-                            "\" (crc, verify, noreply, sendfail or unplug)");
-            }
-            if (!parseNumber(number, SimFirmware::kMemorySize - 1, value)) {
-                return fail("address must be 0 to 2047 (decimal or 0x-hex), got \"" + number +
-                            "\"");
-            }
-            plan.faults.push_back({kind, static_cast<std::uint16_t>(value)});
-            continue;
+        std::string why;
+        if (!parseItem(item, *plan, why)) {
+            return fail(why);
         }
-        return fail("\"" + item + "\" is neither NAME=VALUE nor FAULT@ADDRESS");
     }
-    return plan;
+    SimFaultPlans plans;
+    plans.every = combine(common, nullptr);
+    for (const auto& [number, plan] : own) {
+        plans.keyboard[number] = combine(common, &plan);
+    }
+    return plans;
+}
+
+}  // namespace
+
+SimFaultPlan SimFaultPlans::forKeyboard(int number) const {
+    const auto own = keyboard.find(number);
+    return own == keyboard.end() ? every : own->second;
+}
+
+std::optional<SimFaultPlan> parseSimFaultPlan(const std::string& text, std::string* error) {
+    auto plans = parsePlans(text, false, error);
+    return plans ? std::optional<SimFaultPlan>(std::move(plans->every)) : std::nullopt;
+}
+
+std::optional<SimFaultPlans> parseSimFaultPlans(const std::string& text, std::string* error) {
+    return parsePlans(text, true, error);
 }
 
 SimFirmware::SimFirmware(Clock clock) {

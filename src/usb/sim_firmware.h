@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,18 @@ struct SimFaultPlan {
 // An empty text is an empty plan. On a malformed plan returns nothing and explains why in
 // *error.
 std::optional<SimFaultPlan> parseSimFaultPlan(const std::string& text, std::string* error);
+
+// The plans of the keyboards a roll-out meets one after another, numbered from 1. An item
+// with a prefix "K:" is keyboard K's only ("2:crc@0x20"); an item without one is every
+// keyboard's. A keyboard's own stale or latency setting replaces the common one.
+struct SimFaultPlans {
+    SimFaultPlan every;
+    std::map<int, SimFaultPlan> keyboard;
+
+    SimFaultPlan forKeyboard(int number) const;
+};
+
+std::optional<SimFaultPlans> parseSimFaultPlans(const std::string& text, std::string* error);
 
 // The keyboard's firmware as far as the host can see it: its memory and its answers to
 // feature reports. Pure: no I/O, no threads; time comes from the injected clock.

@@ -5,14 +5,23 @@
 #include "app/image_errors.h"
 #include "app/initial_load.h"
 #include "app/key_editing.h"
+#include "app/key_text.h"
 #include "app/mcr_settings.h"
 #include "app/qt_event_loop.h"
+#include "app/roll_out.h"
+#include "app/stop_requests.h"
 
 #include <QCoreApplication>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -192,10 +201,10 @@ TEST(SpecialKeys, Func2ItemsReplaceBothLinesOthersAppendToTheActiveOne) {
               (KeyLines{"<FUNC2_TOGGLE>", "<FUNC2_TOGGLE>", 0}));
 }
 
-// Only what the line tests cannot reach: a Func2-only key is not restored, an empty line
+// Only what the line tests cannot reach: an empty key is not restored, an empty line
 // never asks for the whole key, and a caret or selection past the end stops there.
 TEST(DecideLineKey, ChoosesWhatTheKeyDoes) {
-    EXPECT_FALSE(mayRestoreKey(7, UndoKeyRec{7, "", "<Tab>"}) || mayRestoreKey(8, {7, "a", ""}));
+    EXPECT_FALSE(mayRestoreKey(7, UndoKeyRec{7, "", ""}) || mayRestoreKey(8, {7, "a", ""}));
     using Action = LineKeyDecision::Action;
     const struct {
         LineKey key;
@@ -209,6 +218,7 @@ TEST(DecideLineKey, ChoosesWhatTheKeyDoes) {
         {LineKey::Delete, "", 0, 0, Action::SetText, {"", 0, false}},
         {LineKey::Delete, "a<Tab>b", 1, 5, Action::SetText, {"ab", 1, true}},
         {LineKey::Backspace, "abcd", 2, 99, Action::SetText, {"ab", 2, true}},
+        {LineKey::Backspace, "ab", 1, 0, Action::SetText, {"ab", 1, false}},
         {LineKey::Delete, "abc", 9, 0, Action::AskDeleteWholeKey, {}},
         {LineKey::Other, "abc", 1, 1, Action::PassToLine, {}},
     };
@@ -218,6 +228,44 @@ TEST(DecideLineKey, ChoosesWhatTheKeyDoes) {
         EXPECT_EQ(d.touchesKey, c.key != LineKey::Delete);
         EXPECT_EQ(d.edit, c.edit);
     }
+}
+
+// Key strings show as text of the system's 8-bit code page and come back byte for byte,
+// also bytes the code page has no character for; a character it has no byte for is
+// refused. On Windows the code pages' own tables decide.
+TEST(KeyText, ShowsTheCodePageAndGivesBackTheSameBytes) {
+    const struct {
+        unsigned codePage;                 // Windows only
+        std::optional<std::string> bytes;  // none: the text is refused
+        const char16_t* text;              // null: only the way back is checked
+    } cases[] = {
+#ifdef _WIN32
+        {1252, "\x80 5<Enter>\x81", u"\u20ac 5<Enter>\u0081"},
+        {1255, "\xF9\xEC\xE5\xED", u"\u05e9\u05dc\u05d5\u05dd"},
+        {1255, "\xFF\xD9\xCA", nullptr},
+        {1251, "\xC6", u"\u0416"},
+        {932, "\x82\xA0<\x82<", u"\u3042<\uf782<"},
+        {1252, std::nullopt, u"a\u0416b"},
+        {932, std::nullopt, u"\u05e9"},
+    };
+    const auto shown = [](unsigned cp, std::string_view b) { return keyText(b, cp); };
+    const auto taken = [](unsigned cp, const QString& t) { return keyBytes(t, cp, nullptr); };
+#else
+        {0, "\xE9\x80<Enter>\xFF", u"\u00e9\u0080<Enter>\u00ff"},
+        {0, std::nullopt, u"a\u20acb"},
+    };
+    const auto shown = [](unsigned, std::string_view b) { return keyText(b); };
+    const auto taken = [](unsigned, const QString& t) { return keyBytes(t); };
+#endif
+    for (const auto& c : cases) {
+        const QString text = c.text ? QString::fromUtf16(c.text) : shown(c.codePage, *c.bytes);
+        if (c.bytes) {
+            EXPECT_EQ(shown(c.codePage, *c.bytes), text) << c.codePage;
+        }
+        EXPECT_EQ(taken(c.codePage, text), c.bytes) << c.codePage;
+    }
+    // Outside the Basic Multilingual Plane, on every code page.
+    EXPECT_EQ(keyBytes(QString::fromUtf16(u"\U0001F600")), std::nullopt);
 }
 
 // The outcome file is two CR LF lines over whatever was there, or quietly nothing where no
@@ -239,24 +287,33 @@ TEST(BatchReporterTest, FailureGoesToTheOutcomeFileAndStandardError) {
               "\r37% ZQ QK750 USB\nERR_WRITE_VERIFY: Verify error in data write to USB "
               "QK750\n\nMemory 0010 Written41 Read=FF\n");
     EXPECT_FALSE(reporter.askToConnect("Make sure USB QK750 is connected"));
-    EXPECT_EQ(std::pair(WriteErrorFile(dir.path("new.ERR"), "OK", "x"),
-                        WriteErrorFile(dir.path("missing/QK750.ERR"), "OK", "x")),
-              std::pair(true, false));
+    EXPECT_EQ(WriteErrorFile(dir.path("new.ERR"), "OK", "x") + "|" +
+                  WriteErrorFile(dir.path("missing/QK750.ERR"), "OK", "x"),
+              "|No such file or directory");
     EXPECT_FALSE(std::filesystem::exists(dir.path("missing")));
 }
 
 TEST(ParseCliOptions, SeparatesOurOptionsFromTheParameters) {
-    CliParseResult r = parseCliOptions({"/B", "--trace", "--simulate=mem.bin", "shop.ini",
-                                        "--image=out.bin", "/I=k.dat", "--list-devices"});
+    CliParseResult r =
+        parseCliOptions({"/B", "--trace", "--simulate=mem.bin", "shop.ini", "--image=out.bin",
+                         "/I=k.dat", "--list-devices", "--legends=s.pdf"});
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.options.parameters, (std::vector<std::string>{"/B", "shop.ini", "/I=k.dat"}));
-    EXPECT_TRUE(r.options.trace && r.options.simulate && r.options.image && r.options.listDevices);
+    EXPECT_TRUE(r.options.trace && r.options.simulate && r.options.image && r.options.listDevices &&
+                r.options.legends);
     EXPECT_FALSE(r.options.help);
-    EXPECT_EQ(r.options.simulateFile + "|" + r.options.imageFile, "mem.bin|out.bin");
+    EXPECT_EQ(r.options.simulateFile + "|" + r.options.imageFile + "|" + r.options.legendsFile,
+              "mem.bin|out.bin|s.pdf");
+
+    // "/?" asks for the help wherever it stands, and the editor does not open.
+    std::ostringstream out, err;
+    const InteractiveRun editor = [](ProgramState&, const CliOptions&) { return 9; };
+    EXPECT_EQ(runCli({"shop.ini", "/?"}, out, err, editor), 0);
+    EXPECT_EQ(out.str(), usageText());
 
     // A "--" parameter is never a file name, so none of these may reach ParseCommandLine.
     for (const char* bad : {"--", "--bogus", "--image", "--image=", "--simulate=", "--help=x",
-                            "--IMAGE=x.bin", "--trace=1"}) {
+                            "--IMAGE=x.bin", "--trace=1", "--legends="}) {
         EXPECT_FALSE(parseCliOptions({"shop.ini", bad}).ok()) << bad;
     }
 }
@@ -371,6 +428,53 @@ TEST(QtProtocolWaits, EndAtTheDeadlineAndRunPostedWork) {
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
     }
     EXPECT_TRUE(ran);
+}
+
+// The log's columns stay columns whatever the detail holds; a box's text goes on one line.
+// No keyboard programmed is no success.
+TEST(RollOutLog, LineAndMessageFormsAndExitCode) {
+    std::tm time{};
+    time.tm_year = 126, time.tm_mon = 11, time.tm_mday = 9, time.tm_hour = 8, time.tm_min = 5;
+    time.tm_sec = 7;
+    EXPECT_EQ(RollOutLogLine(time, {12, "ERR_USB_SEND", "/srv/a\tb\r\nc.ini", "", 0.004}),
+              "2026-12-09T08:05:07\t12\tERR_USB_SEND\t/srv/a b  c.ini\t0.00");
+    EXPECT_EQ(OneLine(ReceiveErrorText(32)),
+              "Error receiving data from USB QK750 Memory #32 !! Check connection.");
+    EXPECT_EQ(RollOutResult{}.exitCode(), 1);
+}
+
+// Ctrl+C and SIGTERM (Windows: the console's Ctrl+C) reach the event loop as stop requests
+// instead of ending the process, and have their usual effect again after.
+TEST(StopRequests, ArriveOnTheEventLoop) {
+    int argc = 1;
+    char name[] = "stop_requests_test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    std::vector<std::string> seen;
+    {
+        StopRequests requests([&seen](const std::string& what) { seen.push_back(what); });
+#ifdef _WIN32
+        // A console of the test's own, so that the event reaches no other process. (Wine 8
+        // cannot generate Ctrl+Break.)
+        const std::vector<std::string> expected{"Ctrl+C"};
+        FreeConsole();
+        AllocConsole();
+        ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+#else
+        const std::vector<std::string> expected{"SIGINT", "SIGTERM"};
+        std::raise(SIGTERM);
+        std::raise(SIGINT);
+#endif
+        while (seen.size() < expected.size()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        EXPECT_EQ(seen, expected);
+    }
+#ifndef _WIN32
+    struct sigaction now {};
+    sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+#endif
 }
 
 }  // namespace

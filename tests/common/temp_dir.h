@@ -8,9 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "setup/native_path.h"
+
 namespace qk750::test {
 
-// A fresh folder, removed with everything in it at the end.
+// A fresh folder, removed with everything in it at the end. Names are the program's own
+// (UTF-8 on Windows).
 class TempDir {
 public:
     TempDir()
@@ -23,21 +26,21 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     std::string path(std::string_view name = {}) const {
-        return name.empty() ? m_root.string() : (m_root / name).string();
+        return fromNativePath(name.empty() ? m_root : m_root / nativePath(name));
     }
     std::string write(std::string_view name, std::string_view bytes) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
+        std::ofstream(nativePath(path(name)), std::ios::binary) << bytes;
         return path(name);
     }
     static std::string read(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
+        std::ifstream in(nativePath(file), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     // Names of everything in the folder, to catch stray files.
     std::set<std::string> entries(std::string_view sub = {}) const {
         std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path(sub))) {
-            names.insert(entry.path().filename().string());
+        for (const auto& entry : std::filesystem::directory_iterator(nativePath(path(sub)))) {
+            names.insert(fromNativePath(entry.path().filename()));
         }
         return names;
     }

@@ -1,5 +1,6 @@
 #include "keys/device_image.h"
 #include "keys/key_insight.h"
+#include "keys/key_legend.h"
 #include "keys/key_string.h"
 #include "keys/key_table.h"
 
@@ -328,6 +329,50 @@ TEST(UnknownNames, NothingForWhatTypesSomethingEachTokenOnce) {
     const auto hints = unknownNames("<caps>x<shift> <caps>");
     ASSERT_EQ(hints.size(), 3u);
     EXPECT_EQ(hints[1].token + std::to_string(hints[1].position), "<shift>7");
+}
+
+// Text keeps its words, tags only part them; a key of tags names them, read as the compiler
+// reads them; what types nothing shows nothing.
+TEST(DeriveLegend, ShowsWhatTheKeyTypes) {
+    // clang-format off
+    const std::pair<const char*, const char*> cases[] = {
+        {"Coffee<Enter>", "Coffee"}, {"Hot<Tab>Tea<Enter>", "Hot Tea"}, {"<<b>><CtrlC>", "<b>"},
+        {" Large<Space>Coffee  x <Enter>", "Large Coffee x"}, {"<F1>", "F1"}, {"<Pad +>", "Pad +"},
+        {"<ShiftF5>", "Shift F5"}, {"<Ctrla><AltZ>", "Ctrl A Alt Z"}, {"<Ctrl1><Shift>", "Ctrl 1 Shift"},
+        {"<delay><Enter>", "Delay Enter"}, {"<HEB><ENG>", "Hebrew English"}, {"<Space>", "Space"},
+        {"<FUNC2_SHIFT>", "Func2 Shift"}, {"<shift><F13><Ctrlbogus><>F", "F"}, {"", ""}, {"   ", ""},
+        {"<shift><CtrlShiftA>", ""}, {"\x01<Tab>\x7f", "\x7f"},
+    };
+    // clang-format on
+    for (const auto& [keyString, legend] : cases) {
+        EXPECT_EQ(DeriveLegend(keyString), legend) << keyString;
+    }
+}
+
+// A Func2 key is that key in both layers, whatever else its strings held; a corner legend
+// that repeats the key's own is left out; a legend of one's own wins, blanks collapsed.
+TEST(DeriveLegend, InsertsFollowTheProgrammedKeysAndOwnLegends) {
+    SetupRecord setup;
+    setup.KeyStrings[1] = "a<FUNC2_TOGGLE>";
+    setup.Func2Strings[1] = "b";
+    setup.KeyStrings[2] = "x";
+    setup.Func2Strings[2] = "x<Enter>";
+    setup.KeyStrings[3] = "Tea";
+    setup.Func2Strings[3] = "<FUNC2_SHIFT>";
+    setup.Legends.Key[3] = "  Green   Tea ";
+    setup.Legends.Func2[4] = "Own";
+    setup.Legends.Key[5] = " \t";
+    const auto inserts = InsertLegendsOf(setup);
+    const auto shown = [&inserts](int key) {
+        const InsertLegends& i = inserts[key];
+        return i.key.text + "|" + i.key.derived + (i.key.own ? "*|" : "|") + i.func2.text + "|" +
+               i.func2.derived + (i.func2.own ? "*" : "");
+    };
+    EXPECT_EQ(shown(1), "Func2 Toggle|Func2 Toggle||");
+    EXPECT_EQ(shown(2), "x|x||");
+    EXPECT_EQ(shown(3), "Green Tea|Func2 Shift*||");
+    EXPECT_EQ(shown(4), "||Own|*");
+    EXPECT_EQ(shown(5), "|||");
 }
 
 }  // namespace

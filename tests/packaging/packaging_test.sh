@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR, as a distribution package would, checks what
-# the desktop, man and udev get from it, then builds the Debian package and checks that it
-# carries the same files. Usage: packaging_test.sh BUILD_DIR SOURCE_DIR
+# the desktop, man, AppStream and udev get from it, then builds the Debian package and
+# checks that it carries the same files and that lintian finds nothing to warn of.
+# Usage: packaging_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 build="$1" source="$2" work="$(mktemp -d)" failures=0
 trap 'rm -rf "$work"' EXIT
@@ -13,10 +14,13 @@ sorted() { LC_ALL=C sort -u; }
 expected_files="usr/bin/qk750setup
 usr/lib/udev/rules.d/70-qk750.rules
 usr/share/applications/qk750setup.desktop
+usr/share/doc/qk750setup/changelog.gz
+usr/share/doc/qk750setup/copyright
 usr/share/icons/hicolor/128x128/apps/qk750setup.png
 usr/share/icons/hicolor/48x48/apps/qk750setup.png
 usr/share/icons/hicolor/scalable/apps/qk750setup.svg
-usr/share/man/man1/qk750setup.1"
+usr/share/man/man1/qk750setup.1.gz
+usr/share/metainfo/org.example.qk750setup.metainfo.xml"
 
 DESTDIR="$root" cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
     { cat "$work/install.log" >&2; echo "FAIL: cmake --install" >&2; exit 1; }
@@ -38,7 +42,8 @@ done
 
 # Man page: no groff warnings, this version, every --help option and no other, and the
 # outcome codes of the program, the README and the page are one set.
-man_page="$root/usr/share/man/man1/qk750setup.1"
+man_page="$work/qk750setup.1"
+zcat "$root/usr/share/man/man1/qk750setup.1.gz" >"$man_page"
 warnings="$(LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z "$man_page" 2>&1)"
 check "groff: $warnings" test -z "$warnings"
 check "the man page names another version than $version" \
@@ -64,6 +69,9 @@ codes_man="$(tagged '"BATCH MODE"' | sed -n 's/^\.B \(OK\|ERR_[A-Z_]*\)$/\1/p' |
 check "outcome codes differ: program [$codes_program] README [$codes_readme] man [$codes_man]" \
     test "$codes_program" = "$codes_man" -a "$codes_readme" = "$codes_man"
 
+appstream="$(appstreamcli validate --no-net "$root"/usr/share/metainfo/*.xml 2>&1)" ||
+    fail "appstreamcli validate: $appstream"
+
 # udev rule: only the QK750's hidraw node, opened to the seat's user, never to everyone.
 rules="$root/usr/lib/udev/rules.d/70-qk750.rules"
 while IFS= read -r line; do
@@ -80,6 +88,7 @@ deb_files="$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||'
 check "the .deb holds $deb_files" test "$deb_files" = "$(sorted <<<"$expected_files")"
 check "Package/Version" test "$(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')" = \
     "Package: qk750setup Version: $version "
+lint="$(lintian --fail-on error,warning "$deb" 2>&1)" || fail "lintian: $lint"
 depends="$(dpkg-deb -f "$deb" Depends)"
 for lib in libc6 libqt6core6 libudev1; do
     check "Depends lacks $lib: $depends" grep -q "$lib" <<<"$depends"

@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "common/temp_dir.h"
@@ -205,7 +209,7 @@ class DatImportTest : public testing::Test {
 protected:
     SetupRecord import(std::string_view content) {
         SetupRecord setup;
-        setup.KeyStrings[50] = "before";
+        setup.KeyStrings[50] = setup.KeyStrings[84] = "before";
         setup.Func2Strings[50] = "before";
         setup.Mcr.PreambleString = "pre";
         setup.Mcr.McrSetupMode = 3;
@@ -235,7 +239,8 @@ TEST_F(DatImportTest, AssignsLinesToKeysAndLayers) {
     // Empty items do not count as fields, but the key text still starts after the third
     // comma (key 5).
     const auto& k = setup.KeyStrings;
-    EXPECT_EQ(k[13] + "|" + k[1] + "|" + k[2] + "|" + k[3] + "|" + k[4] + "|" + k[5] + "|" + k[50],
+    EXPECT_EQ(k[13] + "|" + k[1] + "|" + k[2] + "|" + k[3] + "|" + k[4] + "|" + k[5] + "|" + k[50] +
+                  k[84],
               "xy|a,b| lead and trail |1|second|1,empty item|");
     EXPECT_EQ(setup.Func2Strings[84] + setup.Func2Strings[6] + setup.Func2Strings[50],
               "<Space><FUNC2_SHIFT>");
@@ -250,11 +255,14 @@ TEST_F(DatImportTest, RejectedLineEndsTheImport) {
     }
 }
 
+// So does a file whose first key line is already rejected: it is no key list.
 TEST_F(DatImportTest, UnreadableFileKeepsTheKeysAndBlankPathDoesNothing) {
     SetupRecord setup;
     setup.KeyStrings[1] = "a";
     EXPECT_EQ(ImportDatFile(setup, m_dir.path("none.dat")).status, ReadStatus::Missing);
     EXPECT_EQ(ImportDatFile(setup, m_dir.path("")).status, ReadStatus::Failed);  // a folder
+    EXPECT_EQ(ImportDatFile(setup, m_dir.write("bad.dat", "\r\nnot a dat\r\n1,2,1,x")).status,
+              ReadStatus::Invalid);
     EXPECT_EQ(ImportDatFile(setup, "  ").status, ReadStatus::Ok);
     EXPECT_EQ(setup.KeyStrings[1], "a");
 }
@@ -273,6 +281,9 @@ SetupRecord fullSetup() {
     setup.KeyStrings[8] = "a\r\nKey9=x\rb";  // line breaks from an import must not split lines
     setup.Func2Strings[6].clear();
     setup.Mcr = {true, false, true, false, 11, " %B ", "?<Enter>", -20};
+    setup.Legends.Key[1] = " a=b ";
+    setup.Legends.Func2[84] = "Own";
+    setup.Legends.InsertGap = 4.5;
     return setup;
 }
 
@@ -293,7 +304,8 @@ TEST_F(SetupFileTest, SaveAndLoadReproduceEveryField) {
     EXPECT_TRUE(
         text.ends_with("Key84_2=<CtrlC>f84\r\n[Mcr]\r\nBuiltIn_Setup=1\r\n"
                        "McrSetupMode=11\r\nMcrDelay=-20\r\nTransmitChecksum=0\r\n"
-                       "BF_Checksum=1\r\nPreambleString= %B \r\nPostambleString=?<Enter>\r\n"))
+                       "BF_Checksum=1\r\nPreambleString= %B \r\nPostambleString=?<Enter>\r\n"
+                       "[Legends]\r\nLegend1= a=b \r\nLegend84_2=Own\r\nInsertGap=4.5\r\n"))
         << text;
     SetupRecord loaded;
     loaded.KeyStrings[7] = "stale";
@@ -346,6 +358,36 @@ TEST_F(SetupFileTest, LoadReadsValuesWithDefaults) {
     }
 }
 
+// A save keeps in [Legends] only what differs from what would print anyway, and what the
+// program does not know; sizes that are not numbers in their range read as the defaults.
+TEST_F(SetupFileTest, LegendsHoldOnlyOwnLegendsAndOtherSizes) {
+    const std::string path =
+        m_dir.write("shop.ini",
+                    "[Legends]\r\nLegend2=old\r\nNote=kept\r\nLegend2_2=x\r\nlegend2=dup\r\n"
+                    "InsertWidth= 12.5 \r\nInsertHeight=30.01\r\nInsertGap=0\r\n");
+    SetupRecord setup;
+    LoadSetupIni(setup, path);
+    EXPECT_EQ(setup.Legends.Key[2] + setup.Legends.Func2[2], "oldx");
+    EXPECT_EQ(setup.Legends.InsertWidth, 12.5);
+    EXPECT_EQ(setup.Legends.InsertHeight, kDefaultInsertHeight);
+    EXPECT_EQ(setup.Legends.InsertGap, 0);
+    for (const char* bad : {"4.99", "1e", "-1", "5,5", "nan", ""}) {
+        m_dir.write("sizes.ini", std::string("[Legends]\r\nInsertWidth=") + bad + "\r\n");
+        LoadSetupIni(setup, m_dir.path("sizes.ini"));
+        EXPECT_EQ(setup.Legends.InsertWidth, kDefaultInsertWidth) << bad;
+    }
+    LoadSetupIni(setup, path);
+    setup.Legends.Key[2] = " ";
+    setup.Legends.Func2[2].clear();
+    setup.Legends.Key[3] = "new";
+    setup.Legends.InsertWidth = kDefaultInsertWidth;
+    ASSERT_TRUE(SaveSetupIni(setup, path).ok);
+    EXPECT_TRUE(test::TempDir::read(path).starts_with(
+        "[Legends]\r\nNote=kept\r\nInsertGap=0\r\nLegend3=new\r\n[Version]"));
+    ASSERT_TRUE(SaveSetupIni(SetupRecord{}, m_dir.path("new.ini")).ok);
+    EXPECT_EQ(test::TempDir::read(m_dir.path("new.ini")).find("Legends"), std::string::npos);
+}
+
 TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {
     const SaveResult noFolder = SaveSetupIni(fullSetup(), m_dir.path("no/such/folder.INI"));
     EXPECT_FALSE(noFolder.ok);
@@ -362,6 +404,15 @@ TEST_F(SetupFileTest, FailedSaveReportsTheSystemTextAndLeavesNoTrace) {
     EXPECT_FALSE(onFolder.error.empty());
     EXPECT_EQ(m_dir.entries(), std::set<std::string>{"shop.INI"});
     EXPECT_EQ(test::TempDir::read(m_dir.path("shop.INI/inside")), "data");
+
+    // A binary file named like a setup is no setup: not written over.
+    const std::string binary(
+        "\x7F"
+        "ELF\0[Keys]\r\n",
+        13);
+    EXPECT_EQ(SaveSetupIni(fullSetup(), m_dir.write("bin.ini", binary)).error,
+              "Not a setup file: it holds a NUL byte");
+    EXPECT_EQ(test::TempDir::read(m_dir.path("bin.ini")), binary);
 }
 
 SetupRecord setupWithText(const std::string& text) {
@@ -406,6 +457,38 @@ TEST_F(SetupFileTest, EveryFailingSaveStepKeepsTheOldFile) {
             }
         }
     }
+}
+
+// Names of no single code page save and load; a read-only file is refused and stays as it
+// was, read-only; on Windows a hidden file stays hidden and keeps its name's letter case.
+TEST_F(SetupFileTest, NamesAndFileAttributesSurviveASave) {
+    namespace fs = std::filesystem;
+    for (const char* name :
+         {"\u043c\u0430\u0433\u0430\u0437\u0438\u043d.ini", "\u05e7\u05d5\u05e4\u05d4.ini"}) {
+        ASSERT_TRUE(SaveSetupIni(setupWithText("n"), m_dir.path(name)).ok) << name;
+        SetupRecord loaded;
+        EXPECT_EQ(LoadSetupIni(loaded, m_dir.path(name)).status, ReadStatus::Ok);
+        EXPECT_EQ(loaded.KeyStrings[84], "n84");
+        EXPECT_EQ(m_dir.entries().count(name), 1u);
+    }
+    const std::string locked = m_dir.write("locked.ini", "[Keys]\r\nKey1=old\r\n");
+    fs::permissions(nativePath(locked),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const SaveResult refused = SaveSetupIni(setupWithText("n"), locked);
+    EXPECT_FALSE(refused.ok || refused.error.empty());
+    EXPECT_EQ(test::TempDir::read(locked), "[Keys]\r\nKey1=old\r\n");
+    EXPECT_EQ(fs::status(nativePath(locked)).permissions() & fs::perms::owner_write,
+              fs::perms::none);
+    fs::permissions(nativePath(locked), fs::perms::owner_write, fs::perm_options::add);
+#ifdef _WIN32
+    const std::wstring hidden = wideText(m_dir.write("hidden.ini", ""));
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    // Saved under another letter case: the file keeps its own name.
+    ASSERT_TRUE(SaveSetupIni(setupWithText("n"), m_dir.path("HIDDEN.INI")).ok);
+    EXPECT_TRUE(GetFileAttributesW(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(m_dir.entries().count("hidden.ini"), 1u);
+#endif
 }
 
 #ifndef _WIN32

@@ -2,14 +2,22 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "app/mcr_settings.h"
 #include "app/programming_run.h"
@@ -18,6 +26,7 @@
 #include "ui/mcr_builtin_dialog.h"
 #include "ui/progress_window.h"
 #include "ui/prompts.h"
+#include "ui/roll_out_window.h"
 #include "usb/programming_protocol.h"
 #include "window_fixture.h"
 
@@ -56,6 +65,7 @@ private slots:
             {"123456789012345", "123456789012345", "123456789012345"},
             {"abcde<Enter>fghijklm", "<Enter>fghijklm", "abcde<Enter>fghijklm"},
             {"  abcdefghijklmnop", "bcdefghijklmnop", "  abcdefghijklmnop"},  // blanks kept
+            {"abcde\tfghijklmnop", "cde fghijklmnop", "abcde fghijklmnop"},   // no tab stops
         };
         StartedFixture f;
         for (const auto& c : cases) {
@@ -69,6 +79,38 @@ private slots:
         }
         for (const auto& [column, row] : {std::pair{-1, 0}, {0, -1}, {12, 0}, {0, 7}}) {
             f.main().UpdateGridCell(column, row, true);  // no such cell: nothing drawn
+        }
+        // 47 bytes a key: the string area overflows at key 37, marked as key 84, too long, is.
+        const auto marked = [&](int key) {
+            const auto* grid = child<QTableWidget>(f.main(), "keyGrid");
+            return grid->item(keyRow(key), keyColumn(key))->data(Qt::BackgroundRole).isValid();
+        };
+        for (const int emptied : {0, 1}) {
+            for (int key = 1; key <= kKeyCount; ++key) {
+                f.state.Setup.KeyStrings[key] = key == kKeyCount
+                                                    ? std::string(16, 'A')
+                                                    : std::string(key == emptied ? 0 : 46, 'a');
+            }
+            f.main().RefreshGrid();
+            QCOMPARE(QList<bool>({marked(36), marked(37), marked(38), marked(84)}),
+                     QList<bool>({false, !emptied, bool(emptied), true}));
+        }
+    }
+
+    // Where the screen holds the window nothing scrolls; on a smaller one (1366 x 768 at 125%)
+    // the window fits it, the client area scrolls and the status bar stays in view.
+    void fitsTheScreen() {
+        StartedFixture f;
+        auto* scroll = child<QScrollArea>(f.main(), "clientScroll");
+        for (const auto& [available, scrolls] :
+             {std::pair{QRect(0, 0, 1920, 1040), false}, {QRect(0, 0, 1093, 582), true}}) {
+            f.main().fitInto(available);
+            QCoreApplication::processEvents();
+            QVERIFY(available.size().expandedTo(f.main().frameGeometry().size()) ==
+                    available.size());
+            QCOMPARE(scroll->verticalScrollBar()->maximum() > 0, scrolls);
+            QCOMPARE(scroll->horizontalScrollBar()->maximum(), 0);
+            QVERIFY(f.main().statusBar()->geometry().bottom() < f.main().height());
         }
     }
 
@@ -106,6 +148,8 @@ private slots:
             f.trigger(c.action);
             const bool asked = QString(c.action) == "saveSetupAsAction" || named.isEmpty();
             QCOMPARE(f.prompts.texts("file"), QStringList(asked + c.exists, "saveDialog"));
+            // Not the dialog: Windows' own would make "b.txt" "b.txt.ini".
+            QVERIFY(!asked || f.prompts.requests[0].defaultSuffix.isEmpty());
             QCOMPARE(
                 f.prompts.texts("askYesNo"),
                 QStringList(2 * c.exists, saved + " already exists.\rDo you want to replace it?"));
@@ -122,22 +166,57 @@ private slots:
         }
     }
 
-    // New and closing save a named setup quietly, never dropping work that could not be saved
-    // (a cancelled name dialog is no failure); E&xit saves nothing. New empties grid and lines
-    // and leaves the setup unnamed.
+    // A dialog for a setup without a name starts in Documents (the process's folder is the
+    // program's own on Windows), later in the folder used last.
+    void dialogsStartInTheFolderUsedLast() {
+        WindowFixture f({}, ".INI");
+        f.start();
+        QDir(f.dir.path()).mkdir("sub");
+        f.prompts.fileNames << f.dir.filePath("sub/a.txt");
+        for (const char* action : {"saveSetupAsAction", "newSetupAction", "openSetupAction"}) {
+            f.trigger(action);
+        }
+        QCOMPARE(f.prompts.requests.size(), 2);
+        QCOMPARE(f.prompts.requests[0].directory,
+                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+        QCOMPARE(f.prompts.requests[1].directory, f.dir.filePath("sub"));
+    }
+
+    // The grid asks for a narrow sans face, else a sans face drawn condensed; never a serif one.
+    void gridFontChoice() {
+        const std::pair<QStringList, QString> cases[] = {
+            {{"Times New Roman", "Arial", "arial narrow", "Liberation Sans Narrow"},
+             "Arial Narrow"},
+            {{"Liberation Serif", "Liberation Sans Narrow"}, "Liberation Sans Narrow"},
+            {{"Times New Roman", "Tahoma"}, "Tahoma condensed"},
+            {{"Times New Roman"},
+             QFontDatabase::systemFont(QFontDatabase::GeneralFont).family() + " condensed"},
+        };
+        for (const auto& [installed, expected] : cases) {
+            const QFont font = gridFont(installed);
+            const bool condensed = font.stretch() > 0 && font.stretch() < 100;
+            QCOMPARE(font.family() + (condensed ? " condensed" : ""), expected);
+            QVERIFY(font.pointSize() == 8 && font.styleHint() == QFont::SansSerif);
+        }
+    }
+
+    // New, Open and closing save a named setup quietly, never dropping work that could not be
+    // saved (a cancelled name dialog is no failure); E&xit saves nothing. New empties grid and
+    // lines and leaves the setup unnamed.
     void newCloseAndExitSaveOrKeepTheWork() {
         const struct {
             const char* name;
-            char how;           // New, Close, eXit
+            char how;           // New, Open, Close, eXit
             bool answer, kept;  // answer to "Close without saving ?"
         } cases[] = {{"missing/shop.ini", 'n', false, true}, {".INI", 'n', false, false},
                      {"shop.ini", 'n', false, false},        {"missing/shop.ini", 'c', false, true},
                      {"missing/shop.ini", 'c', true, false}, {".INI", 'c', false, false},
-                     {"shop.ini", 'c', false, false},        {"shop.ini", 'x', false, false}};
+                     {"shop.ini", 'c', false, false},        {"shop.ini", 'x', false, false},
+                     {"missing/shop.ini", 'o', false, true}};
         for (const auto& c : cases) {
             StartedFixture f;
             const QString name = c.name;
-            const bool closing = c.how != 'n';
+            const bool closing = c.how == 'c' || c.how == 'x';
             f.state.SetupFileName = name == ".INI" ? ".INI" : f.path(name);
             f.state.Setup.KeyStrings[7] = "seven";
             f.state.Setup.Func2Strings[7] = "f2";
@@ -151,15 +230,18 @@ private slots:
                 QTimer::singleShot(0, qApp, &QCoreApplication::quit);
                 QCoreApplication::exec();
             }
+            f.prompts.fileNames << (c.how == 'o' ? f.dir.filePath("other.ini") : QString());
             c.how == 'c'   ? void(f.main().close())
             : c.how == 'n' ? f.trigger("newSetupAction")
+            : c.how == 'o' ? f.trigger("openSetupAction")
                            : void();
             const QStringList failures = f.prompts.texts(closing ? "askYesNo" : "error");
             QCOMPARE(failures.size(), name.startsWith("missing") ? 1 : 0);
-            QCOMPARE(f.prompts.texts("file").size(), name == ".INI" ? 1 : 0);
+            QCOMPARE(f.prompts.texts("file").size(), (name == ".INI") + (c.how == 'o'));
             QVERIFY(f.prompts.texts("information").isEmpty());
             QVERIFY(failures.isEmpty() ||
                     failures[0].startsWith("Cannot save " + f.dir.filePath(name) + "\r\r"));
+            QVERIFY(c.how != 'o' || failures[0].endsWith("\r\rNothing was opened."));
             QCOMPARE(loadedFrom(f.path(name)).KeyStrings[7] == "seven",
                      name == "shop.ini" && c.how != 'x');
             if (closing) {
@@ -251,8 +333,40 @@ private slots:
         QCOMPARE(open("NEW.KBD"), f.dir.filePath("NEW.INI"));
     }
 
-    // During a run a second request or a window to open does nothing; a failed run reports
-    // once. Either way the progress window goes and the run is over.
+    // A KBD or DAT whose INI twin was there before is not saved over it unasked: the first save
+    // to it (File's, the MCR dialog's) asks once, No asks for a name. A twin that was not there
+    // is written at once.
+    void legacyTwinReplacedOnlyWhenAllowed() {
+        const struct {
+            const char* legacy;
+            bool initial, twinExists, replace;
+        } cases[] = {{"legacy.DAT", false, true, true},
+                     {"legacy.KBD", true, true, false},
+                     {"legacy.KBD", false, false, false}};
+        for (const auto& c : cases) {
+            WindowFixture f;
+            std::ofstream(f.path("legacy.DAT"), std::ios::binary) << "1,1,1,q\r\n";
+            std::ofstream(f.path("legacy.KBD"), std::ios::binary) << std::string(21300, '\0');
+            c.twinExists ? writeSetup(f.path("legacy.INI"), 1, "twin") : void();
+            f.state.SetupFileName = f.path(c.initial ? c.legacy : "shop.ini");
+            f.start();
+            f.prompts.fileNames << (c.initial ? QString() : f.dir.filePath(c.legacy));
+            c.initial ? void() : f.trigger("openSetupAction");
+            QCOMPARE(QFile::exists(f.dir.filePath("legacy.INI")), c.twinExists || !c.initial);
+            f.prompts.answers << c.replace;
+            f.trigger("saveSetupAction");
+            child<QPushButton>(f.windows->customMcr(), "saveButton")->click();
+            const int asked = c.twinExists ? (c.replace ? 1 : 2) : 0;
+            QCOMPARE(f.prompts.texts("askYesNo"),
+                     QStringList(asked, "legacy.INI already exists. Replace it?"));
+            QCOMPARE(f.prompts.texts("file").count("saveDialog"), c.replace ? 0 : asked);
+            QCOMPARE(loadedFrom(f.path("legacy.INI")).KeyStrings[1] == "twin",
+                     c.twinExists && !c.replace);
+        }
+    }
+
+    // During a run a second request, a window to open or New does nothing; a failed run
+    // reports once. Either way the progress window goes, the run is over, edits come back.
     void programmingRunIgnoresSecondRequest() {
         for (const bool crc : {false, true}) {
             HidPlatformSim::Options options;
@@ -275,17 +389,21 @@ private slots:
                 if (progress.isVisible() && !secondRequested) {
                     secondRequested = true;
                     QVERIFY(f.main().ProgrammingBusy());
-                    for (const char* action :
-                         {"programAction", "aboutAction", "testKeysAction", "mcrSetupAction"}) {
+                    for (const char* action : {"programAction", "aboutAction", "testKeysAction",
+                                               "mcrSetupAction", "newSetupAction"}) {
                         QTimer::singleShot(0, &f.main(), closeOpened);
                         f.trigger(action);
                     }
                 }
             };
+            const QString status = f.main().statusText();
             f.trigger("programAction");
             QVERIFY(secondRequested && !opened && !progress.isVisible());
             QVERIFY(!f.main().ProgrammingBusy() && f.state.ProgrammingOk == !crc);
-            QVERIFY(!f.main().statusText().contains('['));
+            QVERIFY(f.state.SetupFileName != ".INI" && f.main().lineSelector() == 0 &&
+                    child<QAction>(f.main(), "newSetupAction")->isEnabled() &&
+                    f.main().focusWidget() == child<QTableWidget>(f.main(), "keyGrid"));
+            QCOMPARE(f.main().statusText(), status);  // the size note gone, blanks and all
             if (crc) {
                 QCOMPARE(f.prompts.seen,
                          (QList<std::pair<QString, QString>>{
@@ -303,6 +421,49 @@ private slots:
         }
     }
 
+    // The roll-out window over the disabled main window, one simulated keyboard after another
+    // until Stop; keyboard 2 fails. A setup that does not compile opens nothing: the key is
+    // shown and the box says why.
+    void rollOutUntilStop() {
+        StartedFixture f;
+        f.state.SetupFileName = f.path("shop.ini");
+        f.state.Setup.KeyStrings[1] = "Coffee<Enter>";
+        std::string error;
+        f.sim->setFaultPlans(*parseSimFaultPlans("2:crc@0x20", &error));
+        RollOutWindow& window = f.windows->rollOut();
+        auto* outcome = child<QLabel>(window, "outcomeLabel");
+        QStringList seen;
+        f.waits.onWait = [&] {
+            const QString counts = child<QLabel>(window, "programmedLabel")->text() + ", " +
+                                   child<QLabel>(window, "failedLabel")->text();
+            const QString now = counts + ": " + outcome->text() + " " +
+                                outcome->palette().color(QPalette::WindowText).name();
+            seen << (seen.isEmpty() || seen.last() != now ? QStringList{now} : QStringList{});
+            QVERIFY(window.isVisible() && !f.main().isEnabled() && !f.state.Globals.StopWaiting);
+            if (counts == "Programmed: 2, Failed: 1") {
+                child<QPushButton>(window, "stopButton")->click();
+            }
+        };
+        f.trigger("rollOutAction");
+        QCOMPARE(seen,
+                 (QStringList{"Programmed: 0, Failed: 0:  #000000",
+                              "Programmed: 1, Failed: 0: Keyboard 1: OK #008000",
+                              "Programmed: 1, Failed: 1: Keyboard 2: CRC Error in data to USB "
+                              "QK750! Check connection. #c00000",
+                              "Programmed: 2, Failed: 1: Keyboard 3: OK #008000"}));
+        QVERIFY(!window.isVisible() && f.main().isEnabled() && !f.state.Globals.StopWaiting);
+        std::ifstream log(f.path("QK750.LOG"));
+        const std::string lines{std::istreambuf_iterator<char>(log), {}};
+        QCOMPARE(std::count(lines.begin(), lines.end(), '\n'), 3);
+
+        f.state.Setup.KeyStrings[12] = std::string(50, 'a');
+        f.waits.onWait = [&] { QFAIL("no roll-out for a setup that does not compile"); };
+        f.trigger("rollOutAction");
+        QCOMPARE(f.prompts.texts("error"),
+                 QStringList{"Key 12 is too long !! Reduce length of key..."});
+        QCOMPARE(f.main().currentKey(), 12);
+    }
+
     void menus() {
         StartedFixture f;
         QStringList seen;
@@ -313,9 +474,10 @@ private slots:
             }
         }
         QCOMPARE(seen, (QStringList{"&File", "&New Ctrl+N", "&Open Ctrl+O", " ", "&Save Ctrl+S",
-                                    "Save &As... ", " ", "E&xit ", "&MCR Setup", "&MCR Setup ",
-                                    "Program QK750", "Program QK750 F10", "&Test", "&Test F7",
-                                    "&About", "&About... "}));
+                                    "Save &As... ", " ", "Key &Legends... ", " ", "E&xit ",
+                                    "&MCR Setup", "&MCR Setup ", "Program QK750",
+                                    "Program QK750 F10", "Roll Out to Each Keyboard Plugged In... ",
+                                    "&Test", "&Test F7", "&About", "&About... "}));
     }
 
     // Open asks with an open dialog for an existing file, Save with one that may name a new one.

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QPrinter>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -39,7 +40,9 @@ class ScriptedPrompts : public Prompts {
 public:
     QList<std::pair<QString, QString>> seen;
     QList<bool> answers;
+    QList<Answer> choices;  // to Yes/No/Cancel questions; then Cancel
     QStringList fileNames;
+    QList<FileDialogRequest> requests;
     bool defaultAnswer = false;
     std::function<void()> onAsk;  // runs while a question is open
 
@@ -48,9 +51,23 @@ public:
     bool confirm(const QString& text) override { return ask("confirm", text); }
     bool errorOkCancel(const QString& text) override { return ask("errorOkCancel", text); }
     bool askYesNo(const QString& text) override { return ask("askYesNo", text); }
+    Answer askYesNoCancel(const QString& text) override {
+        seen.append({"askYesNoCancel", text});
+        return choices.isEmpty() ? Answer::Cancel : choices.takeFirst();
+    }
     QString fileName(const FileDialogRequest& request) override {
         seen.append({"file", request.objectName});
+        requests.append(request);
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
+    }
+    // Prints into the next scripted file name as PDF; cancels without one.
+    bool choosePrinter(QPrinter& printer) override {
+        seen.append({"print", printer.docName()});
+        if (fileNames.isEmpty()) {
+            return false;
+        }
+        printer.setOutputFileName(fileNames.takeFirst());
+        return true;
     }
     QStringList texts(const QString& kind) const {
         QStringList result;
@@ -88,8 +105,8 @@ struct WindowFixture {
     HidPlatformSim* sim = nullptr;
     std::unique_ptr<SetupWindows> windows;
 
-    explicit WindowFixture(HidPlatformSim::Options options = {}) {
-        state.SetupFileName = path("QK750.INI");
+    explicit WindowFixture(HidPlatformSim::Options options = {}, std::string setupFile = {}) {
+        state.SetupFileName = setupFile.empty() ? path("QK750.INI") : setupFile;
         auto platform = std::make_unique<HidPlatformSim>(std::move(options));
         sim = platform.get();
         windows = std::make_unique<SetupWindows>(

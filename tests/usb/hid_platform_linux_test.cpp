@@ -4,10 +4,14 @@
 
 #include "usb/hid_platform_linux.h"
 
+#include "app/roll_out.h"
+#include "common/temp_dir.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <libudev.h>
 #include <linux/hidraw.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <umockdev.h>
 #include <unistd.h>
@@ -74,6 +78,7 @@ struct Node {
     int readsAgain = 0;  // reads that find nothing yet (EAGAIN)
     unsigned long lastRequest = 0;
     std::string hidSyspath{}, syspath{};
+    SimFirmware* firmware = nullptr;  // answers feature reports as the keyboard does
 };
 
 gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer node) {
@@ -90,6 +95,11 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer n
         std::memcpy(data, &size, sizeof size);
     } else if (request == HIDIOCGRDESC) {
         std::copy(dev.descriptor.begin(), dev.descriptor.end(), data + sizeof(__u32));
+    } else if (dev.firmware && (request == HIDIOCSFEATURE(7) || request == HIDIOCGFEATURE(7))) {
+        const bool ok = request == HIDIOCSFEATURE(7) ? dev.firmware->setFeature(data, 7)
+                                                     : dev.firmware->getFeature(data, 7);
+        umockdev_ioctl_client_complete(client, ok ? 7 : -1, ok ? 0 : EIO);
+        return TRUE;
     } else {
         error = ENOTTY;  // feature transfers among them: they fail
     }
@@ -259,6 +269,71 @@ TEST_F(EmulatedHidraw, EnumerationQueriesReadsAndHotPlug) {
     EXPECT_EQ(HidPlatformLinux::chooseMonitorSource("udev", false), "udev");
     EXPECT_EQ(HidPlatformLinux::chooseMonitorSource("bogus", true), "udev");
     EXPECT_EQ(HidPlatformLinux::chooseMonitorSource(nullptr, false), "kernel");
+}
+
+// A roll-out over hidraw: the keyboard there at the start is the first; the udev monitor
+// tells of its removal and of the next one's arrival, and each is programmed through its
+// own node.
+TEST_F(EmulatedHidraw, RollOutFollowsTheUdevMonitor) {
+    ::setenv("QK750_UDEV_SOURCE", "udev", 1);
+    HidPlatformLinux platform;
+    ::unsetenv("QK750_UDEV_SOURCE");
+    QueueDispatcher dispatcher;
+    HidController controller(platform, dispatcher);
+    DeviceList devices(controller, {});
+    // No real time passes: each wait hands over what the monitor has, a bounded number of times.
+    struct Waits : ProtocolWaits, ProtocolReporter {
+        Waits(HidPlatformLinux& p, QueueDispatcher& d) : platform(p), dispatcher(d) {}
+        HidPlatformLinux& platform;
+        QueueDispatcher& dispatcher;
+        ProgramState state;
+        int waits = 0;
+        void pumpedWait(int, const bool*) override {
+            processMessages();
+            state.Globals.StopWaiting = ++waits > 200000;
+        }
+        void processMessages() override {
+            pollfd pfd{platform.notificationDescriptor(), POLLIN, 0};
+            ::poll(&pfd, 1, 0) == 1 ? platform.processNotifications() : void();
+            dispatcher.processPending();
+        }
+        void failure(std::string_view, std::string_view, std::string_view) override {}
+        bool askToConnect(std::string_view) override { return false; }
+        void progressStart(int) override {}
+        void progressStep(int, int) override {}
+        void progressHide() override {}
+    } waits(platform, dispatcher);
+    test::TempDir dir;
+    ProgramState& state = waits.state;
+    state.SetupFileName = dir.path("shop.ini");
+    state.BatchMode = true;
+    state.Setup.KeyStrings[1] = "Coffee<Enter>";
+    DeviceImage image{};
+    ASSERT_TRUE(BuildDeviceImage(state.Setup, image).ok());
+    SimFirmware first, second;
+    Node next = nodes[0];
+    nodes[0].firmware = &first;
+    next.firmware = &second;
+    nodes[0].readsAgain = next.readsAgain = 1 << 30;
+    dispatcher.processPending();  // the start-up pass
+    std::vector<std::string> codes;
+    RollOutEvents events;
+    events.unplugKeyboard = [&](int) {
+        umockdev_testbed_uevent(m_testbed, nodes[0].syspath.c_str(), "remove");
+        umockdev_testbed_remove_device(m_testbed, nodes[0].syspath.c_str());
+    };
+    events.nextKeyboard = [&](int number) {
+        if (number == 2) {
+            addHidraw(3, next);
+            umockdev_testbed_uevent(m_testbed, next.syspath.c_str(), "add");
+        }
+    };
+    events.reported = [&](const KeyboardOutcome& o, bool) { codes.push_back(o.code); };
+    const RollOutResult result = RollOut(state, devices, waits, waits, waits, {}, events).run(2);
+    EXPECT_EQ(codes, (std::vector<std::string>{"OK", "OK"}));
+    EXPECT_EQ(result.exitCode(), 0);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), first.memory().begin()));
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), second.memory().begin()));
 }
 
 }  // namespace

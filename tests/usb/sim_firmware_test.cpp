@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 namespace qk750 {
@@ -35,6 +36,25 @@ TEST(SimFaultPlanParser, AcceptsWellFormedPlansAndNamesWhatIsMalformed) {
             EXPECT_NE(error.find(text), std::string::npos) << error;
         }
     }
+}
+
+// "K:" gives keyboard K an item of its own, its stale or latency over the common one; a
+// plan for one keyboard has no keyboard numbers.
+TEST(SimFaultPlanParser, KeyboardPrefixesTargetOneKeyboard) {
+    std::string error;
+    const auto plans = parseSimFaultPlans("stale=1, 2:crc@0x20,2:stale=4, 3 : latency=5", &error);
+    ASSERT_TRUE(plans) << error;
+    const std::vector<SimFault> crc{{SimFaultKind::Crc, 0x20}};
+    const std::tuple<int, int, std::vector<SimFault>> expected[] = {
+        {1, 0, {}}, {4, 0, crc}, {1, 5, {}}, {1, 0, {}}};
+    for (int k = 1; k <= 4; ++k) {
+        const SimFaultPlan plan = plans->forKeyboard(k);
+        EXPECT_EQ(std::tuple(plan.staleReplies, plan.latencyMs, plan.faults), expected[k - 1]) << k;
+    }
+    for (const char* bad : {"0:crc@1", "x:crc@1", ":crc@1", "2:", "2:bogus@1", "2:3:crc@1"}) {
+        EXPECT_FALSE(parseSimFaultPlans(bad, &error)) << bad;
+    }
+    EXPECT_FALSE(parseSimFaultPlan("2:crc@1", &error));
 }
 
 // A replugged keyboard has no answer yet: the last one before the unplug must not pass for
