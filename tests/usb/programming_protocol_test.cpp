@@ -307,10 +307,28 @@ TEST(ProgrammingProtocolTest, AKeyboardRepluggedBetweenRunsIsProgrammed) {
         Rig rig({}, reuse);
         ASSERT_TRUE(rig.program());
         const std::string before = rig.devices.device(1)->PnPInfo().DevicePath();
+        int reports = 0;
+        const auto reportRead = [&rig, &reports] {
+            rig.platform.pushInputReport(rig.platform.keyboardIndex(), std::vector<std::uint8_t>(9));
+            const int before = reports;
+            for (int i = 0; i < 100 && reports == before; ++i) {  // read errors come meanwhile
+                rig.dispatcher.waitForPending(std::chrono::milliseconds(50));
+                rig.dispatcher.processPending();
+            }
+        };
+        rig.devices.currentDevice()->SetOnData(
+            [&reports](HidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {
+                ++reports;
+            });
+        reportRead();  // the reader has its handle
         rig.platform.unplug(rig.platform.keyboardIndex());
         rig.platform.plug(rig.platform.keyboardIndex());
         rig.dispatcher.processPending();
         EXPECT_EQ(rig.devices.device(1)->PnPInfo().DevicePath() == before, reuse);
+        if (reuse) {  // the list saw nothing: the reader's handle failed, and it opens anew
+            reportRead();
+            EXPECT_EQ(reports, 2);
+        }
         EXPECT_TRUE(rig.program());
     }
 }
