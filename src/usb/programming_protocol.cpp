@@ -99,6 +99,13 @@ bool ProgrammingProtocol::EnsureKeyboardConnected() {
         if (FindKeyboard()) {
             return true;
         }
+        // The list follows the system's announcements, and one that came before the
+        // device could be enumerated (seen under Wine after a quick re-plug) leaves it
+        // behind: look at the devices once more before giving up or asking.
+        m_devices.controller().HandleNotification(HidController::kDevNodesChanged);
+        if (FindKeyboard()) {
+            return true;
+        }
         m_reporter.progressHide();
         if (attempt == 1) {
             if (m_state.BatchMode) {

@@ -330,6 +330,13 @@ TEST(ProgrammingProtocolTest, AKeyboardRepluggedBetweenRunsIsProgrammed) {
             EXPECT_EQ(reports, 2);
         }
         EXPECT_TRUE(rig.program());
+        // Gone, and back with no word of it: the run looks for itself.
+        rig.platform.unplug(rig.platform.keyboardIndex());
+        rig.dispatcher.processPending();
+        rig.platform.setChangeListener(nullptr);
+        rig.platform.plug(rig.platform.keyboardIndex());
+        EXPECT_TRUE(rig.program());
+        EXPECT_TRUE(rig.questions.empty());
     }
 }
 
