@@ -391,15 +391,30 @@ struct HidPlatformWindows::Private {
                                 reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         }
         auto* self = reinterpret_cast<Private*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-        // Only "the set of device nodes changed" matters; single arrivals and removals
-        // are always followed by it.
-        if (self && message == WM_DEVICECHANGE && wParam == DBT_DEVNODES_CHANGED &&
-            !self->inChange && self->listener) {
-            self->inChange = true;
-            self->listener();
-            self->inChange = false;
+        if (self && message == WM_DEVICECHANGE &&
+            (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL ||
+             wParam == DBT_DEVICEREMOVECOMPLETE)) {
+            self->changed();
+            // The news can come before the enumeration shows the change (seen under Wine,
+            // where a keyboard's removal then went unnoticed): look once more a little
+            // later. A later piece of news moves the look on.
+            ::SetTimer(window, RecheckTimer, RecheckMs, nullptr);
+        } else if (self && message == WM_TIMER && wParam == RecheckTimer) {
+            ::KillTimer(window, RecheckTimer);
+            self->changed();
         }
         return ::DefWindowProcA(window, message, wParam, lParam);
+    }
+
+    static constexpr UINT_PTR RecheckTimer = 1;
+    static constexpr UINT RecheckMs = 500;
+
+    void changed() {
+        if (!inChange && listener) {
+            inChange = true;
+            listener();
+            inChange = false;
+        }
     }
 
     // A hidden top-level window, never shown: DBT_DEVNODES_CHANGED is broadcast to

@@ -1,6 +1,9 @@
 #include "usb/hid_platform_windows.h"
 
+// clang-format off
 #include <windows.h>
+#include <dbt.h>
+// clang-format on
 
 #include <gtest/gtest.h>
 
@@ -8,8 +11,8 @@
 #include <string>
 
 // The real SetupApi and HID.dll (Wine's when the suite runs under Wine); no device is
-// opened unless QK750_TEST_REAL_DEVICES=1. Device changes reaching the hidden window are
-// seen end to end by scripts/test-windows-hid.
+// opened unless QK750_TEST_REAL_DEVICES=1. Real device changes reaching the hidden window
+// are seen end to end by scripts/test-windows-hid.
 
 namespace qk750 {
 namespace {
@@ -56,6 +59,30 @@ TEST(HidPlatformWindows, OpenFailureGivesTheSystemErrorAndItsText) {
     EXPECT_NE(text.back(), '\n');
     EXPECT_NE(text.rfind("Error ", 0), 0u) << text;  // the system's words, not the fallback
     EXPECT_EQ(platform.errorText(0xDEADBEEF), "Error 3735928559");
+}
+
+// News of a device change, broadcast as the system does, reaches the listener at once and
+// once more a little later, for an enumeration that lags behind the news.
+TEST(HidPlatformWindows, DeviceChangeReachesTheListenerAndIsLookedAtAgain) {
+    HidPlatformWindows platform;
+    int calls = 0;
+    platform.setChangeListener([&calls] { ++calls; });
+    DWORD_PTR ignored = 0;
+    const auto broadcast = [&ignored](WPARAM event) {
+        ::SendMessageTimeoutA(HWND_BROADCAST, WM_DEVICECHANGE, event, 0, SMTO_ABORTIFHUNG, 5000,
+                              &ignored);
+    };
+    broadcast(DBT_DEVNODES_CHANGED);
+    broadcast(DBT_CONFIGCHANGED);  // not a change of devices
+    EXPECT_EQ(calls, 1);
+    for (const ULONGLONG end = ::GetTickCount64() + 2000; ::GetTickCount64() < end;) {
+        MSG message;
+        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::DispatchMessageA(&message);
+        }
+        ::Sleep(10);
+    }
+    EXPECT_EQ(calls, 2);
 }
 
 }  // namespace
