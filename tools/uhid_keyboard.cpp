@@ -1,8 +1,10 @@
 // A QK750 keyboard made of software for scripts/test-kernel-hid: creates a HID device
 // through /dev/uhid and answers its feature reports with the firmware model until killed.
 //   qk750-uhid-keyboard [MEMORY_FILE [N]]
-// MEMORY_FILE holds the 2048-byte memory as each request leaves it; with N the device is
-// removed right after the Nth set-feature request.
+// MEMORY_FILE holds the 2048-byte memory as each request leaves it. With N the keyboard
+// answers nothing after its Nth set-feature request, as a wedged one does (the kernel
+// gives up on each request after 5 s). QK750_SIM_FAULTS is the fault plan of --simulate;
+// with unplug@ADDRESS the device is removed once that request is answered.
 
 #include <fcntl.h>
 #include <linux/input.h>
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 
 #include "usb/sim_firmware.h"
 
@@ -25,7 +28,16 @@ int main(int argc, char** argv) {
                                               0x26, 0xFF, 0x00, 0x75, 0x08, 0x09, 0x02, 0x95, 0x06,
                                               0xB1, 0x02, 0x09, 0x03, 0x95, 0x08, 0x81, 0x02, 0xC0};
     const char* memoryFile = argc > 1 ? argv[1] : "/dev/null";
-    const int destroyAfter = argc > 2 ? std::atoi(argv[2]) : 0;
+    const int wedgeAfter = argc > 2 ? std::atoi(argv[2]) : 0;
+    qk750::SimFirmware firmware;
+    std::string why;
+    const char* plan = std::getenv("QK750_SIM_FAULTS");
+    const auto faults = qk750::parseSimFaultPlan(plan ? plan : "", &why);
+    if (!faults) {
+        std::fprintf(stderr, "qk750-uhid-keyboard: %s\n", why.c_str());
+        return 2;
+    }
+    firmware.setFaultPlan(*faults);
     const int uhid = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
     auto check = [](bool ok) {
         if (!ok) {
@@ -50,12 +62,15 @@ int main(int argc, char** argv) {
     // Only the feature report exists; the kernel passes the report ID byte first. A set
     // request starts as a get request does, and its reply as a get reply does. Killing the
     // process closes /dev/uhid, which removes the device.
-    qk750::SimFirmware firmware;
     for (int requests = 0;;) {
         uhid_event event{}, reply{};
         check(::read(uhid, &event, sizeof event) >= 0 || errno == EINTR);
         const bool set = event.type == UHID_SET_REPORT;
         if (!set && event.type != UHID_GET_REPORT) {
+            continue;
+        }
+        requests += set;
+        if (wedgeAfter > 0 && requests > wedgeAfter) {
             continue;
         }
         const uhid_get_report_req& req = event.u.get_report;
@@ -71,7 +86,7 @@ int main(int argc, char** argv) {
         std::ofstream(memoryFile, std::ios::binary)
             .write(reinterpret_cast<const char*>(firmware.memory().data()), 2048);
         send(reply);
-        if (set && ++requests == destroyAfter) {
+        if (firmware.unplugged()) {
             reply.type = UHID_DESTROY;  // the rest of the event is ignored
             send(reply);
             return 0;

@@ -342,6 +342,9 @@ QString MainWindow::statusText() const {
 
 void MainWindow::setStatusText(const QString& text) {
     m_statusLabel->setText(text);
+    if (m_trace) {  // what the operator reads there, for whoever follows a run from outside
+        std::cerr << "Status bar: " << text.toStdString() << '\n';
+    }
 }
 
 void MainWindow::LoadSetupIntoDialogs() {

@@ -133,7 +133,13 @@ void DeviceList::select(int index) {
 
 void DeviceList::applySelection() {
     if (m_currentDevice != nullptr) {
+        // Only the selected device holds handles: open on every interface, they would
+        // keep other programs' exclusive opens out. And as every search for the keyboard
+        // selects afresh, each run opens the keyboard anew: Windows gives a keyboard that
+        // comes back on the same port its old identity, so a pass that first looks after
+        // it is back sees no change, and handles kept from before would all fail.
         m_currentDevice->SetOnData({});
+        m_currentDevice->CloseHandles();
     }
     m_currentDevice = nullptr;
     const int index = m_box.itemIndex();

@@ -173,6 +173,10 @@ public:
     void SetThreadSleepTime(std::uint32_t ms);
     std::uint32_t ThreadSleepTime() const { return m_threadSleepTime.load(); }
 
+    // Closes every handle; the next use opens the interface again, and the reader starts
+    // again where it may run.
+    void CloseHandles();
+
     bool IsPluggedIn() const { return m_pluggedIn; }
     bool IsClaimed() const { return m_claimed; }
     bool IsAnnouncing() const { return m_announcing; }
@@ -196,6 +200,8 @@ private:
     // Opens the file handle, read-write if it can; false (and error) when it cannot.
     bool openFile(std::uint32_t& error);
     HidHandle* fileHandle();
+    // Asks the handle for `count` input buffers; `count` becomes what it took.
+    void applyInputBuffers(HidHandle& handle, std::uint32_t& count);
     // A feature report over the file handle, on an accessible device only.
     bool featureTransfer(const std::function<bool(HidHandle&)>& transfer);
     // Used by the reader while it runs, by the user-interface thread otherwise.

@@ -66,12 +66,19 @@ HidHandle* HidDevice::fileHandle() {
             return nullptr;
         }
         if (m_numInputBuffers != 0) {
-            m_file->setNumInputBuffers(m_numInputBuffers);
-            std::uint32_t count = 0;
-            m_numInputBuffers = m_file->getNumInputBuffers(count) ? count : 0;
+            applyInputBuffers(*m_file, m_numInputBuffers);
         }
     }
     return m_file.get();
+}
+
+void HidDevice::applyInputBuffers(HidHandle& handle, std::uint32_t& count) {
+    const std::uint32_t asked = count;
+    if (!handle.setNumInputBuffers(asked)) {
+        m_lastError = handle.lastError();
+    }
+    std::uint32_t readBack = 0;
+    count = handle.getNumInputBuffers(readBack) ? readBack : asked;
 }
 
 HidHandle* HidDevice::overlappedReadHandle(std::uint32_t* error) {
@@ -79,9 +86,9 @@ HidHandle* HidDevice::overlappedReadHandle(std::uint32_t* error) {
         m_overlappedRead =
             m_platform.open(m_pnpInfo->DevicePath(), HidOpenMode::OverlappedRead, error);
         if (m_overlappedRead && m_numOverlappedBuffers != 0) {
-            m_overlappedRead->setNumInputBuffers(m_numOverlappedBuffers);
-            std::uint32_t count = 0;
-            m_numOverlappedBuffers = m_overlappedRead->getNumInputBuffers(count) ? count : 0;
+            std::uint32_t count = m_numOverlappedBuffers;
+            applyInputBuffers(*m_overlappedRead, count);
+            m_numOverlappedBuffers = count;
         }
     }
     return m_overlappedRead.get();
@@ -89,7 +96,6 @@ HidHandle* HidDevice::overlappedReadHandle(std::uint32_t* error) {
 
 void HidDevice::closeFileHandle() {
     m_file.reset();
-    m_numInputBuffers = 0;
 }
 
 void HidDevice::closeHandles() {
@@ -97,8 +103,12 @@ void HidDevice::closeHandles() {
     stopReadThread();
     closeFileHandle();
     m_overlappedRead.reset();
-    m_numOverlappedBuffers = 0;
     m_overlappedWrite.reset();
+}
+
+void HidDevice::CloseHandles() {
+    closeHandles();
+    startReadThreadIfAllowed();
 }
 
 HidCaps HidDevice::Caps() {
@@ -154,36 +164,26 @@ bool HidDevice::featureTransfer(const std::function<bool(HidHandle&)>& transfer)
     return true;
 }
 
+// The counts are asked of every listed device, so they do not open a handle: each is
+// kept and given to its handle whenever that opens (a handle held open for it would keep
+// other programs' exclusive opens out for as long as this one runs).
 void HidDevice::SetNumInputBuffers(std::uint32_t count) {
-    if (count == m_numInputBuffers) {
-        return;
-    }
-    if (HidHandle* handle = fileHandle()) {
-        if (!handle->setNumInputBuffers(count)) {
-            m_lastError = handle->lastError();
-        }
-        std::uint32_t readBack = 0;
-        m_numInputBuffers = handle->getNumInputBuffers(readBack) ? readBack : 0;
+    m_numInputBuffers = count;
+    if (m_file) {
+        applyInputBuffers(*m_file, m_numInputBuffers);
     }
 }
 
 void HidDevice::SetNumOverlappedBuffers(std::uint32_t count) {
-    if (count == m_numOverlappedBuffers) {
+    m_numOverlappedBuffers = count;
+    if (!m_overlappedRead) {
         return;
     }
     // The handle belongs to the reader while it runs; it is set up again afterwards.
     const bool wasReading = m_readThread != nullptr;
     stopReadThread();
-    std::uint32_t error = 0;
-    if (HidHandle* handle = overlappedReadHandle(&error)) {
-        if (!handle->setNumInputBuffers(count)) {
-            m_lastError = handle->lastError();
-        }
-        std::uint32_t readBack = 0;
-        m_numOverlappedBuffers = handle->getNumInputBuffers(readBack) ? readBack : 0;
-    } else if (IsAccessible()) {
-        m_lastError = error;
-    }
+    applyInputBuffers(*m_overlappedRead, count);
+    m_numOverlappedBuffers = count;
     if (wasReading) {
         startReadThreadIfAllowed();
     }

@@ -20,6 +20,7 @@ struct HidPlatformSim::Core {
         SimDeviceConfig config;
         bool plugged = false;
         std::uint64_t instance = 0;
+        std::uint64_t plugs = 0;  // handles opened under another plug-in are dead
         std::deque<std::vector<std::uint8_t>> input;
         std::uint32_t readError = 0;
     };
@@ -31,6 +32,7 @@ struct HidPlatformSim::Core {
     ChangeListener listener;
     std::uint64_t nextInstance = 1;
     int openCount = 0;
+    int openHandles = 0;
     int featureTransfers = 0;
 
     void raiseChange() {
@@ -47,12 +49,22 @@ struct HidPlatformSim::Core {
 
 class HidPlatformSim::Handle : public HidHandle {
 public:
-    Handle(std::shared_ptr<Core> core, std::shared_ptr<Core::Device> device, std::uint64_t instance,
-           HidOpenMode mode)
+    // Made with the core's mutex held.
+    Handle(std::shared_ptr<Core> core, std::shared_ptr<Core::Device> device, HidOpenMode mode)
         : m_core(std::move(core)),
           m_device(std::move(device)),
-          m_instance(instance),
-          m_mode(mode) {}
+          m_plug(m_device->plugs),
+          m_mode(mode) {
+        ++m_core->openHandles;
+    }
+
+    ~Handle() override {
+        std::lock_guard lock(m_core->mutex);
+        --m_core->openHandles;
+    }
+
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
 
     bool getAttributes(HidAttributes& attributes) override {
         std::lock_guard lock(m_core->mutex);
@@ -188,7 +200,7 @@ public:
     std::uint32_t lastError() const override { return m_lastError; }
 
 private:
-    bool usable() const { return m_device->plugged && m_device->instance == m_instance; }
+    bool usable() const { return m_device->plugged && m_device->plugs == m_plug; }
 
     bool fail(std::uint32_t error) {
         m_lastError = error;
@@ -210,7 +222,7 @@ private:
 
     std::shared_ptr<Core> m_core;
     std::shared_ptr<Core::Device> m_device;
-    std::uint64_t m_instance;
+    std::uint64_t m_plug;
     HidOpenMode m_mode;
     std::uint32_t m_lastError = 0;
     std::uint32_t m_inputBuffers = 32;
@@ -255,7 +267,8 @@ SimDeviceConfig HidPlatformSim::wrongFeatureLengthConfig() {
 
 HidPlatformSim::HidPlatformSim() : HidPlatformSim(Options{}) {}
 
-HidPlatformSim::HidPlatformSim(Options options) : m_core(std::make_shared<Core>()) {
+HidPlatformSim::HidPlatformSim(Options options)
+    : m_core(std::make_shared<Core>()), m_reuseIdentities(options.reuseIdentities) {
     m_core->firmware.setClock(options.clock);
     m_core->firmware.setFaultPlan(std::move(options.faults));
     // The decoy with the model name but the wrong feature length comes first, so the
@@ -318,7 +331,7 @@ std::unique_ptr<HidHandle> HidPlatformSim::open(const std::string& path, HidOpen
         return fail(refused);
     }
     ++m_core->openCount;
-    return std::make_unique<Handle>(m_core, device, instance, mode);
+    return std::make_unique<Handle>(m_core, device, mode);
 }
 
 std::string HidPlatformSim::errorText(std::uint32_t error) const {
@@ -369,7 +382,10 @@ void HidPlatformSim::plug(std::size_t index) {
             return;
         }
         device.plugged = true;
-        device.instance = m_core->nextInstance++;
+        ++device.plugs;
+        if (device.instance == 0 || !m_reuseIdentities) {
+            device.instance = m_core->nextInstance++;
+        }
         device.input.clear();
         if (device.config.keyboard) {
             m_core->firmware.replug();
@@ -496,6 +512,11 @@ bool HidPlatformSim::saveMemoryFile(const std::string& path, std::string* error)
 int HidPlatformSim::openCount() const {
     std::lock_guard lock(m_core->mutex);
     return m_core->openCount;
+}
+
+int HidPlatformSim::openHandles() const {
+    std::lock_guard lock(m_core->mutex);
+    return m_core->openHandles;
 }
 
 int HidPlatformSim::featureTransfers() const {

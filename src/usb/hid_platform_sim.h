@@ -48,6 +48,9 @@ public:
         bool otherInterfaces = true;
         SimFirmware::Clock clock;  // empty: the steady clock
         SimFaultPlan faults;
+        // A device plugged in again keeps its identity and path, as Windows keeps them
+        // for a device that comes back on the same port; handles opened before stay dead.
+        bool reuseIdentities = false;
     };
 
     HidPlatformSim();
@@ -109,6 +112,7 @@ public:
 
     // Counters for tests.
     int openCount() const;
+    int openHandles() const;
     int featureTransfers() const;
 
     struct Core;
@@ -119,6 +123,7 @@ private:
     // Shared with the open handles, which may outlive a device's removal.
     std::shared_ptr<Core> m_core;
     std::size_t m_keyboardIndex = 0;
+    bool m_reuseIdentities = false;
     std::string m_memoryFile;
     SimFaultPlans m_plans;
 };

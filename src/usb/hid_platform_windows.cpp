@@ -20,8 +20,20 @@ namespace qk750 {
 
 namespace {
 
-// The product string buffer: 254 wide characters and room for the terminator.
-constexpr ULONG ProductStringBytes = 508;
+// The product string buffer. A USB string holds at most 126 wide characters, and some
+// devices answer garbage when asked for more: 126 and the terminator, 254 bytes.
+constexpr ULONG ProductStringBytes = 254;
+
+// How long a feature transfer may take. A keyboard answers within milliseconds; one that
+// has stopped answering must not hold the user-interface thread (the window, or a batch
+// run that has yet to write its outcome) for as long as it likes.
+constexpr DWORD FeatureDeadlineMs = 1000;
+
+// From the system directory only: the program's own folder is searched first otherwise,
+// and a DLL of that name put there would be loaded in place of the system's.
+HMODULE loadSystemLibrary(const char* name) {
+    return ::LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 // Looks a function up by name; GetProcAddress's generic type goes through void(*)(),
 // the one function pointer type a cast may pass through without a warning.
@@ -49,6 +61,8 @@ struct Libraries {
     decltype(&::HidD_FreePreparsedData) freePreparsedData = nullptr;
     decltype(&::HidP_GetCaps) getCaps = nullptr;
     decltype(&::HidD_GetProductString) getProductString = nullptr;
+    // Looked up so that a HID.dll without them counts as missing, as the other functions
+    // do; the transfers themselves go overlapped, through DeviceIoControl.
     decltype(&::HidD_GetFeature) getFeature = nullptr;
     decltype(&::HidD_SetFeature) setFeature = nullptr;
     decltype(&::HidD_SetNumInputBuffers) setNumInputBuffers = nullptr;
@@ -58,7 +72,7 @@ struct Libraries {
     GUID hidGuid = GUID_DEVINTERFACE_HID;
 
     Libraries() {
-        setupApi = ::LoadLibraryA("SetupApi.dll");
+        setupApi = loadSystemLibrary("SetupApi.dll");
         if (setupApi &&
             !(resolve(setupApi, "SetupDiGetClassDevsA", getClassDevs) &&
               resolve(setupApi, "SetupDiEnumDeviceInterfaces", enumDeviceInterfaces) &&
@@ -70,7 +84,7 @@ struct Libraries {
         if (!setupApi) {
             return;  // without enumeration HID.dll is of no use
         }
-        hid = ::LoadLibraryA("HID.dll");
+        hid = loadSystemLibrary("HID.dll");
         if (hid && !(resolve(hid, "HidD_GetHidGuid", getHidGuid) &&
                      resolve(hid, "HidD_GetAttributes", getAttributes) &&
                      resolve(hid, "HidD_GetPreparsedData", getPreparsedData) &&
@@ -119,10 +133,9 @@ struct Libraries {
 
 class WindowsHidHandle : public HidHandle {
 public:
-    WindowsHidHandle(std::shared_ptr<Libraries> libraries, HANDLE handle, bool overlapped)
+    WindowsHidHandle(std::shared_ptr<Libraries> libraries, HANDLE handle)
         : m_lib(std::move(libraries)),
           m_handle(handle),
-          m_overlapped(overlapped),
           // Auto-reset: a cancel made before the wait begins still ends that wait.
           m_cancelEvent(::CreateEventA(nullptr, FALSE, FALSE, nullptr)),
           m_readEvent(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
@@ -194,27 +207,11 @@ public:
     }
 
     bool getFeature(std::uint8_t* buffer, std::size_t length) override {
-        if (!buffer || length == 0 || length > MAXDWORD) {
-            m_lastError = ERROR_INVALID_PARAMETER;
-            return false;
-        }
-        if (!m_lib->getFeature(m_handle, buffer, static_cast<ULONG>(length))) {
-            return failWithLastError();
-        }
-        return true;
+        return featureTransfer(IOCTL_HID_GET_FEATURE, buffer, length, buffer);
     }
 
     bool setFeature(const std::uint8_t* buffer, std::size_t length) override {
-        if (!buffer || length == 0 || length > MAXDWORD) {
-            m_lastError = ERROR_INVALID_PARAMETER;
-            return false;
-        }
-        // HID.dll only reads the buffer; its prototype is not const.
-        if (!m_lib->setFeature(m_handle, const_cast<std::uint8_t*>(buffer),
-                               static_cast<ULONG>(length))) {
-            return failWithLastError();
-        }
-        return true;
+        return featureTransfer(IOCTL_HID_SET_FEATURE, buffer, length, nullptr);
     }
 
     bool setNumInputBuffers(std::uint32_t count) override {
@@ -237,10 +234,6 @@ public:
     // call (timeout) stays pending and is picked up by the next call, so no report is
     // lost and the caller's buffer is never written after we returned.
     HidReadResult readInput(std::uint8_t* buffer, std::size_t length, int timeoutMs) override {
-        if (!m_overlapped) {
-            m_lastError = ERROR_INVALID_FUNCTION;  // a synchronous handle cannot time out
-            return {HidReadStatus::Error, 0};
-        }
         if (!buffer || length == 0 || length > MAXDWORD) {
             m_lastError = ERROR_INVALID_PARAMETER;
             return {HidReadStatus::Error, 0};
@@ -266,8 +259,9 @@ public:
             return {HidReadStatus::Timeout, 0};
         }
         if (wait == WAIT_OBJECT_0 + 1) {
-            // CancelIo only reaches I/O of the calling thread, which is this one.
-            ::CancelIo(m_handle);
+            // This read, whichever thread started it: the one that picks up a read left
+            // pending need not be the one that started it.
+            ::CancelIoEx(m_handle, &m_readOverlapped);
         } else if (wait != WAIT_OBJECT_0) {
             failWithLastError();
             return {HidReadStatus::Error, 0};
@@ -277,7 +271,9 @@ public:
         m_pending = false;
         if (!done) {
             const DWORD error = ::GetLastError();
-            if (wait == WAIT_OBJECT_0 + 1 && error == ERROR_OPERATION_ABORTED) {
+            // Cancelled: by the lines above, or by the system when the thread that started
+            // a read, a reader since stopped, ended before it completed.
+            if (error == ERROR_OPERATION_ABORTED) {
                 return {HidReadStatus::Timeout, 0};
             }
             m_lastError = error;
@@ -297,6 +293,69 @@ public:
     std::uint32_t lastError() const override { return m_lastError; }
 
 private:
+    // One feature report each way, in a buffer and with an event of the transfer's own.
+    struct Transfer {
+        OVERLAPPED overlapped{};
+        HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::vector<std::uint8_t> buffer;
+        ~Transfer() {
+            if (event) {
+                ::CloseHandle(event);
+            }
+        }
+    };
+
+    // Overlapped, so that it can end at the deadline: past it the transfer is cancelled
+    // and fails with ERROR_TIMEOUT. `reply` receives the bytes of a get request. (Wine's
+    // HID driver finishes a feature request before the call returns, so under Wine only
+    // the time limit of the layers below applies.)
+    bool featureTransfer(DWORD code, const std::uint8_t* report, std::size_t length,
+                         std::uint8_t* reply) {
+        if (!report || length == 0 || length > MAXDWORD) {
+            m_lastError = ERROR_INVALID_PARAMETER;
+            return false;
+        }
+        if (!m_transfer) {
+            m_transfer = std::make_unique<Transfer>();
+        }
+        Transfer& transfer = *m_transfer;
+        if (!transfer.event) {
+            return failWithLastError();
+        }
+        const auto size = static_cast<DWORD>(length);
+        transfer.buffer.assign(report, report + length);
+        transfer.overlapped = OVERLAPPED{};
+        transfer.overlapped.hEvent = transfer.event;
+        ::ResetEvent(transfer.event);
+        DWORD bytes = 0;
+        if (!::DeviceIoControl(m_handle, code, transfer.buffer.data(), size,
+                               reply ? transfer.buffer.data() : nullptr, reply ? size : 0, &bytes,
+                               &transfer.overlapped)) {
+            if (::GetLastError() != ERROR_IO_PENDING) {
+                return failWithLastError();
+            }
+            if (::WaitForSingleObject(transfer.event, FeatureDeadlineMs) != WAIT_OBJECT_0) {
+                ::CancelIoEx(m_handle, &transfer.overlapped);
+                if (::WaitForSingleObject(transfer.event, FeatureDeadlineMs) != WAIT_OBJECT_0) {
+                    // A driver that does not let go of the buffer even when cancelled:
+                    // it keeps this one, left to it for good, and nothing waits longer.
+                    static_cast<void>(m_transfer.release());
+                    m_lastError = ERROR_TIMEOUT;
+                    return false;
+                }
+            }
+        }
+        if (!::GetOverlappedResult(m_handle, &transfer.overlapped, &bytes, FALSE)) {
+            const DWORD error = ::GetLastError();
+            m_lastError = error == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : error;
+            return false;
+        }
+        if (reply) {
+            std::copy(transfer.buffer.begin(), transfer.buffer.end(), reply);
+        }
+        return true;
+    }
+
     bool failWithLastError() {
         m_lastError = ::GetLastError();
         return false;
@@ -304,13 +363,13 @@ private:
 
     std::shared_ptr<Libraries> m_lib;
     HANDLE m_handle;
-    bool m_overlapped;
     HANDLE m_cancelEvent;
     HANDLE m_readEvent;
     OVERLAPPED m_readOverlapped{};
     std::vector<std::uint8_t> m_readBuffer;
     bool m_pending = false;
     PHIDP_PREPARSED_DATA m_preparsed = nullptr;
+    std::unique_ptr<Transfer> m_transfer;
     std::uint32_t m_lastError = 0;
 };
 
@@ -321,6 +380,7 @@ constexpr const char* NotifyWindowClass = "QK750HidDeviceNotify";
 struct HidPlatformWindows::Private {
     std::shared_ptr<Libraries> lib = Libraries::acquire();
     HWND window = nullptr;
+    HDEVNOTIFY registration = nullptr;
     ChangeListener listener;
     bool inChange = false;
 
@@ -331,15 +391,30 @@ struct HidPlatformWindows::Private {
                                 reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         }
         auto* self = reinterpret_cast<Private*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-        // Only "the set of device nodes changed" matters; single arrivals and removals
-        // are always followed by it.
-        if (self && message == WM_DEVICECHANGE && wParam == DBT_DEVNODES_CHANGED &&
-            !self->inChange && self->listener) {
-            self->inChange = true;
-            self->listener();
-            self->inChange = false;
+        if (self && message == WM_DEVICECHANGE &&
+            (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL ||
+             wParam == DBT_DEVICEREMOVECOMPLETE)) {
+            self->changed();
+            // The news can come before the enumeration shows the change (seen under Wine,
+            // where a keyboard's removal then went unnoticed): look once more a little
+            // later. A later piece of news moves the look on.
+            ::SetTimer(window, RecheckTimer, RecheckMs, nullptr);
+        } else if (self && message == WM_TIMER && wParam == RecheckTimer) {
+            ::KillTimer(window, RecheckTimer);
+            self->changed();
         }
         return ::DefWindowProcA(window, message, wParam, lParam);
+    }
+
+    static constexpr UINT_PTR RecheckTimer = 1;
+    static constexpr UINT RecheckMs = 500;
+
+    void changed() {
+        if (!inChange && listener) {
+            inChange = true;
+            listener();
+            inChange = false;
+        }
     }
 
     // A hidden top-level window, never shown: DBT_DEVNODES_CHANGED is broadcast to
@@ -356,6 +431,16 @@ struct HidPlatformWindows::Private {
         }
         window = ::CreateWindowExA(WS_EX_TOOLWINDOW, NotifyWindowClass, "", WS_POPUP, 0, 0, 0, 0,
                                    nullptr, nullptr, instance, this);
+        // Windows broadcasts the change to every top-level window; Wine sends it only to
+        // windows registered for notifications of some device interface class.
+        DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = lib->hidGuid;
+        if (window) {
+            registration =
+                ::RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        }
     }
 };
 
@@ -366,6 +451,9 @@ HidPlatformWindows::HidPlatformWindows() : m_d(std::make_unique<Private>()) {
 }
 
 HidPlatformWindows::~HidPlatformWindows() {
+    if (m_d->registration) {
+        ::UnregisterDeviceNotification(m_d->registration);
+    }
     if (m_d->window) {
         ::DestroyWindow(m_d->window);
     }
@@ -419,21 +507,17 @@ std::vector<HidInterfaceInfo> HidPlatformWindows::enumerate() {
 std::unique_ptr<HidHandle> HidPlatformWindows::open(const std::string& path, HidOpenMode mode,
                                                     std::uint32_t* error) {
     DWORD access = 0;
-    DWORD flags = 0;
     switch (mode) {
         case HidOpenMode::ReadWrite:
             access = GENERIC_READ | GENERIC_WRITE;
             break;
         case HidOpenMode::QueryOnly:
-            access = 0;
             break;
         case HidOpenMode::OverlappedRead:
             access = GENERIC_READ;
-            flags = FILE_FLAG_OVERLAPPED;
             break;
         case HidOpenMode::OverlappedWrite:
             access = GENERIC_WRITE;
-            flags = FILE_FLAG_OVERLAPPED;
             break;
     }
     auto fail = [error](DWORD code) -> std::unique_ptr<HidHandle> {
@@ -445,12 +529,14 @@ std::unique_ptr<HidHandle> HidPlatformWindows::open(const std::string& path, Hid
     if (!m_d->lib->available()) {
         return fail(ERROR_NOT_SUPPORTED);
     }
+    // Every handle is overlapped, so that reads and feature transfers can end at a
+    // deadline; HID.dll's queries take such handles as well.
     const HANDLE handle = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, flags, nullptr);
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return fail(::GetLastError());
     }
-    auto result = std::make_unique<WindowsHidHandle>(m_d->lib, handle, flags != 0);
+    auto result = std::make_unique<WindowsHidHandle>(m_d->lib, handle);
     if (!result->valid()) {
         const DWORD code = ::GetLastError();
         return fail(code);  // the handle's destructor closes the file

@@ -115,6 +115,14 @@ void HidReadThread::run() {
             handOver([this, report] { m_device.deliverData(report.data(), report.size()); });
         } else if (result.status == HidReadStatus::Error) {
             m_lastError = error;
+            if (handle != nullptr) {
+                // A handle that failed stays failed, even where the keyboard is back on the
+                // same port under its old identity and path (Windows): the next read opens
+                // the device anew.
+                std::lock_guard lock(m_mutex);
+                m_handle = nullptr;
+                m_device.m_overlappedRead.reset();
+            }
             handOver([this, error] { m_device.deliverError(error); });
             // Retrying at once would spin and flood the user-interface thread with the
             // same error; wait one sleep time, or less if asked to stop.

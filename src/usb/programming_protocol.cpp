@@ -14,6 +14,13 @@ std::string hexByte(std::uint8_t value) {
     return text;
 }
 
+// "GET FEATURE ERROR: <the system's text> (<code in hex>)", and the same for a send.
+std::string transferError(const char* transfer, const HidDevice& device) {
+    char code[16];
+    std::snprintf(code, sizeof code, "%X", static_cast<unsigned>(device.LastError()));
+    return std::string(transfer) + " FEATURE ERROR: " + device.LastErrorText() + " (" + code + ")";
+}
+
 }  // namespace
 
 int TransferExtent(int setupSize) {
@@ -89,6 +96,13 @@ void ProgrammingProtocol::PauseBeforeProgramming() {
 
 bool ProgrammingProtocol::EnsureKeyboardConnected() {
     for (int attempt = 1; attempt < 5; ++attempt) {
+        if (FindKeyboard()) {
+            return true;
+        }
+        // The list follows the system's announcements, and one that came before the
+        // device could be enumerated (seen under Wine after a quick re-plug) leaves it
+        // behind: look at the devices once more before giving up or asking.
+        m_devices.controller().HandleNotification(HidController::kDevNodesChanged);
         if (FindKeyboard()) {
             return true;
         }
@@ -190,7 +204,11 @@ bool ProgrammingProtocol::SendRequest(const RequestBytes& request, FeatureReport
     const FeatureReport report = BuildRequest(request);
     m_state.Globals.UsbStatus = kUsbSendFailed;
     HidDevice* device = m_devices.currentDevice();
-    if (device == nullptr || !device->SetFeature(report.data(), report.size())) {
+    if (device == nullptr) {
+        return false;
+    }
+    if (!device->SetFeature(report.data(), report.size())) {
+        m_devices.AddToHistory(transferError("SET", *device));
         return false;
     }
     m_waits.pumpedWait(request[0] == kCommandWrite ? kWaitAfterWriteMs : kWaitAfterOtherMs);
@@ -232,11 +250,7 @@ bool ProgrammingProtocol::ReadFeatureReport(std::uint8_t* buffer, std::size_t le
     length = std::min(length, sizeof work);
     work[0] = 0;
     if (!device->GetFeature(work, length)) {
-        const std::uint32_t error = device->LastError();
-        char code[16];
-        std::snprintf(code, sizeof code, "%X", static_cast<unsigned>(error));
-        m_devices.AddToHistory("GET FEATURE ERROR: " + device->ErrorText(error) + " (" + code +
-                               ")");
+        m_devices.AddToHistory(transferError("GET", *device));
         return false;
     }
     std::copy(work, work + length, buffer);

@@ -32,10 +32,11 @@ using Failures = std::vector<Failure>;
 // when the protocol waits (1 ms steps), so runs take no real time and waits add up
 // exactly. The rig is the reporter too, recording what the user would see.
 struct Rig : ProtocolReporter, ProtocolWaits {
-    explicit Rig(SimFaultPlan faults = {})
+    explicit Rig(SimFaultPlan faults = {}, bool reuseIdentities = false)
         : platform({.otherInterfaces = true,
                     .clock = [this] { return TimePoint{} + std::chrono::milliseconds(nowMs); },
-                    .faults = std::move(faults)}),
+                    .faults = std::move(faults),
+                    .reuseIdentities = reuseIdentities}),
           controller(platform, dispatcher),
           devices(controller, [this](const std::string& line) { trace.push_back(line); },
                   {[this](HidDevice&, const std::string& name) { status = "detected " + name; },
@@ -297,8 +298,51 @@ TEST(ProgrammingProtocolTest, TheFirstKeyboardIsProgrammedAndARebuiltListLeavesN
     EXPECT_EQ(rig.devices.currentDevice(), nullptr);
 }
 
+// Gone and back before the list hears of it. Where the system gives the keyboard its old
+// identity and path (Windows, on the same port), the list sees no change at all, and the
+// next run must still reach the keyboard that is there now.
+TEST(ProgrammingProtocolTest, AKeyboardRepluggedBetweenRunsIsProgrammed) {
+    for (const bool reuse : {false, true}) {
+        SCOPED_TRACE(reuse);
+        Rig rig({}, reuse);
+        ASSERT_TRUE(rig.program());
+        const std::string before = rig.devices.device(1)->PnPInfo().DevicePath();
+        int reports = 0;
+        const auto reportRead = [&rig, &reports] {
+            rig.platform.pushInputReport(rig.platform.keyboardIndex(), std::vector<std::uint8_t>(9));
+            const int before = reports;
+            for (int i = 0; i < 100 && reports == before; ++i) {  // read errors come meanwhile
+                rig.dispatcher.waitForPending(std::chrono::milliseconds(50));
+                rig.dispatcher.processPending();
+            }
+        };
+        rig.devices.currentDevice()->SetOnData(
+            [&reports](HidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {
+                ++reports;
+            });
+        reportRead();  // the reader has its handle
+        rig.platform.unplug(rig.platform.keyboardIndex());
+        rig.platform.plug(rig.platform.keyboardIndex());
+        rig.dispatcher.processPending();
+        EXPECT_EQ(rig.devices.device(1)->PnPInfo().DevicePath() == before, reuse);
+        if (reuse) {  // the list saw nothing: the reader's handle failed, and it opens anew
+            reportRead();
+            EXPECT_EQ(reports, 2);
+        }
+        EXPECT_TRUE(rig.program());
+        // Gone, and back with no word of it: the run looks for itself.
+        rig.platform.unplug(rig.platform.keyboardIndex());
+        rig.dispatcher.processPending();
+        rig.platform.setChangeListener(nullptr);
+        rig.platform.plug(rig.platform.keyboardIndex());
+        EXPECT_TRUE(rig.program());
+        EXPECT_TRUE(rig.questions.empty());
+    }
+}
+
 TEST(DeviceListTest, SelectionMovesTheReaderAndUnplugRebuildsTheList) {
     Rig rig;
+    EXPECT_EQ(rig.platform.openHandles(), 0);  // only the selected device holds handles
     EXPECT_EQ(rig.status, "detected ZQ QK750 USB Keyboard");
     EXPECT_EQ(rig.devices.selectedIndex(), -1);
     rig.trace.clear();
@@ -321,6 +365,7 @@ TEST(DeviceListTest, SelectionMovesTheReaderAndUnplugRebuildsTheList) {
     rig.devices.select(3);  // past the end: nothing selected
     EXPECT_EQ(rig.devices.selectedIndex(), -1);
     EXPECT_EQ(rig.devices.currentDevice(), nullptr);
+    EXPECT_EQ(rig.platform.openHandles(), 0);
 #ifdef _WIN32
     const char* readError = "READ ERROR: No such device (48F)";  // ERROR_DEVICE_NOT_CONNECTED
 #else
