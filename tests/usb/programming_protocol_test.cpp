@@ -309,17 +309,17 @@ TEST(ProgrammingProtocolTest, AKeyboardRepluggedBetweenRunsIsProgrammed) {
         const std::string before = rig.devices.device(1)->PnPInfo().DevicePath();
         int reports = 0;
         const auto reportRead = [&rig, &reports] {
-            rig.platform.pushInputReport(rig.platform.keyboardIndex(), std::vector<std::uint8_t>(9));
+            rig.platform.pushInputReport(rig.platform.keyboardIndex(),
+                                         std::vector<std::uint8_t>(9));
             const int before = reports;
             for (int i = 0; i < 100 && reports == before; ++i) {  // read errors come meanwhile
                 rig.dispatcher.waitForPending(std::chrono::milliseconds(50));
                 rig.dispatcher.processPending();
             }
         };
-        rig.devices.currentDevice()->SetOnData(
-            [&reports](HidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t) {
-                ++reports;
-            });
+        rig.devices.currentDevice()->SetOnData([&reports](HidDevice&, std::uint8_t,
+                                                          const std::uint8_t*,
+                                                          std::uint16_t) { ++reports; });
         reportRead();  // the reader has its handle
         rig.platform.unplug(rig.platform.keyboardIndex());
         rig.platform.plug(rig.platform.keyboardIndex());
